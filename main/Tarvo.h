@@ -1,0 +1,65 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "util/ConnectionHandler.h"
+#include "util/Paths.h"
+
+class logEngine;
+
+// Tarvo is one provisioning job: it is built from the command line, driven
+// through Init, Run, testPing and Finish in this order, and owns everything
+// of the job for the whole run. Failures never leave a phase as exceptions:
+// setError records them in reason, and every later phase looks at reason.
+class Tarvo {
+public:
+    Tarvo(unsigned long jobId, bool debug, bool dumpLog, bool writeLogfile, bool directPrint,
+          const Paths& paths);
+    ~Tarvo();
+    Tarvo(const Tarvo&) = delete;
+    Tarvo& operator=(const Tarvo&) = delete;
+
+    void Init();
+    void Run();
+    void testPing();
+    bool Finish();
+
+    void setError(const char* shortReason, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void updateJob(const std::string& status);
+    // The caller owns the returned connection; nullptr for an unknown type.
+    ConnectionHandler* createConnectionHandler(int type);
+
+    static std::string my_to_str(int value);
+    static std::string my_to_str(unsigned long value);
+    static std::string my_to_str(unsigned long long value);
+
+    std::string reason;
+    bool rebootPending = false;
+    std::string fallbackVariable;
+    bool debug;
+    bool dumpLog;
+    bool writeLogfile;
+    bool directPrint;
+    std::string workmode;
+    bool buildsConfig = false;
+    bool needsTestPing = false;
+    uint32_t jobId;
+
+    Paths paths;
+    logEngine* log = nullptr;
+
+    eConnectionType connType = Telnet;
+    ConnectSettings* connectSettings = nullptr;
+    LoginSettings* loginSettings = nullptr;
+    std::string routerOs;  // the router type's os text, handed to connections
+
+    std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp,
+        promptAdmin, promptYesNo;
+
+    std::string dbPass, dbHost, dbUser, dbName;
+    std::string autoSelectLoaded, configRestoreTimeoutConfig = "600", configRestoreTimeoutImage = "600",
+        configsPerRouter, tftpHost, fileTransferMethod, fileTransferPwd, fileTransferUsr, ipAllowDelete,
+        ipConnectTimeout, readNexaVersion, routerRebootTime, transferScheme, transferCredentials, transferBase;
+    unsigned rebootSleepSeconds = 0;
+};

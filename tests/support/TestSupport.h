@@ -1,0 +1,43 @@
+#pragma once
+#include <string>
+#include <vector>
+
+// Helpers shared by the tests: real child processes and per-test folders.
+namespace testsupport {
+
+struct ProcessResult {
+    int exitCode = -1;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] (searched in PATH) with the arguments, stdin from /dev/null,
+// and collects standard output and standard error. timeoutSeconds ends
+// the child with SIGKILL (exit code 128 + 9) when it runs longer.
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 120);
+
+// The build tree's path of a built program (for example "tarvo-test-runner").
+std::string builtProgram(const std::string& relativePath);
+
+// A fresh, empty folder under the build tree, named after the running
+// test; removed with its contents when the object goes (unless the test
+// failed, so a failure can be inspected).
+class TempDir {
+public:
+    explicit TempDir(const std::string& tag = "");
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+bool fileExists(const std::string& path);
+void makeDirs(const std::string& path);
+
+}  // namespace testsupport

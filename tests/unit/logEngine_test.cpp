@@ -1,0 +1,155 @@
+#include "util/logEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <unistd.h>
+
+#include "tests/support/TestSupport.h"
+
+using testsupport::readFile;
+using testsupport::TempDir;
+
+namespace {
+const std::string kStamp = "\\d{4}/\\d{2}/\\d{2} \\d{2}:\\d{2}:\\d{2} - ";
+
+std::vector<std::string> linesOf(const logEngine& log) {
+    std::vector<std::string> v;
+    log.fillVector(v);
+    return v;
+}
+}  // namespace
+
+TEST(logEngine, FacilitiesPrefixesAndTimestamp) {
+    logEngine log(true);
+    log.add(1, "traffic");
+    log.add(2, "control");
+    log.add(3, "database");
+    log.add(4, "raw\tline");
+    log.add(100, "info");
+    log.add(101, "error");
+    log.add(102, "debug");
+    log.add(7, "other");
+    auto v = linesOf(log);
+    ASSERT_EQ(v.size(), 8u);
+    EXPECT_TRUE(std::regex_match(v[0], std::regex(kStamp + "COM - traffic")));
+    EXPECT_TRUE(std::regex_match(v[1], std::regex(kStamp + "CTL - control")));
+    EXPECT_TRUE(std::regex_match(v[2], std::regex(kStamp + "DB  - database")));
+    EXPECT_EQ(v[3], "raw line");
+    EXPECT_TRUE(std::regex_match(v[4], std::regex(kStamp + "INF - info")));
+    // An error line stands between empty lines in every output.
+    EXPECT_TRUE(std::regex_match(v[5], std::regex("\n" + kStamp + "ERR - error\n")));
+    EXPECT_TRUE(std::regex_match(v[6], std::regex(kStamp + "DBG - debug")));
+    EXPECT_TRUE(std::regex_match(v[7], std::regex(kStamp + "\\?\\?\\? - other")));
+    EXPECT_EQ(logEngine::getFacilityString(4), "");
+}
+
+TEST(logEngine, UnprintableBytesBecomeBlanksAndLongLinesWrap) {
+    logEngine log;
+    log.add(100, "a\tb\nc\x01\xff");
+    std::string longText(250, 'x');
+    for (size_t i = 0; i < longText.size(); ++i) longText[i] = static_cast<char>('a' + i % 26);
+    log.add(100, longText);
+    log.add(100, std::string(100, 'y'));
+    auto v = linesOf(log);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0].substr(v[0].size() - 7), "a b c  ");
+    const std::string indent = "\n" + std::string(28, ' ');
+    std::string expectedBody = longText.substr(0, 100) + indent + longText.substr(100, 100) + indent + longText.substr(200);
+    ASSERT_GE(v[1].size(), 28u);
+    EXPECT_EQ(v[1].substr(28), expectedBody);
+    EXPECT_EQ(v[2].substr(28), std::string(100, 'y')) << "exactly 100 characters are not wrapped";
+}
+
+TEST(logEngine, DebugLinesOnlyWithDebug) {
+    TempDir dir;
+    std::string file = dir.file("job.log");
+    testing::internal::CaptureStdout();
+    {
+        logEngine log(false, file);
+        log.setDirectPrint(true);
+        log.add(102, "hidden");
+        EXPECT_EQ(log.getLines(), 0);
+        log.addLine(102, "hidden %d", 2);
+        EXPECT_EQ(log.getLines(), 0);
+        EXPECT_FALSE(testsupport::fileExists(file));
+    }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    logEngine on(true);
+    on.add(102, "shown");
+    EXPECT_EQ(on.getLines(), 1);
+}
+
+TEST(logEngine, MirrorFileWrittenLineByLineAndSurvivesRemoval) {
+    TempDir dir;
+    std::string file = dir.file("42.log");
+    logEngine log(false, file);
+    log.add(100, "first");
+    std::string afterFirst = readFile(file);
+    EXPECT_NE(afterFirst.find("INF - first\n"), std::string::npos);
+    log.add(100, "second");
+    EXPECT_NE(readFile(file).find("INF - second\n"), std::string::npos);
+    ASSERT_EQ(unlink(file.c_str()), 0);
+    log.add(100, "third");
+    std::string recreated = readFile(file);
+    EXPECT_NE(recreated.find("INF - third\n"), std::string::npos);
+    EXPECT_EQ(recreated.find("first"), std::string::npos);
+    EXPECT_EQ(log.getLines(), 3);
+    log.unlink();
+    EXPECT_FALSE(testsupport::fileExists(file));
+}
+
+TEST(logEngine, MissingDirectorySwitchesToNoFileButKeepsLines) {
+    TempDir dir;
+    logEngine log(false, dir.file("missing/dir/1.log"));
+    log.add(100, "kept");
+    log.add(100, "kept too");
+    EXPECT_EQ(log.getFileName(), "nofile");
+    EXPECT_EQ(log.getLines(), 2);
+}
+
+TEST(logEngine, BlobsSplitIntoLinesWithPending) {
+    logEngine log;
+    log.addBlob(1, std::string("abc"));
+    EXPECT_EQ(log.getLines(), 0);
+    log.addBlob(1, std::string("def\r\nxyz"));
+    ASSERT_EQ(log.getLines(), 1);
+    EXPECT_EQ(linesOf(log)[0].substr(22), "COM - abcdef ");
+    log.flushPending(1);
+    ASSERT_EQ(log.getLines(), 2);
+    EXPECT_EQ(linesOf(log)[1].substr(22), "COM - xyz ");
+    log.flushPending(1);
+    EXPECT_EQ(log.getLines(), 2) << "nothing pending, nothing emitted";
+
+    logEngine second;
+    const char chunk[] = "a\rb\nc";
+    second.addBlob(1, chunk, 5);
+    ASSERT_EQ(second.getLines(), 1);
+    EXPECT_EQ(linesOf(second)[0].substr(22), "COM - a b");
+    second.addBlob(1, std::string("\r"));
+    ASSERT_EQ(second.getLines(), 2) << "a bare carriage return ends a line when no line feed follows";
+    EXPECT_EQ(linesOf(second)[1].substr(22), "COM - c");
+}
+
+TEST(logEngine, FillVectorAppendsInOrderAndDumpAsString) {
+    logEngine log;
+    log.add(4, "one");
+    log.add(4, "two");
+    std::vector<std::string> v{"existing"};
+    log.fillVector(v);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(v[0], "existing");
+    EXPECT_EQ(v[1], "one");
+    EXPECT_EQ(v[2], "two");
+    EXPECT_EQ(log.dumpAsString(), "one\ntwo\n");
+    testing::internal::CaptureStderr();
+    log.dumpLogStderr();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "one\ntwo\n");
+}
+
+TEST(logEngine, AddLineCutsAt2047Bytes) {
+    logEngine log;
+    std::string big(5000, 'z');
+    log.addLine(4, "%s", big.c_str());
+    EXPECT_EQ(linesOf(log)[0].size(), 2047u);
+}

@@ -1,0 +1,147 @@
+#include "util/logEngine.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+const char* const kNoFile = "nofile";
+const size_t kWrapWidth = 100;
+const char* const kContinuationIndent = "\n                            ";  // 28 blanks
+
+void writeAll(FILE* stream, const std::vector<std::string>& lines) {
+    for (const auto& line : lines) {
+        fwrite(line.data(), 1, line.size(), stream);
+        fputc('\n', stream);
+    }
+    fflush(stream);
+}
+}  // namespace
+
+logEngine::logEngine() : logEngine(false, kNoFile) {}
+logEngine::logEngine(bool debugOn) : logEngine(debugOn, kNoFile) {}
+logEngine::logEngine(bool debugOn, const std::string& file)
+    : debug(debugOn), fileName(file), directPrint(false) {}
+
+void logEngine::addLine(int facility, const char* format, ...) {
+    char buffer[2048];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    add(facility, buffer);
+}
+
+void logEngine::add(int facility, const std::string& message) {
+    // A discarded debug line costs nothing else.
+    if (facility == DBG && !debug) return;
+    std::string text = message;
+    cleanup(text);
+
+    std::string line;
+    if (facility == RAW) {
+        line = text;
+    } else {
+        if (facility == ERR) line += '\n';
+        line += getTimestamp();
+        line += getFacilityString(facility);
+        size_t pos = 0;
+        while (text.size() - pos > kWrapWidth) {
+            line.append(text, pos, kWrapWidth);
+            line += kContinuationIndent;
+            pos += kWrapWidth;
+        }
+        line.append(text, pos, std::string::npos);
+        if (facility == ERR) line += '\n';
+    }
+
+    lines.push_back(line);
+
+    if (fileName != kNoFile) {
+        // Opened anew for every line, so the file can be read or removed
+        // from outside at any time; a removed file is simply created again.
+        FILE* f = fopen(fileName.c_str(), "ae");
+        if (!f) {
+            fileName = kNoFile;
+        } else {
+            fwrite(line.data(), 1, line.size(), f);
+            fputc('\n', f);
+            fclose(f);
+        }
+    }
+    if (directPrint) {
+        fwrite(line.data(), 1, line.size(), stdout);
+        fputc('\n', stdout);
+        fflush(stdout);
+    }
+}
+
+void logEngine::addBlob(int facility, const std::string& chunk) { addBlob(facility, chunk.data(), chunk.size()); }
+
+void logEngine::addBlob(int facility, const char* data, size_t length) {
+    std::string rest(data, length);
+    for (;;) {
+        size_t cut = rest.find('\n');
+        if (cut == std::string::npos) cut = rest.find('\r');
+        if (cut == std::string::npos) break;
+        std::string line = pending + rest.substr(0, cut);
+        pending.clear();
+        rest.erase(0, cut + 1);
+        add(facility, line);
+    }
+    pending += rest;
+}
+
+void logEngine::flushPending(int facility) {
+    if (pending.empty()) return;
+    std::string line = pending + "\n";
+    pending.clear();
+    add(facility, line);
+}
+
+void logEngine::fillVector(std::vector<std::string>& out) const { out.insert(out.end(), lines.begin(), lines.end()); }
+
+void logEngine::dumpLogStderr() const { writeAll(stderr, lines); }
+void logEngine::dumpLogStdout() const { writeAll(stdout, lines); }
+
+std::string logEngine::dumpAsString() const {
+    std::string all;
+    for (const auto& line : lines) {
+        all += line;
+        all += '\n';
+    }
+    return all;
+}
+
+void logEngine::unlink() {
+    if (fileName != kNoFile) ::unlink(fileName.c_str());
+}
+
+void logEngine::cleanup(std::string& text) {
+    for (char& c : text)
+        if (!isprint(static_cast<unsigned char>(c))) c = ' ';
+}
+
+std::string logEngine::getFacilityString(int facility) {
+    switch (facility) {
+        case COM: return "COM - ";
+        case CTL: return "CTL - ";
+        case DB: return "DB  - ";
+        case RAW: return "";
+        case INF: return "INF - ";
+        case ERR: return "ERR - ";
+        case DBG: return "DBG - ";
+        default: return "??? - ";
+    }
+}
+
+std::string logEngine::getTimestamp() {
+    char buffer[64];
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    strftime(buffer, sizeof buffer, "%Y/%m/%d %H:%M:%S - ", &local);
+    return buffer;
+}

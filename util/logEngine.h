@@ -1,0 +1,53 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// logEngine is the one log of a job. It keeps every line in memory (the
+// whole log goes into the job-history row), can mirror each line into a
+// file that operators may watch or delete while the job runs, and can
+// print each line to standard output. Lines carry a time stamp and a
+// facility prefix; unprintable bytes never reach the log.
+//
+// Facilities: 1 device traffic, 2 control, 3 database, 4 raw line,
+// 100 information, 101 error, 102 debug (kept only when debug is on).
+class logEngine {
+public:
+    enum Facility { COM = 1, CTL = 2, DB = 3, RAW = 4, INF = 100, ERR = 101, DBG = 102 };
+
+    logEngine();
+    explicit logEngine(bool debug);
+    logEngine(bool debug, const std::string& fileName);  // "nofile" for none
+
+    void setDirectPrint(bool on) { directPrint = on; }
+    bool isDebug() const { return debug; }
+    const std::string& getFileName() const { return fileName; }
+
+    // printf-style; the formatted text is cut at 2047 bytes.
+    void addLine(int facility, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    void add(int facility, const std::string& message);
+
+    // Cuts a chunk of device traffic into lines; an unfinished last line
+    // waits in pending for the next chunk or flushPending.
+    void addBlob(int facility, const std::string& chunk);
+    void addBlob(int facility, const char* data, size_t length);
+    void flushPending(int facility);
+
+    void fillVector(std::vector<std::string>& out) const;
+    int getLines() const { return static_cast<int>(lines.size()); }
+    void dumpLogStderr() const;
+    void dumpLogStdout() const;
+    std::string dumpAsString() const;
+    void unlink();
+
+    static void cleanup(std::string& text);
+    static std::string getFacilityString(int facility);
+    static std::string getTimestamp();
+
+private:
+    std::vector<std::string> lines;
+    std::string pending;
+    bool debug;
+    std::string fileName;
+    bool directPrint;
+};
