@@ -38,7 +38,7 @@ public:
     // for the router model, then derives the transfer-URL parts for the
     // family in routerOs; it is false for a file the parser rejects, a missing
     // required key or an unknown transfer method (the start-up's
-    // "Bad XML-settings"). Neither logs a setting's value outside debug lines.
+    // "Bad XML-settings"). Neither writes a password or user name to the log.
     std::string getFromCfg(const std::string& name);
     bool readXML(const std::string& model);
     bool deriveTransferUrl();  // NEXA family: transferScheme/Credentials/Base
