@@ -55,6 +55,7 @@ NexaImage::NexaImage(logEngine* logger) : log(logger), runningCrc(0), lastComput
 bool NexaImage::readVersion(const std::string& path, std::string& version, bool& multiPart) {
     multiPart = false;
     lastFailure.clear();
+    lastError.clear();
     int64_t size = 0;
     FilePtr file(openImage(path, size));
     if (!file) return false;
@@ -137,7 +138,10 @@ bool NexaImage::walk(Walk& w) {
 
 NexaImage::Step NexaImage::walkPart(Walk& w, NexaImagePart& part) {
     const nexa_hdr1_t& hdr = part.header;
-    if (mpkg_info_listing(w.path, w.file, &hdr, w.part) == -1) return Step::Failed;
+    if (mpkg_info_listing(w.path, w.file, &hdr, w.part) == -1) {
+        lastFailure = lastError;
+        return Step::Failed;
+    }
 
     uint64_t length = hdr.image_type == nexa_hdr1_t::IT_LEN2 ? hdr.len2 : hdr.len;
     part.dataLength = length;
@@ -365,6 +369,7 @@ void NexaImage::addv(int facility, const std::string& path, const char* format, 
     char message[2048];
     vsnprintf(message, sizeof message, format, args);
     if (text) *text = message;
+    if (facility == logEngine::ERR) lastError = message;
     if (log) log->addLine(facility, "'%s': %s", path.c_str(), message);
 }
 

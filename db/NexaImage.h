@@ -89,6 +89,7 @@ private:
     logEngine* log;
     std::function<void(const NexaImagePart&)> partListener;
     std::string lastFailure;
+    std::string lastError;  // the latest error line, without the path
     unsigned long runningCrc;
     uint32_t lastComputedCrc;
     std::vector<unsigned char> block;
