@@ -38,6 +38,20 @@ long long asSigned(uint64_t v) {
 bool seekTo(FILE* f, int64_t position) {
     return fseeko(f, static_cast<off_t>(position), SEEK_SET) == 0;
 }
+
+// Up to want bytes at position; fewer only at the end of the file, -1 on a
+// read error.
+ssize_t readAt(int fd, unsigned char* to, size_t want, off_t position) {
+    size_t got = 0;
+    while (got < want) {
+        ssize_t n = pread(fd, to + got, want - got, position + static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
 }  // namespace
 
 struct NexaImage::Walk {
@@ -223,32 +237,47 @@ int NexaImage::check_hdr(const std::string& path, const nexa_hdr1_t* hdr) {
     return 0;
 }
 
+// The data is read straight from the descriptor into our block: going
+// through stdio would copy every byte once more and split each block into
+// two reads. The stdio position is moved past the bytes read afterwards.
 int NexaImage::check_crc(const std::string& path, FILE* f, uint32_t expected, uint32_t len, uint64_t padded) {
     if (block.size() < kBlockSize) block.resize(kBlockSize);
     get_crc(nullptr, 0);
+    lastComputedCrc = 0;
+    const off_t start = ftello(f);
+    if (start < 0) {
+        note(logEngine::ERR, path, "fread() failed [1]");
+        return 1;
+    }
     unsigned long sum = 0;
     uint64_t done = 0;
-    lastComputedCrc = 0;
+    int result = 0;
     while (done < padded) {
         size_t want = static_cast<size_t>(std::min<uint64_t>(kBlockSize, padded - done));
-        size_t got = fread(block.data(), 1, want, f);
+        ssize_t got = readAt(fileno(f), block.data(), want, start + static_cast<off_t>(done));
+        if (got < 0) {
+            note(logEngine::ERR, path, "fread() failed [1]");
+            result = 1;
+            break;
+        }
         uint64_t dataLeft = len > done ? len - done : 0;
-        size_t dataHere = static_cast<size_t>(std::min<uint64_t>(got, dataLeft));
+        size_t dataHere = static_cast<size_t>(std::min<uint64_t>(static_cast<size_t>(got), dataLeft));
         if (dataHere > 0) sum = get_crc(block.data(), static_cast<unsigned int>(dataHere));
-        if (got < want) {
-            if (ferror(f)) {
-                note(logEngine::ERR, path, "fread() failed [1]");
-                return 1;
-            }
+        done += static_cast<size_t>(got);
+        if (static_cast<size_t>(got) < want) {
             // The padding of the last image may be missing; its data may not.
-            if (got < dataLeft) {
+            if (static_cast<uint64_t>(got) < dataLeft) {
                 note(logEngine::ERR, path, "Image too short (%lld bytes missing)", asSigned(dataLeft - got));
-                return 1;
+                result = 1;
             }
             break;
         }
-        done += got;
     }
+    if (!seekTo(f, start + static_cast<int64_t>(done)) && result == 0) {
+        note(logEngine::ERR, path, "fread() failed [1]");
+        result = 1;
+    }
+    if (result != 0) return result;
     if (len == 0) sum = 0;
     lastComputedCrc = static_cast<uint32_t>(sum);
     if (sum != expected) {
