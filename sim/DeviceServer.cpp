@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -101,14 +102,19 @@ int DeviceServer::run() {
             if (fds[i + 2].revents & POLLIN) accept(*polled[i]);
         applyListening();
     }
-    transcript_->event(deviceLabel, "device stopped");
     pool_->stopAll(stopGraceMs);
+    transcript_->event(deviceLabel, "device stopped");
     endpoints_.clear();
     SimLog::info("stopped");
     return 0;
 }
 
 bool DeviceServer::setUp(std::string& error) {
+    struct stat st;
+    if (!options_.transferDir.empty() && (::stat(options_.transferDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+        error = "--transfer-dir: " + options_.transferDir + " is not a directory";
+        return false;
+    }
     // A ports file of an earlier run must never be taken for this one's.
     ::unlink((options_.stateDir + "/ports").c_str());
     state_ = DeviceState::open(options_, error);

@@ -232,6 +232,12 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
     return true;
 }
 
+std::vector<std::string> DevsimOptions::optionNames() {
+    std::vector<std::string> names;
+    for (const auto& spec : optionSpecs()) names.push_back(spec.name);
+    return names;
+}
+
 std::string DevsimOptions::usage() {
     return "Usage: devsim --state-dir DIR [options]\n"
            "\n"

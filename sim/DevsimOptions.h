@@ -41,4 +41,6 @@ struct DevsimOptions {
     // args without the program name. False with a message in error.
     static bool parse(const std::vector<std::string>& args, DevsimOptions& options, std::string& error);
     static std::string usage();
+    // Every option the parser knows ("--family", ...).
+    static std::vector<std::string> optionNames();
 };

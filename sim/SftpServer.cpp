@@ -17,6 +17,9 @@ namespace {
 
 constexpr size_t maxReadBytes = 65536;
 constexpr size_t namesPerReply = 100;
+// Open files and directories per session; a client opening more gets an
+// error instead of exhausting the device's descriptors.
+constexpr size_t maxOpenHandles = 64;
 
 struct Attributes {
     sftp_attributes_struct value;
@@ -149,7 +152,14 @@ bool SftpServer::refuseReadOnly(Message message, const std::string& path) {
 
 void SftpServer::log(const std::string& text) { transcript_.event(label_, text); }
 
+bool SftpServer::tooManyOpen(Message message) {
+    if (handles_.size() < maxOpenHandles) return false;
+    sftp_reply_status(message, SSH_FX_FAILURE, "Too many open files");
+    return true;
+}
+
 void SftpServer::open(Message message) {
+    if (tooManyOpen(message)) return;
     std::string path = clientPath(message);
     uint32_t flags = sftp_client_message_get_flags(message);
     bool writing = flags & (SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_TRUNC | SSH_FXF_APPEND);
@@ -300,6 +310,7 @@ void SftpServer::setstat(Message message) {
 }
 
 void SftpServer::opendir(Message message) {
+    if (tooManyOpen(message)) return;
     std::string path = clientPath(message);
     transcript_.received(label_, "opendir " + path);
     DIR* dir = ::opendir(fs_.hostPath(path).c_str());

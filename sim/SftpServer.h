@@ -64,6 +64,7 @@ private:
     std::string clientPath(Message message) const;
     void replyErrno(Message message, int error);
     bool refuseReadOnly(Message message, const std::string& path);
+    bool tooManyOpen(Message message);
     void log(const std::string& text);
 
     ssh_session session_;

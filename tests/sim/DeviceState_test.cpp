@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "sim/DevsimOptions.h"
+#include "sim/VirtualFs.h"
 #include "tests/support/TestSupport.h"
 
 namespace {
@@ -177,6 +178,38 @@ TEST(DevsimOptionsTest, CommandLineIsCheckedValueByValue) {
     EXPECT_EQ(options.listen, std::vector<std::string>{"127.0.0.1"}) << "the default listen address";
     EXPECT_TRUE(DevsimOptions::parse({"--help"}, options, error)) << "--help needs no state directory";
     EXPECT_TRUE(options.help);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VirtualFsTest, ClientPathsNeverLeaveTheRoot) {
+    struct Case {
+        const char* client;
+        const char* normalized;
+        bool writable;
+    };
+    const Case cases[] = {
+        {"", "/", false},
+        {"/", "/", false},
+        {".", "/", false},
+        {"DSK", "/DSK", false},
+        {"/DSK/", "/DSK", false},
+        {"/DSK/CONFIG.CFG", "/DSK/CONFIG.CFG", true},
+        {"MEM//SYS.IMG", "/MEM/SYS.IMG", true},
+        {"/DSK/./a/../b", "/DSK/b", true},
+        {"/../../etc/passwd", "/etc/passwd", true},
+        {"/DSK/../../..", "/", false},
+        {"..", "/", false},
+    };
+    VirtualFs fs("/host/root");
+    for (const auto& c : cases) {
+        EXPECT_EQ(VirtualFs::normalize(c.client), c.normalized) << c.client;
+        EXPECT_EQ(VirtualFs::writable(VirtualFs::normalize(c.client)), c.writable) << c.client;
+    }
+    EXPECT_EQ(fs.hostPath("/"), "/host/root");
+    EXPECT_EQ(fs.hostPath(VirtualFs::normalize("/../../etc/passwd")), "/host/root/etc/passwd");
 }
 
 }  // namespace

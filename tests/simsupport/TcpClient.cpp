@@ -122,6 +122,13 @@ void TcpClient::readFor(int timeoutMs) {
     for (long long left = timeoutMs; left > 0 && !closed_; left = deadline - nowMs()) readSome(static_cast<int>(left));
 }
 
+void TcpClient::abort() {
+    if (fd_ < 0) return;
+    linger hard = {1, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    close();
+}
+
 void TcpClient::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;

@@ -27,6 +27,8 @@ public:
     bool closedByPeer() const { return closed_; }
     int lastErrno() const { return errno_; }
     void close();
+    // Closes with a reset instead of an orderly end.
+    void abort();
 
 private:
     bool readSome(int timeoutMs);
