@@ -128,7 +128,8 @@ bool DeviceServer::setUp(std::string& error) {
     if (!ssh_) return false;
     pool_ = std::make_unique<SessionPool>(maxSessions, [this] { wake(); });
     state_->setSshObserver([this] { wake(); });
-    if (!bindService(Service::Telnet, options_.telnetPort, error) || !bindService(Service::Ssh, options_.sshPort, error))
+    if (!bindService(Service::Telnet, options_.telnetPort, error) ||
+        !bindService(Service::Ssh, options_.sshPort, error))
         return false;
     applyListening();
     if (!writePorts(error)) return false;
@@ -175,10 +176,10 @@ bool DeviceServer::bindService(Service service, int port, std::string& error) {
 }
 
 bool DeviceServer::writePorts(std::string& error) {
-    return StateFile::writeAtomically(state_->path("ports"),
-                                      "telnet " + std::to_string(port(Service::Telnet)) + "\nssh " +
-                                          std::to_string(port(Service::Ssh)) + "\n",
-                                      error);
+    return StateFile::writeAtomically(
+        state_->path("ports"),
+        "telnet " + std::to_string(port(Service::Telnet)) + "\nssh " + std::to_string(port(Service::Ssh)) + "\n",
+        error);
 }
 
 int DeviceServer::port(Service service) const {

@@ -142,8 +142,8 @@ bool DeviceState::loadSsh(const DevsimOptions& options, std::string& error) {
             bool ok = (key == "keys" && parseYesNo(value, "yes", "no", sshKeys_)) ||
                       (key == "service" && parseYesNo(value, "enabled", "disabled", sshService_));
             if (!ok) {
-                error = lineError(path("ssh"), key + " " + value,
-                                  "expected 'keys yes|no' or 'service enabled|disabled'");
+                error =
+                    lineError(path("ssh"), key + " " + value, "expected 'keys yes|no' or 'service enabled|disabled'");
                 return false;
             }
         }

@@ -5,7 +5,9 @@
 enum class DeviceFamily { Nexa, QxCli };
 
 // "nexa" or "qxcli": the spelling of the command line and of the state file.
-inline const char* familyName(DeviceFamily family) { return family == DeviceFamily::Nexa ? "nexa" : "qxcli"; }
+inline const char* familyName(DeviceFamily family) {
+    return family == DeviceFamily::Nexa ? "nexa" : "qxcli";
+}
 
 // False for any other text.
 inline bool parseFamily(const std::string& text, DeviceFamily& family) {

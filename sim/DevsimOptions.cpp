@@ -32,8 +32,8 @@ bool isLoopback(const std::string& address) {
 bool validHostname(const std::string& name) {
     if (name.empty() || name.size() > 64) return false;
     for (char c : name) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
-                  c == '_' || c == '.';
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                  c == '.';
         if (!ok) return false;
     }
     return true;
@@ -45,12 +45,10 @@ struct OptionSpec {
     std::function<bool(DevsimOptions&, const std::string&, std::string&)> apply;
 };
 
-bool number(const std::string& option, const std::string& text, long low, long high, int& into,
-            std::string& error) {
+bool number(const std::string& option, const std::string& text, long low, long high, int& into, std::string& error) {
     long value = 0;
     if (!parseNumber(text, low, high, value)) {
-        error = option + ": '" + text + "' is not a number from " + std::to_string(low) + " to " +
-                std::to_string(high);
+        error = option + ": '" + text + "' is not a number from " + std::to_string(low) + " to " + std::to_string(high);
         return false;
     }
     into = static_cast<int>(value);
@@ -153,8 +151,7 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.faults.refusedAddresses.push_back(v);
              return true;
          }},
-        {"--no-ssh", false,
-         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noSsh = true; }},
+        {"--no-ssh", false, [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noSsh = true; }},
         {"--silent-after", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              if (v.empty()) e = "--silent-after: empty command";

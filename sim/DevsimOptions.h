@@ -29,7 +29,7 @@ struct DevsimOptions {
     std::vector<std::string> listen;  // never empty after parse
     int telnetPort = 0;               // 0: a free port
     int sshPort = 0;
-    std::vector<Account> accounts;    // empty: keep the accounts of the state directory
+    std::vector<Account> accounts;  // empty: keep the accounts of the state directory
     std::string hostname = "router1";
     std::string transferDir;
     int rebootDowntimeSeconds = 3;

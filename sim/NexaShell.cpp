@@ -10,9 +10,8 @@ NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcrip
 
 const CommandTable<NexaShell>& NexaShell::mainCommands() {
     static const CommandTable<NexaShell> table = {
-        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell},
-        {"ping", &NexaShell::ping},       {"update", &NexaShell::update},
-        {"sshd", &NexaShell::sshd},       {"ssh-keygen", &NexaShell::sshKeygen},
+        {"t", &NexaShell::shellTimeout}, {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
+        {"update", &NexaShell::update},  {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
     };
     return table;
 }
@@ -29,7 +28,9 @@ std::string NexaShell::banner() const {
     return "\r\n" + options_.hostname + " - NEXA router\r\n\r\n";
 }
 
-std::string NexaShell::welcome() const { return "Welcome " + user() + ".\r\n"; }
+std::string NexaShell::welcome() const {
+    return "Welcome " + user() + ".\r\n";
+}
 
 std::string NexaShell::prompt() const {
     return options_.hostname + (mode_ == Mode::Update ? ":update> " : ":admin> ");
@@ -73,7 +74,9 @@ void NexaShell::shellTimeout(const Args& args) {
     sayLine(minutes == 0 ? "shell time-out off" : "shell time-out " + args[0] + " minutes");
 }
 
-void NexaShell::exitShell(const Args&) { end(Ending::Close); }
+void NexaShell::exitShell(const Args&) {
+    end(Ending::Close);
+}
 
 void NexaShell::ping(const Args& args) {
     std::string count = "5", source, target;

@@ -70,7 +70,9 @@ std::string QxCliShell::banner() const {
     return "\r\nqx.CLI router " + options_.hostname + "\r\n\r\n";
 }
 
-std::string QxCliShell::prompt() const { return options_.hostname + spec(mode_).mark; }
+std::string QxCliShell::prompt() const {
+    return options_.hostname + spec(mode_).mark;
+}
 
 void QxCliShell::runCommand(const std::string& line) {
     auto words = CommandTable<QxCliShell>::split(line);
@@ -90,7 +92,9 @@ void QxCliShell::enter(Mode mode, const Args& args) {
     mode_ = mode;
 }
 
-void QxCliShell::exitMode(const Args&) { mode_ = spec(mode_).parent; }
+void QxCliShell::exitMode(const Args&) {
+    mode_ = spec(mode_).parent;
+}
 
 void QxCliShell::logout(const Args& args) {
     if (!args.empty()) {

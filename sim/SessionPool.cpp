@@ -7,7 +7,9 @@
 SessionPool::SessionPool(size_t limit, std::function<void()> onFinished)
     : limit_(limit), onFinished_(std::move(onFinished)) {}
 
-SessionPool::~SessionPool() { stopAll(0); }
+SessionPool::~SessionPool() {
+    stopAll(0);
+}
 
 bool SessionPool::start(UniqueFd socket, Body body) {
     reap();

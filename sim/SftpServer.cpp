@@ -62,11 +62,14 @@ std::string handleText(ssh_string handle) {
 uint32_t statusOf(int error) {
     switch (error) {
         case ENOENT:
-        case ENOTDIR: return SSH_FX_NO_SUCH_FILE;
+        case ENOTDIR:
+            return SSH_FX_NO_SUCH_FILE;
         case EACCES:
         case EPERM:
-        case EROFS: return SSH_FX_PERMISSION_DENIED;
-        default: return SSH_FX_FAILURE;
+        case EROFS:
+            return SSH_FX_PERMISSION_DENIED;
+        default:
+            return SSH_FX_FAILURE;
     }
 }
 
@@ -102,28 +105,59 @@ void SftpServer::run(const StopSignal& stop) {
 
 void SftpServer::handle(Message message) {
     switch (sftp_client_message_get_type(message)) {
-        case SSH_FXP_OPEN: open(message); break;
-        case SSH_FXP_CLOSE: close(message); break;
-        case SSH_FXP_READ: read(message); break;
-        case SSH_FXP_WRITE: write(message); break;
-        case SSH_FXP_LSTAT: stat(message, false); break;
-        case SSH_FXP_STAT: stat(message, true); break;
-        case SSH_FXP_FSTAT: fstat(message); break;
+        case SSH_FXP_OPEN:
+            open(message);
+            break;
+        case SSH_FXP_CLOSE:
+            close(message);
+            break;
+        case SSH_FXP_READ:
+            read(message);
+            break;
+        case SSH_FXP_WRITE:
+            write(message);
+            break;
+        case SSH_FXP_LSTAT:
+            stat(message, false);
+            break;
+        case SSH_FXP_STAT:
+            stat(message, true);
+            break;
+        case SSH_FXP_FSTAT:
+            fstat(message);
+            break;
         case SSH_FXP_SETSTAT:
-        case SSH_FXP_FSETSTAT: setstat(message); break;
-        case SSH_FXP_OPENDIR: opendir(message); break;
-        case SSH_FXP_READDIR: readdir(message); break;
-        case SSH_FXP_REMOVE: remove(message); break;
-        case SSH_FXP_MKDIR: mkdir(message); break;
-        case SSH_FXP_RMDIR: rmdir(message); break;
-        case SSH_FXP_REALPATH: realpath(message); break;
+        case SSH_FXP_FSETSTAT:
+            setstat(message);
+            break;
+        case SSH_FXP_OPENDIR:
+            opendir(message);
+            break;
+        case SSH_FXP_READDIR:
+            readdir(message);
+            break;
+        case SSH_FXP_REMOVE:
+            remove(message);
+            break;
+        case SSH_FXP_MKDIR:
+            mkdir(message);
+            break;
+        case SSH_FXP_RMDIR:
+            rmdir(message);
+            break;
+        case SSH_FXP_REALPATH:
+            realpath(message);
+            break;
         case SSH_FXP_RENAME: {
             const char* to = sftp_client_message_get_data(message);
             rename(message, to ? to : "");
             break;
         }
-        case SSH_FXP_EXTENDED: extended(message); break;
-        default: sftp_reply_status(message, SSH_FX_OP_UNSUPPORTED, "Operation not supported");
+        case SSH_FXP_EXTENDED:
+            extended(message);
+            break;
+        default:
+            sftp_reply_status(message, SSH_FX_OP_UNSUPPORTED, "Operation not supported");
     }
 }
 
@@ -141,7 +175,9 @@ SftpServer::Open* SftpServer::find(Message message) {
     return &it->second;
 }
 
-void SftpServer::replyErrno(Message message, int error) { sftp_reply_status(message, statusOf(error), strerror(error)); }
+void SftpServer::replyErrno(Message message, int error) {
+    sftp_reply_status(message, statusOf(error), strerror(error));
+}
 
 bool SftpServer::refuseReadOnly(Message message, const std::string& path) {
     if (VirtualFs::writable(path)) return false;
@@ -150,7 +186,9 @@ bool SftpServer::refuseReadOnly(Message message, const std::string& path) {
     return true;
 }
 
-void SftpServer::log(const std::string& text) { transcript_.event(label_, text); }
+void SftpServer::log(const std::string& text) {
+    transcript_.event(label_, text);
+}
 
 bool SftpServer::tooManyOpen(Message message) {
     if (handles_.size() < maxOpenHandles) return false;
@@ -165,7 +203,9 @@ void SftpServer::open(Message message) {
     bool writing = flags & (SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_TRUNC | SSH_FXF_APPEND);
     transcript_.received(label_, std::string("open ") + path + (writing ? " for writing" : " for reading"));
     if (writing && refuseReadOnly(message, path)) return;
-    int mode = (flags & SSH_FXF_READ) && (flags & SSH_FXF_WRITE) ? O_RDWR : (flags & SSH_FXF_WRITE) ? O_WRONLY : O_RDONLY;
+    int mode = (flags & SSH_FXF_READ) && (flags & SSH_FXF_WRITE) ? O_RDWR
+               : (flags & SSH_FXF_WRITE)                         ? O_WRONLY
+                                                                 : O_RDONLY;
     if (flags & SSH_FXF_CREAT) mode |= O_CREAT;
     if (flags & SSH_FXF_TRUNC) mode |= O_TRUNC;
     if (flags & SSH_FXF_EXCL) mode |= O_EXCL;

@@ -230,7 +230,9 @@ void Shell::confirm(const std::string& question, std::function<void(bool)> answe
     pendingAnswer_ = std::move(answer);
 }
 
-bool Shell::pingAnswered(const std::string&) const { return !options_.faults.pingFails; }
+bool Shell::pingAnswered(const std::string&) const {
+    return !options_.faults.pingFails;
+}
 
 std::string Shell::takeOutput() {
     std::string taken;

@@ -32,6 +32,10 @@ void writeLine(const char* level, const std::string& text) {
 
 }  // namespace
 
-void SimLog::info(const std::string& text) { writeLine("", text); }
+void SimLog::info(const std::string& text) {
+    writeLine("", text);
+}
 
-void SimLog::error(const std::string& text) { writeLine("error: ", text); }
+void SimLog::error(const std::string& text) {
+    writeLine("error: ", text);
+}

@@ -97,7 +97,9 @@ std::unique_ptr<SshServer> SshServer::create(const std::string& hostKeyPath, std
     return std::unique_ptr<SshServer>(new SshServer(bind));
 }
 
-SshServer::~SshServer() { ssh_bind_free(bind_); }
+SshServer::~SshServer() {
+    ssh_bind_free(bind_);
+}
 
 void SshServer::serve(int fd, const std::string& label, DeviceState& state, const DevsimOptions& options,
                       Transcript& transcript, SessionHost& host, const StopSignal& stop) {

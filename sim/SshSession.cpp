@@ -118,9 +118,9 @@ void SshSession::runShell(const StopSignal& stop) {
         if (!writer.write(shell->takeOutput())) clientGone = true;
     }
     Shell::Ending ending = shell->ending();
-    transcript_.event(label_, clientGone ? "client closed the connection"
+    transcript_.event(label_, clientGone                      ? "client closed the connection"
                               : ending == Shell::Ending::None ? "closed by the device stopping"
-                                                               : "closed by the device");
+                                                              : "closed by the device");
     if (ending == Shell::Ending::Drop) return;  // the line just drops
     if (!clientGone) finishChannel();
     if (ending == Shell::Ending::Reboot) host_.requestReboot();
@@ -173,8 +173,8 @@ int SshSession::onPassword(ssh_session, const char* user, const char* password, 
     std::string name = user ? user : "";
     std::string tried = password ? password : "";
     if (session->refusedPasswords_ >= session->options_.maxAuthTries) {
-        session->transcript_.event(session->label_, "ssh password '" + tried + "' for " + name +
-                                                        " refused: no more attempts allowed");
+        session->transcript_.event(session->label_,
+                                   "ssh password '" + tried + "' for " + name + " refused: no more attempts allowed");
         return SSH_AUTH_DENIED;
     }
     if (session->state_.checkLogin(name, tried)) {

@@ -75,9 +75,9 @@ void TelnetSession::run(const StopSignal& stop) {
         if (!writer.write(shell->takeOutput())) clientGone = true;
     }
     Shell::Ending ending = shell->ending();
-    transcript_.event(label_, clientGone ? "client closed the connection"
+    transcript_.event(label_, clientGone                      ? "client closed the connection"
                               : ending == Shell::Ending::None ? "closed by the device stopping"
-                                                               : "closed by the device");
+                                                              : "closed by the device");
     closeGracefully(!clientGone && ending != Shell::Ending::Drop);
     if (ending == Shell::Ending::Reboot) host_.requestReboot();
 }

@@ -15,8 +15,8 @@ struct DevsimOptions;
 class TelnetSession {
 public:
     // fd stays owned by the caller; the others must outlive the session.
-    TelnetSession(int fd, std::string label, DeviceState& state, const DevsimOptions& options,
-                  Transcript& transcript, SessionHost& host);
+    TelnetSession(int fd, std::string label, DeviceState& state, const DevsimOptions& options, Transcript& transcript,
+                  SessionHost& host);
     void run(const StopSignal& stop);
 
 private:

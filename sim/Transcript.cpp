@@ -30,10 +30,18 @@ std::string Transcript::escape(const std::string& raw) {
     out.reserve(raw.size());
     for (unsigned char c : raw) {
         switch (c) {
-            case '\r': out += "\\r"; break;
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\\': out += "\\\\"; break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
             default:
                 if (c < 0x20 || c >= 0x7f) {
                     char hex[8];

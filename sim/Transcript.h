@@ -9,7 +9,7 @@
 // file, one entry a line, so tests can assert on the dialogue:
 //
 //   2024-05-01 12:00:00.123 telnet#1 <<< t 0
-//   2024-05-01 12:00:00.124 telnet#1 >>> \r\nrouter1:admin> 
+//   2024-05-01 12:00:00.124 telnet#1 >>> \r\nrouter1:admin>
 //   2024-05-01 12:00:00.200 telnet#1 --- closed
 //
 // "<<<" is a line received, ">>>" a reply sent, "---" an event. The text

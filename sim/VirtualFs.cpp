@@ -28,4 +28,6 @@ std::string VirtualFs::hostPath(const std::string& normalized) const {
     return normalized == "/" ? hostRoot_ : hostRoot_ + normalized;
 }
 
-bool VirtualFs::writable(const std::string& normalized) { return parts(normalized).size() >= 2; }
+bool VirtualFs::writable(const std::string& normalized) {
+    return parts(normalized).size() >= 2;
+}

@@ -24,9 +24,7 @@ protected:
         EXPECT_EQ(device.log().find("runtime error"), std::string::npos) << device.log();
     }
 
-    void startDevice(const std::vector<std::string>& options) {
-        ASSERT_TRUE(device.start(options)) << device.error();
-    }
+    void startDevice(const std::vector<std::string>& options) { ASSERT_TRUE(device.start(options)) << device.error(); }
 
     // Telnet login with admin/admin up to the shell prompt.
     static bool telnetLogin(testsim::TcpClient& client, int port, const std::string& loginPrompt,
@@ -39,17 +37,25 @@ protected:
     static std::vector<std::string> sshCommand(bool noPty, int port, const std::string& user = "admin") {
         std::vector<std::string> argv = {"ssh"};
         if (noPty) argv.push_back("-T");
-        argv.insert(argv.end(), {"-o", "StrictHostKeyChecking=no", "-o", "ConnectTimeout=10", "-o",
-                                 "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", user + "@127.0.0.1", "-p",
-                                 std::to_string(port)});
+        argv.insert(argv.end(),
+                    {"-o", "StrictHostKeyChecking=no", "-o", "ConnectTimeout=10", "-o", "UserKnownHostsFile=/dev/null",
+                     "-o", "LogLevel=ERROR", user + "@127.0.0.1", "-p", std::to_string(port)});
         return argv;
     }
 
     // The product's sftp command line, its port option before the
     // destination (sftp ignores options after it).
     static std::vector<std::string> sftpCommand(int port, const std::string& user = "admin") {
-        return {"sftp", "-o", "StrictHostKeyChecking=no", "-o", "ConnectTimeout=10", "-o",
-                "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR", "-P" + std::to_string(port),
+        return {"sftp",
+                "-o",
+                "StrictHostKeyChecking=no",
+                "-o",
+                "ConnectTimeout=10",
+                "-o",
+                "UserKnownHostsFile=/dev/null",
+                "-o",
+                "LogLevel=ERROR",
+                "-P" + std::to_string(port),
                 user + "@127.0.0.1"};
     }
 

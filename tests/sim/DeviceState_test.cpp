@@ -97,12 +97,9 @@ TEST_F(DeviceStateTest, MalformedFilesAreRefusedNamingTheFile) {
         const char* expected;
     };
     const Case cases[] = {
-        {"family", "cisco\n", "family: 'cisco' is neither"},
-        {"ssh", "keys maybe\n", "ssh: 'keys maybe'"},
-        {"ssh", "daemon on\n", "ssh: 'daemon on'"},
-        {"boot", "count many\n", "boot: 'count many'"},
-        {"boot", "count -1\n", "boot: 'count -1'"},
-        {"variables", "noEquals\n", "variables: 'noEquals'"},
+        {"family", "cisco\n", "family: 'cisco' is neither"}, {"ssh", "keys maybe\n", "ssh: 'keys maybe'"},
+        {"ssh", "daemon on\n", "ssh: 'daemon on'"},          {"boot", "count many\n", "boot: 'count many'"},
+        {"boot", "count -1\n", "boot: 'count -1'"},          {"variables", "noEquals\n", "variables: 'noEquals'"},
         {"variables", "=value\n", "variables: '=value'"},
     };
     for (const auto& c : cases) {
@@ -169,8 +166,8 @@ TEST(DevsimOptionsTest, CommandLineIsCheckedValueByValue) {
     }
     DevsimOptions options;
     std::string error;
-    ASSERT_TRUE(DevsimOptions::parse({"--state-dir", "d", "--user", "a", "--password", "", "--user", "b",
-                                      "--password", "x y", "--large-reply", "5000000", "--refuse", "127.0.0.2"},
+    ASSERT_TRUE(DevsimOptions::parse({"--state-dir", "d", "--user", "a", "--password", "", "--user", "b", "--password",
+                                      "x y", "--large-reply", "5000000", "--refuse", "127.0.0.2"},
                                      options, error));
     ASSERT_EQ(options.accounts.size(), 2u);
     EXPECT_EQ(options.accounts[1].password, "x y");

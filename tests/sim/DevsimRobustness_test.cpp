@@ -107,8 +107,8 @@ TEST_F(DevsimRobustnessTest, FiftySessionsAtOnce) {
 }
 
 TEST_F(DevsimRobustnessTest, LargeCutAndSilentRepliesOverTelnet) {
-    startDevice({"--family", "nexa", "--large-reply", "5000000", "--close-mid-reply", "update", "--silent-after",
-                 "ping"});
+    startDevice(
+        {"--family", "nexa", "--large-reply", "5000000", "--close-mid-reply", "update", "--silent-after", "ping"});
     TcpClient large;
     ASSERT_TRUE(telnetLogin(large, device.telnetPort(), "Login:", ":admin> "));
     large.send("t 0\r\n");

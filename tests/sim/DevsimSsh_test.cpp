@@ -123,7 +123,8 @@ TEST_F(DevsimSshTest, NexaSshComesUpAfterTheTelnetEnablingDialogue) {
 
     TcpClient telnet;
     ASSERT_TRUE(telnetLogin(telnet, device.telnetPort(), "Login:", ":admin> "));
-    const char* const firstPass[] = {"update -i", "dir", "exit", "ssh-keygen -q -t rsa -b 1024 -f sshd_host_rsa_key -N ''"};
+    const char* const firstPass[] = {"update -i", "dir", "exit",
+                                     "ssh-keygen -q -t rsa -b 1024 -f sshd_host_rsa_key -N ''"};
     for (const char* command : firstPass) {
         telnet.send(std::string(command) + "\r\n");
         ASSERT_TRUE(telnet.expect("> ")) << command;
@@ -221,10 +222,10 @@ TEST_F(DevsimSshTest, SftpPutGetRenameListAndRemoveOverTheDeviceFileSystem) {
     EXPECT_EQ(sftp.wait(), 0);
 
     std::string transcript = device.transcript();
-    for (const char* entry : {"<<< open /MEM/SYS.IMG for writing", "--- stored /MEM/SYS.IMG (1048576 bytes)",
-                              "<<< rename /MEM/SYS.IMG /DSK/SYS.IMG", "<<< open /DSK/SYS.IMG for reading",
-                              "<<< rename /MEM/MISSING /DSK/X", ">>> error: No such file or directory",
-                              "--- refused: /TOP.IMG is read-only", "<<< remove /DSK/SYS.IMG"})
+    for (const char* entry :
+         {"<<< open /MEM/SYS.IMG for writing", "--- stored /MEM/SYS.IMG (1048576 bytes)",
+          "<<< rename /MEM/SYS.IMG /DSK/SYS.IMG", "<<< open /DSK/SYS.IMG for reading", "<<< rename /MEM/MISSING /DSK/X",
+          ">>> error: No such file or directory", "--- refused: /TOP.IMG is read-only", "<<< remove /DSK/SYS.IMG"})
         EXPECT_NE(transcript.find(entry), std::string::npos) << entry;
 }
 

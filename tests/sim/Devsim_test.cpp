@@ -46,8 +46,8 @@ TEST_F(DevsimTest, HelpDocumentsExactlyTheOptionsTheParserKnows) {
 TEST_F(DevsimTest, EveryListenAddressServesTheSamePortsButTheRefusedOne) {
     startDevice({"--family", "nexa", "--listen", "127.0.0.1", "--listen", "127.0.0.2", "--listen", "127.0.0.3",
                  "--refuse", "127.0.0.3"});
-    EXPECT_EQ(device.readStateFile("ports"), "telnet " + std::to_string(device.telnetPort()) + "\nssh " +
-                                                 std::to_string(device.sshPort()) + "\n");
+    EXPECT_EQ(device.readStateFile("ports"),
+              "telnet " + std::to_string(device.telnetPort()) + "\nssh " + std::to_string(device.sshPort()) + "\n");
     EXPECT_NE(device.telnetPort(), device.sshPort());
     for (const char* address : {"127.0.0.1", "127.0.0.2"}) {
         TcpClient client;
@@ -107,8 +107,17 @@ TEST_F(DevsimTest, SigtermEndsTheDeviceWithSessionsOpenAndLeavesOnlyItsState) {
     ASSERT_TRUE(d);
     while (dirent* entry = readdir(d)) files.insert(entry->d_name);
     closedir(d);
-    std::set<std::string> expected = {".",     "..",         "boot", "family", "fs", "ports", "ssh",
-                                      "users", "transcript", "ssh_host_ed25519_key", "ssh_host_ed25519_key.pub"};
+    std::set<std::string> expected = {".",
+                                      "..",
+                                      "boot",
+                                      "family",
+                                      "fs",
+                                      "ports",
+                                      "ssh",
+                                      "users",
+                                      "transcript",
+                                      "ssh_host_ed25519_key",
+                                      "ssh_host_ed25519_key.pub"};
     EXPECT_EQ(files, expected);
     std::string transcript = device.transcript();
     EXPECT_EQ(transcript.substr(transcript.size() - 15), "device stopped\n");

@@ -120,12 +120,18 @@ TEST_F(QxCliShellTest, EveryModeHasItsPromptAndExitGoesUpOneLevel) {
         const char* prompt;
     };
     const Step steps[] = {
-        {"monitor", "\nrtr7+"},           {"exit", "\nrtr7*"},
-        {"config", "\nrtr7Config>"},      {"exit", "\nrtr7*"},
-        {"running-config", "\nrtr7Config$"}, {"set ftp", "\nrtr7FTP config$"},
-        {"exit", "\nrtr7Config$"},        {"feature ssh", "\nrtr7SSH Config$"},
-        {"server", "\nrtr7SSHS$"},        {"exit", "\nrtr7SSH Config$"},
-        {"exit", "\nrtr7Config$"},        {"exit", "\nrtr7*"},
+        {"monitor", "\nrtr7+"},
+        {"exit", "\nrtr7*"},
+        {"config", "\nrtr7Config>"},
+        {"exit", "\nrtr7*"},
+        {"running-config", "\nrtr7Config$"},
+        {"set ftp", "\nrtr7FTP config$"},
+        {"exit", "\nrtr7Config$"},
+        {"feature ssh", "\nrtr7SSH Config$"},
+        {"server", "\nrtr7SSHS$"},
+        {"exit", "\nrtr7SSH Config$"},
+        {"exit", "\nrtr7Config$"},
+        {"exit", "\nrtr7*"},
     };
     for (const auto& step : steps)
         EXPECT_TRUE(endsWith(feed(*s, std::string(step.command) + "\r\n"), step.prompt)) << step.command;
@@ -153,8 +159,8 @@ TEST_F(QxCliShellTest, PingReportsPacketsReceivedOrNone) {
     EXPECT_EQ(ok.find(" 0 packets received"), std::string::npos);
     EXPECT_TRUE(endsWith(ok, "\r\nrtr7*"));
     EXPECT_EQ(ok.find(">"), std::string::npos);
-    for (const char* bad : {"ping\r\n", "ping 1.2.3.4 num-pings\r\n", "ping 1.2.3.4 num-pings 0\r\n",
-                            "ping 1.2.3.4 size 9\r\n"}) {
+    for (const char* bad :
+         {"ping\r\n", "ping 1.2.3.4 num-pings\r\n", "ping 1.2.3.4 num-pings 0\r\n", "ping 1.2.3.4 size 9\r\n"}) {
         std::string reply = feed(*s, bad);
         EXPECT_NE(reply.find("CLI Error"), std::string::npos) << bad;
         EXPECT_EQ(reply.find("packets"), std::string::npos) << bad;

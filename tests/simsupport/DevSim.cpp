@@ -39,7 +39,9 @@ bool hasOption(const std::vector<std::string>& options, const std::string& name)
 
 DevSim::DevSim(std::string stateDir) : stateDir_(std::move(stateDir)) {}
 
-DevSim::~DevSim() { stop(); }
+DevSim::~DevSim() {
+    stop();
+}
 
 bool DevSim::start(const std::vector<std::string>& options, int timeoutSeconds) {
     stop();
@@ -143,7 +145,9 @@ void DevSim::writeStateFile(const std::string& name, const std::string& content)
     out << content;
 }
 
-std::string DevSim::readStateFile(const std::string& name) const { return slurp(statePath(name)); }
+std::string DevSim::readStateFile(const std::string& name) const {
+    return slurp(statePath(name));
+}
 
 bool DevSim::waitForTranscript(const std::string& text, int timeoutMs) const {
     for (int waited = 0;; waited += 20) {
@@ -153,6 +157,8 @@ bool DevSim::waitForTranscript(const std::string& text, int timeoutMs) const {
     }
 }
 
-std::string DevSim::log() const { return slurp(stateDir_ + ".log"); }
+std::string DevSim::log() const {
+    return slurp(stateDir_ + ".log");
+}
 
 }  // namespace testsim

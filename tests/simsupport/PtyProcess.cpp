@@ -22,7 +22,9 @@ long long nowMs() {
 
 }  // namespace
 
-PtyProcess::~PtyProcess() { kill(); }
+PtyProcess::~PtyProcess() {
+    kill();
+}
 
 bool PtyProcess::start(const std::vector<std::string>& argv) {
     kill();
