@@ -82,7 +82,9 @@ void Database::freedb(OPENDB* odb) {
     if (odb) odb->busy = false;
 }
 
-int Database::OnMyInit(OPENDB* odb) { return mysql_options(&odb->mysql, MYSQL_READ_DEFAULT_GROUP, "opsbase"); }
+int Database::OnMyInit(OPENDB* odb) {
+    return mysql_options(&odb->mysql, MYSQL_READ_DEFAULT_GROUP, "opsbase");
+}
 
 bool Database::Connected() {
     OPENDB* odb = grabdb();

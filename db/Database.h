@@ -25,8 +25,8 @@ public:
 
     // host is "name" or "name:port" (port 0 lets the client library choose).
     // log is not owned and may be null.
-    Database(const std::string& host, const std::string& user, const std::string& password,
-             const std::string& dbname, logEngine* log);
+    Database(const std::string& host, const std::string& user, const std::string& password, const std::string& dbname,
+             logEngine* log);
     virtual ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;

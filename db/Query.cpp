@@ -19,8 +19,12 @@ const size_t kDebugStatementLimit = 65536;
 
 Query::Query(Database& db) : database(&db), odb(db.grabdb()) {}
 Query::Query(Database* db) : database(db), odb(db ? db->grabdb() : nullptr) {}
-Query::Query(Database& db, const std::string& sql) : Query(db) { execute(sql); }
-Query::Query(Database* db, const std::string& sql) : Query(db) { execute(sql); }
+Query::Query(Database& db, const std::string& sql) : Query(db) {
+    execute(sql);
+}
+Query::Query(Database* db, const std::string& sql) : Query(db) {
+    execute(sql);
+}
 
 Query::~Query() {
     if (result) {
@@ -88,9 +92,13 @@ void Query::free_result() {
     row = nullptr;
 }
 
-long Query::num_rows() { return odb && result ? static_cast<long>(mysql_num_rows(result)) : 0; }
+long Query::num_rows() {
+    return odb && result ? static_cast<long>(mysql_num_rows(result)) : 0;
+}
 
-unsigned long long Query::insert_id() { return odb ? mysql_insert_id(&odb->mysql) : 0; }
+unsigned long long Query::insert_id() {
+    return odb ? mysql_insert_id(&odb->mysql) : 0;
+}
 
 const char* Query::column(int i) {
     if (!odb || !result || !row || i < 0 || static_cast<unsigned>(i) >= mysql_num_fields(result)) return nullptr;
@@ -122,26 +130,42 @@ long Query::getval(int i) {
     return text ? strtol(text, nullptr, 10) : 0;
 }
 
-unsigned long Query::getuval(int i) { return static_cast<unsigned long>(accumulate(column(i)) & 0xFFFFFFFFull); }
+unsigned long Query::getuval(int i) {
+    return static_cast<unsigned long>(accumulate(column(i)) & 0xFFFFFFFFull);
+}
 
 long long Query::getbigint(int i) {
     const char* text = column(i);
     return text ? a2bigint(text) : 0;
 }
 
-unsigned long long Query::getubigint(int i) { return accumulate(column(i)); }
+unsigned long long Query::getubigint(int i) {
+    return accumulate(column(i));
+}
 
 double Query::getnum(int i) {
     const char* text = column(i);
     return text ? strtod(text, nullptr) : 0;
 }
 
-const char* Query::getstr() { return getstr(cursor++); }
-long Query::getval() { return getval(cursor++); }
-unsigned long Query::getuval() { return getuval(cursor++); }
-long long Query::getbigint() { return getbigint(cursor++); }
-unsigned long long Query::getubigint() { return getubigint(cursor++); }
-double Query::getnum() { return getnum(cursor++); }
+const char* Query::getstr() {
+    return getstr(cursor++);
+}
+long Query::getval() {
+    return getval(cursor++);
+}
+unsigned long Query::getuval() {
+    return getuval(cursor++);
+}
+long long Query::getbigint() {
+    return getbigint(cursor++);
+}
+unsigned long long Query::getubigint() {
+    return getubigint(cursor++);
+}
+double Query::getnum() {
+    return getnum(cursor++);
+}
 
 const char* Query::get_string(const std::string& sql) {
     stringResult.clear();
@@ -179,7 +203,9 @@ bool Query::get_result_map(const std::string& sql) {
     return !fieldValues.empty();
 }
 
-bool Query::get_field_exists(const std::string& name) const { return fieldValues.count(name) != 0; }
+bool Query::get_field_exists(const std::string& name) const {
+    return fieldValues.count(name) != 0;
+}
 
 std::string& Query::get_field_value(const std::string& name) {
     auto it = fieldValues.find(name);
@@ -204,7 +230,9 @@ long long Query::a2bigint(const std::string& text) {
     return static_cast<long long>(accumulate(text.c_str()));
 }
 
-unsigned long long Query::a2ubigint(const std::string& text) { return accumulate(text.c_str()); }
+unsigned long long Query::a2ubigint(const std::string& text) {
+    return accumulate(text.c_str());
+}
 
 std::string Query::safestr(const std::string& text) {
     std::string out;
@@ -234,12 +262,23 @@ std::string Query::xmlsafestr(const std::string& text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '"': out += "&quot;"; break;
-            case '&': out += "&amp;"; break;
-            case '\'': out += "&apos;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            default: out += c;
+            case '"':
+                out += "&quot;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            default:
+                out += c;
         }
     }
     return out;
@@ -273,9 +312,13 @@ std::string Query::maskLiterals(const std::string& sql) {
     return out;
 }
 
-unsigned int Query::GetErrno() { return odb ? mysql_errno(&odb->mysql) : 0; }
+unsigned int Query::GetErrno() {
+    return odb ? mysql_errno(&odb->mysql) : 0;
+}
 
-std::string Query::GetError() { return odb ? std::string(mysql_error(&odb->mysql)) : std::string(); }
+std::string Query::GetError() {
+    return odb ? std::string(mysql_error(&odb->mysql)) : std::string();
+}
 
 bool Query::Connected() {
     if (!odb) return false;

@@ -23,6 +23,10 @@ std::string& enum_t::String() {
     return names[value];
 }
 
-bool enum_t::operator==(const std::string& text) { return strcasecmp(String().c_str(), text.c_str()) == 0; }
+bool enum_t::operator==(const std::string& text) {
+    return strcasecmp(String().c_str(), text.c_str()) == 0;
+}
 
-bool enum_t::operator!=(const std::string& text) { return !(*this == text); }
+bool enum_t::operator!=(const std::string& text) {
+    return !(*this == text);
+}

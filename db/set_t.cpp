@@ -41,7 +41,9 @@ void set_t::operator-=(const std::string& list) {
     forEachName(list, [this](unsigned long long bits) { value &= ~bits; });
 }
 
-bool set_t::in_set(const std::string& name) { return (value & table[name]) != 0; }
+bool set_t::in_set(const std::string& name) {
+    return (value & table[name]) != 0;
+}
 
 std::string& set_t::String() {
     text.clear();

@@ -1,4 +1,7 @@
 #pragma once
+#include <gtest/gtest.h>
+
+#include <iostream>
 #include <string>
 #include <vector>
 
@@ -26,7 +29,9 @@ inline int countLines(const logEngine& log, const std::string& text) {
     return n;
 }
 
-inline bool hasLine(const logEngine& log, const std::string& text) { return countLines(log, text) > 0; }
+inline bool hasLine(const logEngine& log, const std::string& text) {
+    return countLines(log, text) > 0;
+}
 
 // Whether text appears in a line that is not a debug line.
 inline bool inOrdinaryLog(const logEngine& log, const std::string& text) {
@@ -40,6 +45,20 @@ inline std::string hostileText() {
     std::string text = "O'Brien\\ \"quoted\" <a&b>\n\r\tline\\n'';--";
     for (int c = 1; c < 256; ++c) text += static_cast<char>(c);
     return text;
+}
+
+// Short enough for a VARBINARY(255) column, still with every byte 0x80-0xFF.
+inline std::string hostileShortText() {
+    std::string text = "O'Brien\\ \"q\" <a&b>\n\r\t";
+    for (int c = 1; c < 32; ++c) text += static_cast<char>(c);
+    for (int c = 127; c < 256; ++c) text += static_cast<char>(c);
+    return text;
+}
+
+// Prints the log of a failed test, which holds the refused statements.
+inline void printLogIfFailed(const logEngine& log) {
+    if (::testing::Test::HasFailure())
+        for (const auto& line : logLines(log)) std::cerr << line << "\n";
 }
 
 }  // namespace dbtest

@@ -27,7 +27,9 @@ protected:
     }
 };
 
-std::string connectionId(Query& q) { return q.get_string("SELECT CONNECTION_ID()"); }
+std::string connectionId(Query& q) {
+    return q.get_string("SELECT CONNECTION_ID()");
+}
 
 }  // namespace
 
@@ -227,7 +229,8 @@ TEST(QueryWithoutServer, EverythingAnswersEmptyAndNothingCrashes) {
     logEngine log(true);
     Database db("127.0.0.1:1", "tarvo", "db-secret", "tarvo", &log);
     EXPECT_FALSE(db.Connected());
-    EXPECT_TRUE(hasLine(log, "DBG - mysql_real_connect(127.0.0.1,tarvo,db-secret,tarvo,1,NULL,0) failed - list size 0."));
+    EXPECT_TRUE(
+        hasLine(log, "DBG - mysql_real_connect(127.0.0.1,tarvo,db-secret,tarvo,1,NULL,0) failed - list size 0."));
     EXPECT_TRUE(hasLine(log, "DB  - connecting to the database failed: "));
     EXPECT_FALSE(inOrdinaryLog(log, "db-secret"));
     EXPECT_EQ(db.PoolSize(), 0u);

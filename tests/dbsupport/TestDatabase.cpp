@@ -66,7 +66,9 @@ ServerFacts readFacts(const std::string& dir) {
     return facts;
 }
 
-ServerFacts sharedServer() { return readFacts(TARVO_TEST_MARIADB_DIR); }
+ServerFacts sharedServer() {
+    return readFacts(TARVO_TEST_MARIADB_DIR);
+}
 
 // The admin connection of a TestDatabase: one MYSQL handle, closed at the end.
 class TestDatabase::Connection {
@@ -157,7 +159,9 @@ void TestDatabase::exec(const std::string& sql) {
     if (!error.empty()) throw std::runtime_error("SQL failed: " + error + "\n  in: " + sql.substr(0, 400));
 }
 
-std::string TestDatabase::tryExec(const std::string& sql) { return admin_->run(sql, nullptr); }
+std::string TestDatabase::tryExec(const std::string& sql) {
+    return admin_->run(sql, nullptr);
+}
 
 std::vector<Row> TestDatabase::rows(const std::string& sql) {
     std::vector<Row> result;

@@ -88,7 +88,7 @@ private:
 
 class PrivateServer {
 public:
-    PrivateServer();  // starts a mariadbd in a folder named after the running test
+    PrivateServer();   // starts a mariadbd in a folder named after the running test
     ~PrivateServer();  // stops it and removes its data
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
