@@ -12,13 +12,17 @@
 // after get_result_map, by column name. While a result is held the Query
 // is busy and refuses further statements until free_result.
 //
-// A failed statement never throws: it is logged (facility DB) and the Query
-// is left without a result, so every reader answers with its empty value
-// (null, "", 0, false). The by-name readers are the only members that throw
+// A failed statement never throws: it is logged and the Query is left
+// without a result, so every reader answers with its empty value (null, "",
+// 0, false). The log gets "query failed: " + the statement with the
+// contents of its quoted literals shown as *** (they may hold passwords)
+// and "server said (errno): message" on facility DB, and the whole
+// statement on the debug facility only. The by-name readers are the only members that throw
 // (std::logic_error "Value not found!"). A Query must not outlive its Database.
 //
 // Also home of the escaping used by every table record: safestr for text
-// between apostrophes in SQL, unsafestr to undo it, xmlsafestr for XML.
+// between apostrophes in SQL (with backslash escapes, so the server must not
+// run with NO_BACKSLASH_ESCAPES), unsafestr to undo it, xmlsafestr for XML.
 class Query {
 public:
     explicit Query(Database& db);

@@ -179,6 +179,14 @@ TEST_F(QueryTest, EscapedTextsReachTheServerUnchanged) {
     ASSERT_TRUE(q.get_result_map("SELECT a FROM t WHERE id=10"));
     EXPECT_EQ(q.get_field_value("a"), hostile);
 
+    // A table of a management system that stores latin1 text: the client
+    // talks latin1, so no byte is refused or converted on the way.
+    tdb.exec("CREATE TABLE latin (a TEXT CHARACTER SET latin1 COLLATE latin1_swedish_ci)");
+    ASSERT_TRUE(q.execute("INSERT INTO latin VALUES ('" + Query::safestr(dbtest::hostileText()) + "')"));
+    EXPECT_EQ(std::string(q.get_string("SELECT a FROM latin")), dbtest::hostileText());
+    EXPECT_EQ(tdb.value("SELECT HEX(a) FROM latin"),
+              tdb.value("SELECT HEX(" + TestDatabase::quote(dbtest::hostileText()) + ")"));
+
     EXPECT_EQ(Query::safestr("a'b\\c\nd\re\"f"), "a\\'b\\\\c\\nd\\re\\\"f");
     EXPECT_EQ(Query::safestr(std::string("\0\x1a", 2)), "\\0\\Z");
     EXPECT_EQ(Query::unsafestr("O\\'Brien"), "O'Brien");

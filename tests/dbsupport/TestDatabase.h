@@ -95,7 +95,7 @@ public:
 
     const ServerFacts& facts() const { return facts_; }
     void restart();  // shuts the server down and starts it again: same port, same data
-    void stop();     // shuts it down (the destructor then does nothing more)
+    void stop();     // kills it and removes its data; the port is then free (nothing listens)
 
 private:
     void runScript(const std::string& action);
