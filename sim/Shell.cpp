@@ -57,6 +57,14 @@ void Shell::receive(const char* data, size_t length) {
 }
 
 void Shell::receiveByte(unsigned char c) {
+    if (swallowLineEnd_) {
+        swallowLineEnd_ = false;
+        if (c == '\r') {
+            lastWasCr_ = true;
+            return;
+        }
+        if (c == '\n') return;
+    }
     if (lastWasCr_) {
         lastWasCr_ = false;
         // CR LF and CR NUL end one line, not two.
@@ -122,6 +130,7 @@ void Shell::switchByte() {
     if (phase_ != Phase::Shell || !hasProcessSwitch()) return;
     if (!line_.empty() || overlong_) {
         lineEnded("\x10");
+        swallowLineEnd_ = true;
         if (ending_ != Ending::None) return;
     } else {
         transcriptPrefix_ += '\x10';

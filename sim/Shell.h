@@ -104,6 +104,10 @@ private:
     bool overlong_ = false;
     size_t overlongBytes_ = 0;
     bool lastWasCr_ = false;
+    // A switch byte at the end of a command ends that command; the line end
+    // the client sends after it is part of the same command, not an empty
+    // line of its own (which would put a second, stale prompt on the wire).
+    bool swallowLineEnd_ = false;
     bool silent_ = false;
     bool promptAfterEnd_ = false;
     int idleTimeout_ = 0;

@@ -48,7 +48,13 @@ TEST_F(QxCliShellTest, InactivityTimerProcessSwitchAndLogout) {
     std::string off = feed(*s, "set inactivity-timer disabled\x10\r\n");
     EXPECT_NE(off.find("\nrtr7*"), std::string::npos) << off;
     EXPECT_TRUE(endsWith(off, "\nrtr7*"));
+    EXPECT_EQ(off.find("rtr7*"), off.rfind("rtr7*")) << "the line end after the switch byte shows no second prompt";
     EXPECT_EQ(s->idleTimeoutSeconds(), 0);
+    for (const char* end : {"\n", "\r"}) {
+        std::string again = feed(*s, std::string("running-config\r\n"));
+        again = feed(*s, std::string("set inactivity-timer disabled\x10") + end);
+        EXPECT_EQ(again.find("rtr7*"), again.rfind("rtr7*")) << again;
+    }
 
     std::string question = feed(*s, "\x10logout\r\n");
     EXPECT_NE(question.find("\nrtr7*"), std::string::npos) << "the switch shows the main prompt at once";
