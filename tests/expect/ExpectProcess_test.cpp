@@ -82,16 +82,17 @@ TEST(ExpectProcess, ChildHasItsOwnSessionAndTerminalAndNothingElseOfOurs) {
     Expect engine(nullptr);
     engine.setTimeout(5000);
 
+    // No pipeline: while it starts one, the shell itself holds the pipe.
     ASSERT_TRUE(
-        engine.spawn("ls /proc/$$/fd | tr '\\n' ' '; echo; cat /proc/$$/stat; "
+        engine.spawn("ls -1 /proc/$$/fd; echo END; cat /proc/$$/stat; "
                      "[ -t 0 ] && [ -t 1 ] && [ -t 2 ] && echo ALL-TTY"));
     int child = engine.pid;
     std::istringstream lines(outputUntilEnd(engine));
-    std::string descriptors, stat, tty;
-    std::getline(lines, descriptors);
+    std::string descriptors, line, stat, tty;
+    while (std::getline(lines, line) && line != "END\r") descriptors += line;
     std::getline(lines, stat);
     std::getline(lines, tty);
-    EXPECT_EQ(descriptors, "0 1 2 \r") << "only the terminal, not descriptor " << stray;
+    EXPECT_EQ(descriptors, "0\r1\r2\r") << "only the terminal, not descriptor " << stray;
     std::istringstream fields(stat.substr(stat.rfind(')') + 1));
     std::string state, ppid, pgrp, session, ttyNr, foreground;
     fields >> state >> ppid >> pgrp >> session >> ttyNr >> foreground;
@@ -270,16 +271,17 @@ TEST(ExpectProcess, SpawnFailsCleanlyWhenDescriptorsRunOut) {
         rlimit old;
         getrlimit(RLIMIT_NOFILE, &old);
         // A spawn needs four descriptors at once: master, slave and a pipe.
+        // Only the spawn itself runs under the lowered limit.
         for (int spare = 0; spare <= 4; ++spare) {
             int openBefore = expecttest::openDescriptors();
+            Expect engine(nullptr);
             rlimit lowered = {static_cast<rlim_t>(next + spare), old.rlim_max};
             setrlimit(RLIMIT_NOFILE, &lowered);
-            Expect engine(nullptr);
-            bool started = engine.spawn("exit 0");
-            bool expected = spare == 4;
+            bool started = engine.spawn(std::string("exit 0"));
+            setrlimit(RLIMIT_NOFILE, &old);
             int pid = engine.pid;
             engine.stop();
-            setrlimit(RLIMIT_NOFILE, &old);
+            bool expected = spare == 4;
             if (started != expected) return 10 + spare;
             if (!started && pid != -1) return 20 + spare;
             if (expecttest::openDescriptors() != openBefore) return 30 + spare;
