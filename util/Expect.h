@@ -56,13 +56,19 @@ public:
 
     // Waits for output matching one of the patterns: the 1-based index of the
     // first pattern in list order that matches, 0 after a silence of
-    // timeoutMs. The silence limit applies afresh after every read.
+    // timeoutMs. The silence limit applies afresh after every read. Output
+    // kept from before (after a silence) is searched first. A pattern that
+    // does not compile is logged and never matches.
+    // REQUIRES: a child was spawned (else "Process not running or EOF
+    // reached!"); the end of its output raises "EOF reached!".
     int expect(const std::vector<ExpectRegex>& list);
     bool expect(const ExpectRegex& regex);
     // Pattern strings ("/p/flags" or bare), ended by a null pointer.
     int expect(const char* first, ...) __attribute__((sentinel));
     // As the list form with up to two plain substrings; empty texts are left
-    // out, and the result counts the non-empty ones only.
+    // out, and the result counts the non-empty ones only. After a match,
+    // getMatch() gives the text found and getBefore() what preceded it; a
+    // plain text has no groups for getMatch(int).
     int expect_noreg(const std::string& first, const std::string& second);
 
     // One wait of at most timeoutMs: 1 when output was read, 0 on silence.
