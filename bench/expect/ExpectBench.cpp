@@ -3,11 +3,12 @@
 //
 // How to run:
 //   ninja -C build bench_expect
-//   build/bench/expect/bench_expect [--exchanges 1000] [--sizes 10,50] [--repeat 3] [--tcl-limit 60]
+//   build/bench/expect/bench_expect [--exchanges 1000] [--sizes 10,50] [--repeat 7] [--tcl-limit 60]
 // Needs the Tcl `expect` program (Debian package expect, in scripts/setup.sh).
 // Run it on a quiet machine and read the ratios of one run: every figure is
-// the best of --repeat measurements taken in that run (a measurement that
-// takes longer than 5 s is not repeated). A Tcl expect run that takes longer
+// the best of --repeat rounds taken in that run, the contenders interleaved
+// within each round (a measurement that takes longer than 5 s is not
+// repeated). A Tcl expect run that takes longer
 // than --tcl-limit seconds is cut off and shown as "> limit"; --tcl-limit 0
 // leaves Tcl out. Scratch files go to $TMPDIR (default /tmp) and are removed
 // at the end.
@@ -50,13 +51,18 @@ double now() {
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-// The shortest of repeat runs; a run that was cut off (negative) or took
-// longer than 5 s is not repeated.
-double bestOf(int repeat, const std::function<double()>& run) {
-    double best = run();
-    for (int i = 1; i < repeat && best >= 0 && best < 5.0; ++i) {
-        double again = run();
-        if (again >= 0) best = std::min(best, again);
+// Runs every contender once per round, interleaved, so that a change in the
+// machine's load falls on all of them alike, and keeps each one's shortest
+// run. A run that was cut off (negative) or took longer than 5 s is not
+// repeated.
+std::vector<double> bestOf(int rounds, const std::vector<std::function<double()>>& contenders) {
+    std::vector<double> best(contenders.size(), 1e300);
+    for (int round = 0; round < rounds; ++round) {
+        for (size_t i = 0; i < contenders.size(); ++i) {
+            if (round > 0 && (best[i] < 0 || best[i] > 5.0)) continue;
+            double t = contenders[i]();
+            best[i] = t < 0 ? t : std::min(best[i], t);
+        }
     }
     return best;
 }
@@ -264,7 +270,7 @@ double bareReply(const std::string& file) {
 struct Options {
     int exchanges = 1000;
     std::vector<int> sizes = {10, 50};
-    int repeat = 3;
+    int repeat = 7;
 };
 
 Options parse(int argc, char** argv) {
@@ -285,18 +291,20 @@ Options parse(int argc, char** argv) {
             fail("unknown option " + name);
         }
     }
-    if (argc % 2 == 0) fail("usage: bench_expect [--exchanges N] [--sizes 10,50] [--repeat 3] [--tcl-limit 60]");
+    if (argc % 2 == 0) fail("usage: bench_expect [--exchanges N] [--sizes 10,50] [--repeat 7] [--tcl-limit 60]");
     return options;
 }
 
 void dialogue(const Options& o, const std::string& dir) {
     int n = o.exchanges;
     double perThousand = 1000.0 / n;
-    double enginePlain = bestOf(o.repeat, [&] { return engineDialogue(n, false); }) * perThousand;
-    double enginePattern = bestOf(o.repeat, [&] { return engineDialogue(n, true); }) * perThousand;
-    double tclPlain = bestOf(o.repeat, [&] { return tclDialogue(dir, n, false); }) * perThousand;
-    double tclPattern = bestOf(o.repeat, [&] { return tclDialogue(dir, n, true); }) * perThousand;
-    double bare = bestOf(o.repeat, [&] { return bareDialogue(n); }) * perThousand;
+    std::vector<double> t =
+        bestOf(o.repeat, {[&] { return engineDialogue(n, false); }, [&] { return engineDialogue(n, true); },
+                          [&] { return tclDialogue(dir, n, false); }, [&] { return tclDialogue(dir, n, true); },
+                          [&] { return bareDialogue(n); }});
+    for (double& seconds : t)
+        if (seconds > 0) seconds *= perThousand;
+    double enginePlain = t[0], enginePattern = t[1], tclPlain = t[2], tclPattern = t[3], bare = t[4];
     printf("Dialogue: %d exchanges with /bin/sh, seconds per 1000 exchanges (best of %d)\n", n, o.repeat);
     printf("  engine, plain text (expect_noreg)   %8.4f\n", enginePlain);
     printf("  engine, pattern (expect)            %8.4f\n", enginePattern);
@@ -318,11 +326,15 @@ void replies(const Options& o, const std::string& dir) {
     for (int mb : o.sizes) {
         std::string file = writeReply(dir, mb);
         Row r{mb, 0, 0, 0, 0, 0};
-        r.plain = bestOf(o.repeat, [&] { return engineReply(file, false); });
-        r.pattern = bestOf(o.repeat, [&] { return engineReply(file, true); });
-        r.tclPlain = bestOf(o.repeat, [&] { return tclReply(dir, file, false); });
-        r.tclPattern = bestOf(o.repeat, [&] { return tclReply(dir, file, true); });
-        r.bare = bestOf(o.repeat, [&] { return bareReply(file); });
+        std::vector<double> t =
+            bestOf(o.repeat, {[&] { return engineReply(file, false); }, [&] { return engineReply(file, true); },
+                              [&] { return tclReply(dir, file, false); }, [&] { return tclReply(dir, file, true); },
+                              [&] { return bareReply(file); }});
+        r.plain = t[0];
+        r.pattern = t[1];
+        r.tclPlain = t[2];
+        r.tclPattern = t[3];
+        r.bare = t[4];
         remove(file.c_str());
         rows.push_back(r);
     }
@@ -345,6 +357,7 @@ void replies(const Options& o, const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // figures appear as they are measured
     Options options = parse(argc, argv);
     std::string dir = scratchDir();
     try {

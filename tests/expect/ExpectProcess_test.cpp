@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
@@ -186,6 +187,28 @@ TEST(ExpectProcess, SpawningAgainEndsTheChildStillRunning) {
     EXPECT_NE(engine.pid, first);
     EXPECT_FALSE(expecttest::running(first));
     EXPECT_TRUE(expecttest::running(engine.pid));
+}
+
+TEST(ExpectProcess, DescriptorsBeyondTheSelectLimitWork) {
+    rlimit old;
+    getrlimit(RLIMIT_NOFILE, &old);
+    if (old.rlim_max != RLIM_INFINITY && old.rlim_max < 1200) GTEST_SKIP() << "descriptor limit too low";
+    rlimit raised = {std::max<rlim_t>(old.rlim_cur, 1200), old.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &raised);
+    std::vector<int> fillers;
+    for (int fd = 0; fd >= 0 && fd < 1100;) {
+        fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        fillers.push_back(fd);
+    }
+    {
+        Expect engine(nullptr);
+        engine.setTimeout(5000);
+        ASSERT_TRUE(engine.spawn("echo hello; exec sleep 10"));
+        EXPECT_GT(engine.readFd, 1024) << "select() could not wait for this descriptor";
+        EXPECT_EQ(engine.expect_noreg("hello", ""), 1);
+    }
+    for (int fd : fillers) close(fd);
+    setrlimit(RLIMIT_NOFILE, &old);
 }
 
 volatile sig_atomic_t alarms = 0;
