@@ -33,7 +33,7 @@ class logEngine;
 // The data members are public for inspection; only the engine changes them.
 class Expect {
 public:
-    explicit Expect(logEngine* log);  // log is borrowed; may be null
+    explicit Expect(logEngine* log);  // borrowed: null, or alive as long as the engine
     virtual ~Expect();
     Expect(const Expect&) = delete;
     Expect& operator=(const Expect&) = delete;

@@ -82,8 +82,11 @@ bool ExpectMatcher::scanEntry(Entry& entry, const char* subject, size_t length) 
         // length itself.
         size_t shorter = length;
         while (shorter > 0 && subject[shorter - 1] == '\n') --shorter;
-        regex.searchInPlace(subject, shorter, std::min(entry.resume, shorter), PCRE2_PARTIAL_SOFT);
-        resume = std::min(resume, (regex.matched() || regex.partial()) ? regex.start(0) : shorter);
+        // (A complete match there says little: \K may have moved its start
+        // past where the attempt began, so the offset stays where it was.)
+        size_t from = std::min(entry.resume, shorter);
+        regex.searchInPlace(subject, shorter, from, PCRE2_PARTIAL_SOFT);
+        resume = std::min(resume, regex.matched() ? from : regex.partial() ? regex.start(0) : shorter);
     }
     entry.resume = resume;
     return false;
