@@ -21,7 +21,6 @@
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
-#include "main/configHandler.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -79,11 +78,10 @@ int Tarvo::initLogAndBanner() {
 }
 
 int Tarvo::initDatabaseSettings() {
-    configHandler settings(log, paths.settingsFile());
-    dbPass = settings.getFromCfg("dbpass");
-    dbUser = settings.getFromCfg("dbuser");
-    dbHost = settings.getFromCfg("server");
-    dbName = settings.getFromCfg("dbname");
+    dbPass = getFromCfg("dbpass");
+    dbUser = getFromCfg("dbuser");
+    dbHost = getFromCfg("server");
+    dbName = getFromCfg("dbname");
     if (dbPass == "nostring") {
         setError("No DB-settings", "Could not get database-settings from config.");
         return kInitDone;
