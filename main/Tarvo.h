@@ -30,6 +30,20 @@ public:
     // The caller owns the returned connection; nullptr for an unknown type.
     ConnectionHandler* createConnectionHandler(int type);
 
+    // --- Settings file (TarvoSettings.cpp) ---
+    // getFromCfg finds one database setting of paths.settingsFile() by text
+    // search and never parses the file: it gives "nostring" for a missing or
+    // unreadable file and for a file without the element (the start-up's
+    // "No DB-settings"). readXML parses the file and reads the job settings
+    // for the router model, then derives the transfer-URL parts for the
+    // family in routerOs; it is false for a file the parser rejects, a missing
+    // required key or an unknown transfer method (the start-up's
+    // "Bad XML-settings"). Neither writes a password or user name to the log.
+    std::string getFromCfg(const std::string& name);
+    bool readXML(const std::string& model);
+    bool deriveTransferUrl();  // NEXA family: transferScheme/Credentials/Base
+    // --- end of settings file ---
+
     static std::string my_to_str(int value);
     static std::string my_to_str(unsigned long value);
     static std::string my_to_str(unsigned long long value);

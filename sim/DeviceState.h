@@ -1,0 +1,116 @@
+#pragma once
+#include <ctime>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "sim/DeviceTypes.h"
+
+struct DevsimOptions;
+
+// DeviceState is the persistent state of the simulated device, kept in a
+// state directory that tests prepare before devsim starts and read after
+// it has run. Every change is written to its file at once (atomically, by
+// rename), so the files always show the device as it is. All members are
+// safe to call from several session threads.
+//
+// Files of the state directory (text, one entry a line, '#' comments):
+//
+//   family       "nexa" or "qxcli". --family overwrites it; without
+//                --family the stored family is used.
+//   users        one login a line: the user name, one blank, the password
+//                (the rest of the line, blanks allowed). A line with the
+//                user name alone is a login without password prompt.
+//                --user/--password pairs overwrite the file; when it is
+//                missing it is created with "admin admin".
+//   variables    NEXA management variables, one a line: NAME=VALUE. The
+//                device shows and assigns only variables listed here.
+//   ssh          "keys yes|no" (NEXA: host keys made) and
+//                "service enabled|disabled" (NEXA: sshd started; qx.CLI:
+//                SSH server enabled). Missing: both on. --no-ssh starts
+//                with both off. SSH is served while the service is
+//                enabled and, on NEXA, the keys exist.
+//   boot         "count N" (reboots so far) and "time T" (seconds since
+//                1970 when the device last came up; written at start and
+//                after every reboot).
+//   transcript   the dialogue log (see Transcript).
+//   ports        "telnet N" and "ssh N", written by devsim once it listens.
+//   ssh_host_ed25519_key, ssh_host_ed25519_key.pub
+//                the SSH host key, made at the first start.
+//   fs/          the file system the SFTP server shows: fs/DSK, fs/MEM and
+//                fs/BIO on qx.CLI, fs/flash and fs/tmp on NEXA.
+class DeviceState {
+public:
+    // Opens the state directory of options.stateDir (creating it and the
+    // missing files), applies the start-up options and records the boot.
+    static std::unique_ptr<DeviceState> open(const DevsimOptions& options, std::string& error);
+    ~DeviceState();
+    DeviceState(const DeviceState&) = delete;
+    DeviceState& operator=(const DeviceState&) = delete;
+
+    const std::string& dir() const { return dir_; }
+    std::string path(const std::string& name) const { return dir_ + "/" + name; }
+    std::string fsRoot() const { return path("fs"); }
+    DeviceFamily family() const { return family_; }
+    std::vector<std::string> fsDirectories() const;
+
+    // Logins. An unknown user needs a password (and never gets in), so a
+    // login prompt does not tell which users exist.
+    bool passwordRequired(const std::string& user) const;
+    bool checkLogin(const std::string& user, const std::string& password) const;
+    std::vector<Account> accounts() const;
+
+    // Management variables; false for a variable the device does not have.
+    bool variable(const std::string& name, std::string& value) const;
+    bool setVariable(const std::string& name, const std::string& value);
+
+    // SSH service. The observer is called (from the changing thread) after
+    // every change of sshAvailable's inputs.
+    bool sshKeysPresent() const;
+    bool sshServiceEnabled() const;
+    bool sshAvailable() const;
+    void setSshKeysPresent(bool present);
+    void setSshServiceEnabled(bool enabled);
+    void setSshObserver(std::function<void()> observer);
+
+    // Reboots: the count rises when the device goes down, the boot time is
+    // set when it comes up.
+    unsigned rebootCount() const;
+    time_t bootTime() const;
+    void recordShutdown();
+    void recordBoot();
+
+    // The last error of writing a state file ("" when none).
+    std::string lastError() const;
+
+private:
+    explicit DeviceState(std::string dir);
+    bool load(const DevsimOptions& options, std::string& error);
+    bool loadFamily(const DevsimOptions& options, std::string& error);
+    bool loadAccounts(const DevsimOptions& options, std::string& error);
+    bool loadVariables(std::string& error);
+    bool loadSsh(const DevsimOptions& options, std::string& error);
+    bool loadBoot(std::string& error);
+    bool makeFileSystem(std::string& error);
+    // REQUIRES: mutex_ held.
+    bool saveAccounts();
+    bool saveVariables();
+    bool saveSsh();
+    bool saveBoot();
+    bool save(const std::string& name, const std::string& content);
+
+    std::string dir_;
+    DeviceFamily family_ = DeviceFamily::Nexa;
+    mutable std::mutex mutex_;
+    std::vector<Account> accounts_;
+    std::map<std::string, std::string> variables_;
+    bool sshKeys_ = true;
+    bool sshService_ = true;
+    unsigned rebootCount_ = 0;
+    time_t bootTime_ = 0;
+    std::string lastError_;
+    std::function<void()> sshObserver_;
+};

@@ -1,0 +1,293 @@
+#include "sim/DevsimOptions.h"
+
+#include <arpa/inet.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+
+namespace {
+
+bool parseNumber(const std::string& text, long low, long high, long& value) {
+    if (text.empty() || text.size() > 12) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    errno = 0;
+    value = strtol(text.c_str(), nullptr, 10);
+    return errno == 0 && value >= low && value <= high;
+}
+
+// The simulator is a test device with well-known passwords: it may only
+// ever be reachable from the machine itself.
+bool isLoopback(const std::string& address) {
+    in_addr v4;
+    if (inet_pton(AF_INET, address.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6;
+    if (inet_pton(AF_INET6, address.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+    return false;
+}
+
+// Host names end up in every prompt; characters the product awaits as
+// prompt marks would make the dialogue ambiguous.
+bool validHostname(const std::string& name) {
+    if (name.empty() || name.size() > 64) return false;
+    for (char c : name) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
+                  c == '.';
+        if (!ok) return false;
+    }
+    return true;
+}
+
+struct OptionSpec {
+    const char* name;
+    bool takesValue;
+    std::function<bool(DevsimOptions&, const std::string&, std::string&)> apply;
+};
+
+bool number(const std::string& option, const std::string& text, long low, long high, int& into, std::string& error) {
+    long value = 0;
+    if (!parseNumber(text, low, high, value)) {
+        error = option + ": '" + text + "' is not a number from " + std::to_string(low) + " to " + std::to_string(high);
+        return false;
+    }
+    into = static_cast<int>(value);
+    return true;
+}
+
+const std::vector<OptionSpec>& optionSpecs() {
+    static const std::vector<OptionSpec> specs = {
+        {"--help", false, [](DevsimOptions& o, const std::string&, std::string&) { return o.help = true; }},
+        {"--family", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!parseFamily(v, o.family)) {
+                 e = "--family: '" + v + "' is neither nexa nor qxcli";
+                 return false;
+             }
+             return o.familyGiven = true;
+         }},
+        {"--state-dir", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty()) e = "--state-dir: empty directory name";
+             o.stateDir = v;
+             return !v.empty();
+         }},
+        {"--listen", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!isLoopback(v)) {
+                 e = "--listen: '" + v + "' is not a loopback address (127.0.0.0/8 or ::1)";
+                 return false;
+             }
+             o.listen.push_back(v);
+             return true;
+         }},
+        {"--telnet-port", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--telnet-port", v, 0, 65535, o.telnetPort, e);
+         }},
+        {"--ssh-port", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--ssh-port", v, 0, 65535, o.sshPort, e);
+         }},
+        {"--user", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty() || v.find_first_of(" \t\r\n") != std::string::npos) {
+                 e = "--user: a user name is one word";
+                 return false;
+             }
+             if (o.passwordPending) {
+                 e = "--user " + o.accounts.back().user + " has no --password";
+                 return false;
+             }
+             o.accounts.push_back({v, ""});
+             return o.passwordPending = true;
+         }},
+        {"--password", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!o.passwordPending) {
+                 e = "--password must follow its --user";
+                 return false;
+             }
+             if (v.find_first_of("\r\n") != std::string::npos) {
+                 e = "--password: a password is one line";
+                 return false;
+             }
+             o.accounts.back().password = v;
+             o.passwordPending = false;
+             return true;
+         }},
+        {"--hostname", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!validHostname(v)) {
+                 e = "--hostname: '" + v + "' is not a host name (letters, digits, '-', '_', '.')";
+                 return false;
+             }
+             o.hostname = v;
+             return true;
+         }},
+        {"--transfer-dir", true,
+         [](DevsimOptions& o, const std::string& v, std::string&) {
+             o.transferDir = v;
+             return true;
+         }},
+        {"--reboot-downtime", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--reboot-downtime", v, 0, 3600, o.rebootDowntimeSeconds, e);
+         }},
+        {"--max-auth-tries", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--max-auth-tries", v, 1, 100, o.maxAuthTries, e);
+         }},
+        {"--shell-timeout", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--shell-timeout", v, 0, 86400, o.shellTimeoutSeconds, e);
+         }},
+        {"--refuse", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!isLoopback(v)) {
+                 e = "--refuse: '" + v + "' is not a loopback address";
+                 return false;
+             }
+             o.faults.refusedAddresses.push_back(v);
+             return true;
+         }},
+        {"--no-ssh", false, [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noSsh = true; }},
+        {"--silent-after", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty()) e = "--silent-after: empty command";
+             o.faults.silentAfter = v;
+             return !v.empty();
+         }},
+        {"--close-mid-reply", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty()) e = "--close-mid-reply: empty command";
+             o.faults.closeMidReply = v;
+             return !v.empty();
+         }},
+        {"--slow-reply", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--slow-reply", v, 0, 600000, o.faults.slowReplyMs, e);
+         }},
+        {"--large-reply", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             int bytes = 0;
+             if (!number("--large-reply", v, 0, 256 * 1024 * 1024, bytes, e)) return false;
+             o.faults.largeReplyBytes = static_cast<size_t>(bytes);
+             return true;
+         }},
+        {"--ping-fails", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.pingFails = true; }},
+        {"--telnet-options", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.telnetOptions = true; }},
+    };
+    return specs;
+}
+
+}  // namespace
+
+bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& options, std::string& error) {
+    options = DevsimOptions();
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool inlineValue = false;
+        size_t equals = name.find('=');
+        if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+            inlineValue = true;
+        }
+        const OptionSpec* spec = nullptr;
+        for (const auto& candidate : optionSpecs())
+            if (name == candidate.name) spec = &candidate;
+        if (!spec) {
+            error = "unknown option '" + name + "' (see devsim --help)";
+            return false;
+        }
+        if (spec->takesValue && !inlineValue) {
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        } else if (!spec->takesValue && inlineValue) {
+            error = name + " takes no value";
+            return false;
+        }
+        if (!spec->apply(options, value, error)) return false;
+    }
+    if (options.help) return true;
+    if (options.passwordPending) {
+        error = "--user " + options.accounts.back().user + " has no --password";
+        return false;
+    }
+    if (options.stateDir.empty()) {
+        error = "--state-dir is required";
+        return false;
+    }
+    if (options.listen.empty()) options.listen.push_back("127.0.0.1");
+    return true;
+}
+
+std::vector<std::string> DevsimOptions::optionNames() {
+    std::vector<std::string> names;
+    for (const auto& spec : optionSpecs()) names.push_back(spec.name);
+    return names;
+}
+
+std::string DevsimOptions::usage() {
+    return "Usage: devsim --state-dir DIR [options]\n"
+           "\n"
+           "devsim stands in for a router of the NEXA or the qx.CLI family. It serves\n"
+           "Telnet (raw TCP), SSH and SFTP on loopback addresses, keeps the device's\n"
+           "state in DIR and appends every received line and every reply to\n"
+           "DIR/transcript. It runs in the foreground, logs to standard error and\n"
+           "ends on SIGTERM or SIGINT.\n"
+           "\n"
+           "Device:\n"
+           "  --family nexa|qxcli     device family (default: the one stored in DIR)\n"
+           "  --state-dir DIR         state directory, created when missing (required)\n"
+           "  --hostname NAME         host name shown in the prompts (default router1)\n"
+           "  --user NAME --password PW\n"
+           "                          a login of the device; repeat the pair for more.\n"
+           "                          Replaces the logins stored in DIR (default one\n"
+           "                          user admin with password admin)\n"
+           "  --transfer-dir DIR      local directory standing in for the transfer server\n"
+           "                          of the device's file fetches\n"
+           "  --reboot-downtime SECONDS\n"
+           "                          time a rebooting device refuses connections\n"
+           "                          (default 3)\n"
+           "  --max-auth-tries N      SSH passwords accepted per connection; later ones\n"
+           "                          are refused, right or wrong (default 3)\n"
+           "  --shell-timeout SECONDS idle time after which a shell session ends unless\n"
+           "                          the client switched the time-out off (default 0,\n"
+           "                          never)\n"
+           "\n"
+           "Network:\n"
+           "  --listen ADDR           address to serve, any of 127.0.0.0/8 or ::1;\n"
+           "                          repeatable (default 127.0.0.1)\n"
+           "  --telnet-port N         Telnet port on every address; 0 picks a free one\n"
+           "                          (default 0)\n"
+           "  --ssh-port N            SSH/SFTP port on every address; 0 picks a free one\n"
+           "                          (default 0)\n"
+           "                          Once every address is bound, DIR/ports holds the\n"
+           "                          lines \"telnet N\" and \"ssh N\".\n"
+           "\n"
+           "Faults:\n"
+           "  --refuse ADDR           refuse every connection to ADDR (one of --listen)\n"
+           "  --no-ssh                start without SSH service; it is switched on over\n"
+           "                          Telnet the way the family does it\n"
+           "  --silent-after TEXT     after a command line starting with TEXT the device\n"
+           "                          echoes it and then stays silent\n"
+           "  --close-mid-reply TEXT  the reply to a command line starting with TEXT\n"
+           "                          breaks off halfway and the connection drops\n"
+           "  --slow-reply MS         every reply is held back MS milliseconds and then\n"
+           "                          trickles in 64-byte pieces MS/10 milliseconds apart\n"
+           "  --large-reply BYTES     every command reply carries BYTES of filler lines\n"
+           "                          before its prompt\n"
+           "  --ping-fails            pings get no replies (\" 0 packets received\")\n"
+           "  --telnet-options        send Telnet option negotiation bytes at connect, as\n"
+           "                          some devices do, and strip the client's answers\n"
+           "\n"
+           "  --help                  this text\n";
+}

@@ -1,0 +1,46 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "sim/DeviceTypes.h"
+
+// Fault switches: each one makes the device misbehave in one way, so the
+// product's handling of that misbehaviour can be tested.
+struct Faults {
+    std::vector<std::string> refusedAddresses;  // --refuse: connections to these addresses are refused
+    bool noSsh = false;                         // --no-ssh: SSH off until enabled over Telnet
+    std::string silentAfter;                    // --silent-after: no output after a line starting so
+    std::string closeMidReply;                  // --close-mid-reply: half the reply, then the line drops
+    int slowReplyMs = 0;                        // --slow-reply: replies held back and trickled
+    size_t largeReplyBytes = 0;                 // --large-reply: filler before every command's prompt
+    bool pingFails = false;                     // --ping-fails: no ping target answers
+    bool telnetOptions = false;                 // --telnet-options: IAC bytes at connect
+};
+
+// DevsimOptions is the parsed command line of devsim. Parsing checks every
+// value (numbers, loopback addresses, user/password pairs) so the program
+// never starts half-configured.
+struct DevsimOptions {
+    bool help = false;
+    bool familyGiven = false;
+    DeviceFamily family = DeviceFamily::Nexa;
+    std::string stateDir;
+    std::vector<std::string> listen;  // never empty after parse
+    int telnetPort = 0;               // 0: a free port
+    int sshPort = 0;
+    std::vector<Account> accounts;  // empty: keep the accounts of the state directory
+    std::string hostname = "router1";
+    std::string transferDir;
+    int rebootDowntimeSeconds = 3;
+    int maxAuthTries = 3;
+    int shellTimeoutSeconds = 0;  // idle time after which a shell ends; 0 never
+    Faults faults;
+    bool passwordPending = false;  // while parsing: a --user waits for its --password
+
+    // args without the program name. False with a message in error.
+    static bool parse(const std::vector<std::string>& args, DevsimOptions& options, std::string& error);
+    static std::string usage();
+    // Every option the parser knows ("--family", ...).
+    static std::vector<std::string> optionNames();
+};

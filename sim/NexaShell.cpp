@@ -1,0 +1,214 @@
+#include "sim/NexaShell.h"
+
+#include <cstdio>
+
+#include "sim/DeviceState.h"
+#include "sim/DevsimOptions.h"
+
+NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context)
+    : Shell(state, options, transcript, std::move(context)) {}
+
+const CommandTable<NexaShell>& NexaShell::mainCommands() {
+    static const CommandTable<NexaShell> table = {
+        {"t", &NexaShell::shellTimeout}, {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
+        {"update", &NexaShell::update},  {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
+    };
+    return table;
+}
+
+const CommandTable<NexaShell>& NexaShell::updateCommands() {
+    static const CommandTable<NexaShell> table = {
+        {"dir", &NexaShell::updateDir},
+        {"exit", &NexaShell::updateExit},
+    };
+    return table;
+}
+
+std::string NexaShell::banner() const {
+    return "\r\n" + options_.hostname + " - NEXA router\r\n\r\n";
+}
+
+std::string NexaShell::welcome() const {
+    return "Welcome " + user() + ".\r\n";
+}
+
+std::string NexaShell::prompt() const {
+    return options_.hostname + (mode_ == Mode::Update ? ":update> " : ":admin> ");
+}
+
+std::string NexaShell::formatVariable(const std::string& name, const std::string& value) {
+    return name + ".0(\"" + value + "\")";
+}
+
+void NexaShell::runCommand(const std::string& line) {
+    auto words = CommandTable<NexaShell>::split(line);
+    if (words.empty()) return;
+    if (mode_ == Mode::Main && words[0].find('=') != std::string::npos) {
+        assignments(line);
+        return;
+    }
+    Args args;
+    const auto& table = mode_ == Mode::Main ? mainCommands() : updateCommands();
+    if (auto handler = table.find(words, args)) {
+        (this->*handler)(args);
+        return;
+    }
+    std::string value;
+    if (mode_ == Mode::Main && words.size() == 1 && state_.variable(words[0], value)) {
+        sayLine(formatVariable(words[0], value));
+        return;
+    }
+    error("unknown command");
+}
+
+void NexaShell::shellTimeout(const Args& args) {
+    int minutes = -1;
+    if (args.size() == 1 && !args[0].empty() && args[0].size() < 6 &&
+        args[0].find_first_not_of("0123456789") == std::string::npos)
+        minutes = std::stoi(args[0]);
+    if (minutes < 0) {
+        error("usage: t MINUTES (0 switches the time-out off)");
+        return;
+    }
+    setIdleTimeout(minutes * 60);
+    sayLine(minutes == 0 ? "shell time-out off" : "shell time-out " + args[0] + " minutes");
+}
+
+void NexaShell::exitShell(const Args&) {
+    end(Ending::Close);
+}
+
+void NexaShell::ping(const Args& args) {
+    std::string count = "5", source, target;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if ((args[i] == "-c" || args[i] == "-s") && i + 1 < args.size()) {
+            (args[i] == "-c" ? count : source) = args[i + 1];
+            ++i;
+        } else if (args[i][0] != '-' && target.empty()) {
+            target = args[i];
+        } else {
+            target.clear();
+            break;
+        }
+    }
+    int packets = count.size() < 4 && count.find_first_not_of("0123456789") == std::string::npos ? std::stoi(count) : 0;
+    if (target.empty() || packets <= 0) {
+        error("usage: ping [-c COUNT] [-s SOURCE] HOST");
+        return;
+    }
+    bool answered = pingAnswered(target);
+    sayLine("PING " + target + (source.empty() ? "" : " from " + source) + ": 56 data bytes");
+    for (int i = 0; answered && i < packets; ++i)
+        sayLine("64 bytes from " + target + ": icmp_seq=" + std::to_string(i) + " ttl=64 time=0.4 ms");
+    sayLine("");
+    sayLine("--- " + target + " ping statistics ---");
+    sayLine(std::to_string(packets) + " packets transmitted, " + std::to_string(answered ? packets : 0) +
+            " packets received, " + (answered ? "0" : "100") + "% packet loss");
+}
+
+void NexaShell::update(const Args& args) {
+    if (args.size() == 1 && args[0] == "-i") {
+        mode_ = Mode::Update;
+        sayLine("interactive update shell, 'exit' leaves it");
+        return;
+    }
+    error("usage: update -i");
+}
+
+void NexaShell::sshd(const Args&) {
+    if (!state_.sshKeysPresent()) {
+        sayLine("sshd: no host keys found");
+    } else if (state_.sshServiceEnabled()) {
+        sayLine("sshd: already running");
+    } else {
+        state_.setSshServiceEnabled(true);
+        sayLine("sshd: started");
+    }
+}
+
+void NexaShell::sshKeygen(const Args& args) {
+    bool quiet = false;
+    std::string file;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-q") quiet = true;
+        if (args[i] == "-f" && i + 1 < args.size()) file = args[i + 1];
+    }
+    if (file.empty()) {
+        error("usage: ssh-keygen [-q] -t TYPE -b BITS -f FILE -N PASSPHRASE");
+        return;
+    }
+    state_.setSshKeysPresent(true);
+    if (!quiet) sayLine("key " + file + " generated");
+}
+
+// NAME=VALUE pairs, separated by blanks; a value may be double-quoted and
+// then hold blanks. Each pair is answered with the variable as it is now.
+void NexaShell::assignments(const std::string& line) {
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ') ++i;
+        if (i >= line.size()) break;
+        size_t equals = line.find('=', i);
+        if (equals == std::string::npos || equals == i || line.find(' ', i) < equals) {
+            error("expected NAME=VALUE");
+            return;
+        }
+        std::string name = line.substr(i, equals - i);
+        std::string value;
+        i = equals + 1;
+        if (i < line.size() && line[i] == '"') {
+            size_t close = line.find('"', i + 1);
+            if (close == std::string::npos) {
+                error("missing closing quote");
+                return;
+            }
+            value = line.substr(i + 1, close - i - 1);
+            i = close + 1;
+        } else {
+            size_t blank = line.find(' ', i);
+            if (blank == std::string::npos) blank = line.size();
+            value = line.substr(i, blank - i);
+            i = blank;
+        }
+        if (!assign(name, value)) return;
+    }
+}
+
+bool NexaShell::assign(const std::string& name, const std::string& value) {
+    if (name == "cmd") {
+        configCommand(value);
+        return true;
+    }
+    if (!state_.setVariable(name, value)) {
+        error("unknown variable " + name);
+        return false;
+    }
+    sayLine(formatVariable(name, value));
+    return true;
+}
+
+// The device's configuration command; "reboot" restarts it right after
+// the prompt was shown.
+void NexaShell::configCommand(const std::string& value) {
+    if (value != "reboot") {
+        error("cmd: unknown command " + value);
+        return;
+    }
+    sayLine("system is going down for reboot");
+    end(Ending::Reboot, true);
+}
+
+void NexaShell::updateDir(const Args&) {
+    sayLine("  drwx          0  images");
+    sayLine("  -rw-      16384  boot.cfg");
+    sayLine("  -rw-    4194304  nexa.img");
+    if (state_.sshKeysPresent()) {
+        sayLine("  -rw-        887  sshd_host_rsa_key");
+        sayLine("  -rw-        222  sshd_host_rsa_key.pub");
+    }
+}
+
+void NexaShell::updateExit(const Args&) {
+    mode_ = Mode::Main;
+    sayLine("interactive update shell left");
+}

@@ -1,0 +1,52 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "sim/CommandTable.h"
+#include "sim/Shell.h"
+
+// NexaShell is the command line of a NEXA device: the prompt
+// "HOSTNAME:admin> ", management variables shown by name and set by
+// NAME=VALUE assignments, the shell time-out "t N", "cmd=reboot", ping,
+// and the SSH set-up through the interactive update shell ("update -i",
+// "dir", "exit"), "ssh-keygen" and "sshd". Commands live in one table per
+// mode; a new command is a table line and a member.
+class NexaShell : public Shell {
+public:
+    NexaShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context);
+
+    static std::string formatVariable(const std::string& name, const std::string& value);
+
+protected:
+    std::string banner() const override;
+    std::string loginPrompt() const override { return "Login: "; }
+    std::string loginFailedText() const override { return "Login incorrect\r\n\r\n"; }
+    std::string welcome() const override;
+    std::string prompt() const override;
+    void runCommand(const std::string& line) override;
+
+private:
+    enum class Mode { Main, Update };
+    using Args = std::vector<std::string>;
+
+    static const CommandTable<NexaShell>& mainCommands();
+    static const CommandTable<NexaShell>& updateCommands();
+
+    // Main mode.
+    void shellTimeout(const Args& args);
+    void exitShell(const Args& args);
+    void ping(const Args& args);
+    void update(const Args& args);
+    void sshd(const Args& args);
+    void sshKeygen(const Args& args);
+    void assignments(const std::string& line);
+    bool assign(const std::string& name, const std::string& value);
+    void configCommand(const std::string& value);
+    // Update mode.
+    void updateDir(const Args& args);
+    void updateExit(const Args& args);
+
+    void error(const std::string& text) { sayLine("error: " + text); }
+
+    Mode mode_ = Mode::Main;
+};
