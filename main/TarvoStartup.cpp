@@ -241,7 +241,7 @@ int Tarvo::initLoginList() {
 }
 
 int Tarvo::initConnectionType() {
-    connType = equalsIgnoringCase(router->conntype_ip.getName(), "SSH") ? SSH : Telnet;
+    connType = equalsIgnoringCase(router->conntype_ip.String(), "SSH") ? SSH : Telnet;
     return 17;
 }
 
@@ -342,7 +342,7 @@ bool Tarvo::storeHistory() {
     log->fillVector(history.log);
 
     history.insert();
-    if (!history.lastStatementOk()) return false;
+    if (!history.lastOk()) return false;
     job->erase();
     return true;
 }
