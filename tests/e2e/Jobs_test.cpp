@@ -9,16 +9,9 @@
 #include "tests/e2e/SimRouter.h"
 
 using e2e::JobSetup;
+using testsupport::contains;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string unwrapped(std::string log) {
-    const std::string indent = "\n" + std::string(28, ' ');
-    for (size_t at; (at = log.find(indent)) != std::string::npos;) log.erase(at, indent.size());
-    return log;
-}
-
 double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
@@ -41,7 +34,7 @@ protected:
         setup.addJob(42, id, workmode);
         result = setup.run(42, options);
         auto h = setup.history(42);
-        log = unwrapped(h["log"]);
+        log = testsupport::unwrappedLog(h["log"]);
         return h;
     }
 
@@ -102,8 +95,8 @@ TEST_F(Jobs, RebootOverTelnetAndSshForBothFamilies) {
         const char* family;
         const char* model;
         const char* conntype;
-    } cases[] = {{"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"},
-                 {"qxcli", "QX-1", "SSH"}};
+    } cases[] = {
+        {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
     e2e::JobSettings settings;
     settings.connectTimeout = "3";
     settings.rebootTime = "1";
@@ -120,7 +113,8 @@ TEST_F(Jobs, RebootOverTelnetAndSshForBothFamilies) {
         EXPECT_EQ(result.exitCode, 0) << log;
         EXPECT_EQ(h["status"], "success");
         EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 1")) << device.sim.readStateFile("boot");
-        std::string waited = std::string("[ Sleeping ") + (c.family == std::string("qxcli") ? "3" : "1") + " seconds. ]";
+        std::string waited =
+            std::string("[ Sleeping ") + (c.family == std::string("qxcli") ? "3" : "1") + " seconds. ]";
         EXPECT_TRUE(contains(log, waited)) << log;
         EXPECT_GE(took, c.family == std::string("qxcli") ? 3.0 : 1.0) << "the job waits the model's reboot time";
         EXPECT_TRUE(contains(log, "Testping not required in this workmode."));
@@ -179,9 +173,9 @@ TEST_F(Jobs, SecondPasswordWorksAndNoPasswordReachesTheLog) {
         setup.db.exec("DELETE FROM cordal_jobhistory; DELETE FROM cordal_router");
         SimRouter device(conntype);
         ASSERT_TRUE(device.start("nexa", {"--user", "admin", "--password", "Right-Pw-7"})) << device.sim.error();
-        auto h = runJob(device.row("NX-1", conntype,
-                                   {{"tmibadmadmincommunity", "Wrong-Pw-3"}, {"oldcommunity", "Right-Pw-7"}}),
-                        "Test");
+        auto h = runJob(
+            device.row("NX-1", conntype, {{"tmibadmadmincommunity", "Wrong-Pw-3"}, {"oldcommunity", "Right-Pw-7"}}),
+            "Test");
         EXPECT_EQ(result.exitCode, 0) << log;
         EXPECT_TRUE(contains(log, "(lastworking)")) << log;
         EXPECT_FALSE(contains(h["log"], "Right-Pw-7"));
@@ -207,7 +201,8 @@ TEST_F(Jobs, StatusColumnFollowsTheSteps) {
     std::thread watcher([&] {
         while (!done) {
             auto rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
-            if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0])) seen.push_back(*rows[0][0]);
+            if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0]))
+                seen.push_back(*rows[0][0]);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });

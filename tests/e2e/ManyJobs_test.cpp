@@ -23,8 +23,7 @@ TEST(ManyJobs, FortyTestJobsAtOnce) {
     }
     std::vector<int> exitCodes(count, -1);
     std::vector<std::thread> jobs;
-    for (int i = 0; i < count; ++i)
-        jobs.emplace_back([&, i] { exitCodes[i] = setup.run(1000 + i, {}, 300).exitCode; });
+    for (int i = 0; i < count; ++i) jobs.emplace_back([&, i] { exitCodes[i] = setup.run(1000 + i, {}, 300).exitCode; });
     for (auto& t : jobs) t.join();
     for (int i = 0; i < count; ++i) {
         EXPECT_EQ(exitCodes[i], 0) << i;

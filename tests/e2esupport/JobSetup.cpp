@@ -47,7 +47,9 @@ std::string JobSetup::settingsXml(const JobSettings& s) const {
     return xml;
 }
 
-void JobSetup::writeSettings(const JobSettings& settings) { writeSettingsText(settingsXml(settings)); }
+void JobSetup::writeSettings(const JobSettings& settings) {
+    writeSettingsText(settingsXml(settings));
+}
 
 void JobSetup::writeSettingsText(const std::string& text) {
     testsupport::writeFile(root.path() + "/etc/cordal.xml", text);

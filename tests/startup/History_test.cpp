@@ -12,9 +12,9 @@ using e2e::JobSetup;
 using testsupport::fileExists;
 using testsupport::writeFile;
 
-namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testsupport::contains;
 
+namespace {
 unsigned long routerWithJob(JobSetup& s, const std::string& workmode, unsigned long jobId = 42) {
     s.db.exec("INSERT IGNORE INTO cordal_routertypes (shortname, ifindexoffset, os) VALUES ('NX-1', 0, 'NEXA')");
     unsigned long router = s.addRouter({{"name", "edge-" + std::to_string(jobId)}, {"model", "NX-1"}});
@@ -176,8 +176,7 @@ TEST(History, JobsStartedTogetherEachEndWithTheirOwnRow) {
     for (int i = 0; i < jobs; ++i) routerWithJob(s, "SetPass", 100 + i);
     std::vector<std::thread> runners;
     std::vector<int> exitCodes(jobs, -1);
-    for (int i = 0; i < jobs; ++i)
-        runners.emplace_back([&, i] { exitCodes[i] = s.run(100 + i, {"-w"}).exitCode; });
+    for (int i = 0; i < jobs; ++i) runners.emplace_back([&, i] { exitCodes[i] = s.run(100 + i, {"-w"}).exitCode; });
     for (auto& t : runners) t.join();
     for (int i = 0; i < jobs; ++i) {
         EXPECT_EQ(exitCodes[i], 2);

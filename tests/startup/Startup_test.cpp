@@ -7,17 +7,9 @@
 #include "util/logEngine.h"
 
 using e2e::JobSetup;
+using testsupport::contains;
 
 namespace {
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// The log wraps long messages; this joins them again.
-std::string unwrapped(std::string log) {
-    const std::string indent = "\n" + std::string(28, ' ');
-    for (size_t at; (at = log.find(indent)) != std::string::npos;) log.erase(at, indent.size());
-    return log;
-}
-
 // A router of type NX-1 (NEXA) with job 42 in the given workmode.
 unsigned long nexaRouterWithJob(JobSetup& s, const std::string& workmode = "SetPass") {
     s.addRouterType("NX-1", "NEXA");
@@ -147,7 +139,8 @@ TEST(Startup, UnknownWorkmodeAndImageWithoutRelease) {
     s.db.exec("DELETE FROM cordal_jobhistory");
     s.addJob(42, router, "Image");
     expectHistoryReason(s, "Bad NEXA-version", "Could not read NEXA-version.");
-    EXPECT_TRUE(contains(unwrapped(s.history(42)["log"]), s.transferDir() + "images/NX-1/missing.bin': stat() failed"));
+    EXPECT_TRUE(contains(testsupport::unwrappedLog(s.history(42)["log"]),
+                         s.transferDir() + "images/NX-1/missing.bin': stat() failed"));
 }
 
 namespace {

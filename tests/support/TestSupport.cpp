@@ -105,6 +105,12 @@ TempDir::~TempDir() {
     if (!failed) runProcess({"rm", "-rf", path_});
 }
 
+std::string unwrappedLog(std::string log) {
+    const std::string indent = "\n" + std::string(28, ' ');
+    for (size_t at; (at = log.find(indent)) != std::string::npos;) log.erase(at, indent.size());
+    return log;
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
