@@ -102,6 +102,12 @@ void Tarvo::testPing() {
     }
 }
 
-std::string Tarvo::my_to_str(int value) { return std::to_string(value); }
-std::string Tarvo::my_to_str(unsigned long value) { return std::to_string(value); }
-std::string Tarvo::my_to_str(unsigned long long value) { return std::to_string(value); }
+std::string Tarvo::my_to_str(int value) {
+    return std::to_string(value);
+}
+std::string Tarvo::my_to_str(unsigned long value) {
+    return std::to_string(value);
+}
+std::string Tarvo::my_to_str(unsigned long long value) {
+    return std::to_string(value);
+}

@@ -25,8 +25,7 @@ class dbGroupLicenses;
 // setError records them in reason, and every later phase looks at reason.
 class Tarvo {
 public:
-    Tarvo(unsigned long jobId, bool debug, bool dumpLog, bool writeLogfile, bool directPrint,
-          const Paths& paths);
+    Tarvo(unsigned long jobId, bool debug, bool dumpLog, bool writeLogfile, bool directPrint, const Paths& paths);
     ~Tarvo();
     Tarvo(const Tarvo&) = delete;
     Tarvo& operator=(const Tarvo&) = delete;
@@ -100,13 +99,14 @@ public:
     LoginSettings* loginSettings = nullptr;
     std::string routerOs;  // the router type's os text, handed to connections
 
-    std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp,
-        promptAdmin, promptYesNo;
+    std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp, promptAdmin,
+        promptYesNo;
 
     std::string dbPass, dbHost, dbUser, dbName;
     std::string autoSelectLoaded, configRestoreTimeoutConfig = "600", configRestoreTimeoutImage = "600",
-        configsPerRouter, tftpHost, fileTransferMethod, fileTransferPwd, fileTransferUsr, ipAllowDelete,
-        ipConnectTimeout, readNexaVersion, routerRebootTime, transferScheme, transferCredentials, transferBase;
+                                  configsPerRouter, tftpHost, fileTransferMethod, fileTransferPwd, fileTransferUsr,
+                                  ipAllowDelete, ipConnectTimeout, readNexaVersion, routerRebootTime, transferScheme,
+                                  transferCredentials, transferBase;
     unsigned rebootSleepSeconds = 0;
 
 private:

@@ -15,7 +15,9 @@ void sleepSeconds(unsigned seconds) {
 }
 }  // namespace
 
-bool Tarvo::isQxCli() const { return routerOs == "qx.CLI"; }
+bool Tarvo::isQxCli() const {
+    return routerOs == "qx.CLI";
+}
 
 bool Tarvo::connect(ConnectionHandler& handler) {
     updateJob(handler.cTypeStr() + "-connecting");

@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <cstdio>
 #include <ctime>
 #include <exception>
-#include <strings.h>
 
 #include "config/configFile.h"
 #include "db/Cordal_configs.h"
@@ -24,7 +24,9 @@
 #include "util/logEngine.h"
 
 namespace {
-bool equalsIgnoringCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
 bool exists(const std::string& path) {
     struct stat st;
@@ -40,24 +42,60 @@ void Tarvo::Init() {
     int state = 1;
     while (state != kInitDone) {
         switch (state) {
-            case 1: state = initLogAndBanner(); break;
-            case 2: state = initDatabaseSettings(); break;
-            case 3: state = initDatabaseConnection(); break;
-            case 4: state = initJob(); break;
-            case 5: state = initRouter(); break;
-            case 6: state = initRouterType(); break;
-            case 7: state = initSettings(); break;
-            case 8: state = initSoftwareRelease(); break;
-            case 9: state = initAdditionals(); break;
-            case 10: state = initContacts(); break;
-            case 11: state = initCustomer(); break;
-            case 12: state = initLicenses(); break;
-            case 13: state = initConnectSettings(); break;
-            case 14: state = initPrompts(); break;
-            case 15: state = initLoginList(); break;
-            case 16: state = initConnectionType(); break;
-            case 17: state = initWorkmode(); break;
-            case 18: state = initProcessId(); break;
+            case 1:
+                state = initLogAndBanner();
+                break;
+            case 2:
+                state = initDatabaseSettings();
+                break;
+            case 3:
+                state = initDatabaseConnection();
+                break;
+            case 4:
+                state = initJob();
+                break;
+            case 5:
+                state = initRouter();
+                break;
+            case 6:
+                state = initRouterType();
+                break;
+            case 7:
+                state = initSettings();
+                break;
+            case 8:
+                state = initSoftwareRelease();
+                break;
+            case 9:
+                state = initAdditionals();
+                break;
+            case 10:
+                state = initContacts();
+                break;
+            case 11:
+                state = initCustomer();
+                break;
+            case 12:
+                state = initLicenses();
+                break;
+            case 13:
+                state = initConnectSettings();
+                break;
+            case 14:
+                state = initPrompts();
+                break;
+            case 15:
+                state = initLoginList();
+                break;
+            case 16:
+                state = initConnectionType();
+                break;
+            case 17:
+                state = initWorkmode();
+                break;
+            case 18:
+                state = initProcessId();
+                break;
             default:
                 setError("Unexpected state", "Reached unexpected init-state.");
                 state = kInitDone;
@@ -195,7 +233,8 @@ int Tarvo::initCustomer() {
 
 int Tarvo::initLicenses() {
     licenses = new dbGroupLicenses(db, router->seriennr);
-    log->addLine(logEngine::INF, "Fetched %d router licenses from database.", static_cast<int>(licenses->getNumParams()));
+    log->addLine(logEngine::INF, "Fetched %d router licenses from database.",
+                 static_cast<int>(licenses->getNumParams()));
     return 13;
 }
 
@@ -230,12 +269,9 @@ int Tarvo::initPrompts() {
 int Tarvo::initLoginList() {
     bool qx = routerOs == "qx.CLI";
     loginSettings = new LoginSettings{
-        {"admin", router->tmibadmadmincommunity, "(supplied)"},
-        {"admin", router->oldcommunity, "(lastworking)"},
-        {"admin", qx ? "tovik" : "quillfox", "(default-1)"},
-        {"admin", qx ? "verant" : "tovik", "(default-2)"},
-        {"admin", qx ? "verantio" : "marlow", "(default-3)"},
-        {"admin", qx ? "" : "verant", "(default-4)"},
+        {"admin", router->tmibadmadmincommunity, "(supplied)"}, {"admin", router->oldcommunity, "(lastworking)"},
+        {"admin", qx ? "tovik" : "quillfox", "(default-1)"},    {"admin", qx ? "verant" : "tovik", "(default-2)"},
+        {"admin", qx ? "verantio" : "marlow", "(default-3)"},   {"admin", qx ? "" : "verant", "(default-4)"},
     };
     return 16;
 }
@@ -259,7 +295,9 @@ int Tarvo::initProcessId() {
     return kInitDone;
 }
 
-bool Tarvo::jobWasFound() const { return job && job->id != 0; }
+bool Tarvo::jobWasFound() const {
+    return job && job->id != 0;
+}
 
 void Tarvo::removeCertificateFiles() {
     char name[64];

@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace testsupport {
 
@@ -87,7 +87,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     return result;
 }
 
-std::string builtProgram(const std::string& relativePath) { return std::string(TARVO_BUILD_DIR) + "/" + relativePath; }
+std::string builtProgram(const std::string& relativePath) {
+    return std::string(TARVO_BUILD_DIR) + "/" + relativePath;
+}
 
 TempDir::TempDir(const std::string& tag) {
     std::string name = "test";
