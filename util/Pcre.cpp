@@ -53,9 +53,7 @@ Pcre& Pcre::operator=(Pcre&& other) noexcept {
     return *this;
 }
 
-Pcre::~Pcre() {
-    release();
-}
+Pcre::~Pcre() { release(); }
 
 void Pcre::release() {
     if (matchData_) pcre2_match_data_free(matchData_);
@@ -70,29 +68,18 @@ void Pcre::compile() {
     global_ = false;
     for (char c : flags_) {
         switch (c) {
-            case 'i':
-                options |= PCRE2_CASELESS;
-                break;
-            case 'm':
-                options |= PCRE2_MULTILINE;
-                break;
-            case 's':
-                options |= PCRE2_DOTALL;
-                break;
-            case 'x':
-                options |= PCRE2_EXTENDED;
-                break;
-            case 'g':
-                global_ = true;
-                break;
-            default:
-                break;
+            case 'i': options |= PCRE2_CASELESS; break;
+            case 'm': options |= PCRE2_MULTILINE; break;
+            case 's': options |= PCRE2_DOTALL; break;
+            case 'x': options |= PCRE2_EXTENDED; break;
+            case 'g': global_ = true; break;
+            default: break;
         }
     }
     int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
-    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_.data()), pattern_.size(), options, &errorCode,
-                          &errorOffset, nullptr);
+    code_ = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_.data()), pattern_.size(), options,
+                          &errorCode, &errorOffset, nullptr);
     if (!code_) {
         PCRE2_UCHAR buffer[256];
         pcre2_get_error_message(errorCode, buffer, sizeof buffer);
@@ -121,8 +108,8 @@ bool Pcre::searchInPlace(const char* subject, size_t length, size_t offset, uint
     matched_ = partial_ = false;
     subjectCopy_.clear();
     if (!code_ || offset > length) return false;
-    int rc =
-        pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject), length, offset, extraOptions, matchData_, nullptr);
+    int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject), length, offset, extraOptions,
+                         matchData_, nullptr);
     if (rc == PCRE2_ERROR_PARTIAL) {
         partial_ = true;
         return false;
@@ -166,9 +153,9 @@ std::string Pcre::replace(const std::string& subject, const std::string& with) c
     std::string out(subject.size() + with.size() + 64, '\0');
     for (int attempt = 0; attempt < 2; ++attempt) {
         PCRE2_SIZE outLength = out.size();
-        int rc = pcre2_substitute(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0, options, md,
-                                  nullptr, reinterpret_cast<PCRE2_SPTR>(with.data()), with.size(),
-                                  reinterpret_cast<PCRE2_UCHAR*>(&out[0]), &outLength);
+        int rc = pcre2_substitute(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), 0,
+                                  options, md, nullptr, reinterpret_cast<PCRE2_SPTR>(with.data()),
+                                  with.size(), reinterpret_cast<PCRE2_UCHAR*>(&out[0]), &outLength);
         if (rc == PCRE2_ERROR_NOMEMORY) {
             out.assign(outLength + 1, '\0');
             continue;
@@ -190,8 +177,8 @@ std::string Pcre::replaceLiteral(const std::string& subject, const std::string& 
     size_t offset = 0;
     uint32_t options = 0;
     while (offset <= subject.size()) {
-        int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), offset, options, md,
-                             nullptr);
+        int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(subject.data()), subject.size(), offset,
+                             options, md, nullptr);
         if (rc < 0) {
             // After an empty match, retry one byte further on before giving up.
             if (rc == PCRE2_ERROR_NOMATCH && options != 0 && offset < subject.size()) {
