@@ -30,4 +30,6 @@ bool configFile::readBuffer(const std::string& path) {
     return ok;
 }
 
-void configFile::exportBuffer(std::vector<std::string>& list) const { list.push_back(buffer); }
+void configFile::exportBuffer(std::vector<std::string>& list) const {
+    list.push_back(buffer);
+}

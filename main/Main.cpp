@@ -4,4 +4,6 @@
 #error "TARVO_ROOT must be defined by the build"
 #endif
 
-int main(int argc, char* argv[]) { return tarvoMain(argc, argv, Paths(TARVO_ROOT)); }
+int main(int argc, char* argv[]) {
+    return tarvoMain(argc, argv, Paths(TARVO_ROOT));
+}

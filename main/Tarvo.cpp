@@ -2,7 +2,20 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 
+#include "config/configFile.h"
+#include "db/Cordal_contacts.h"
+#include "db/Cordal_customer.h"
+#include "db/Cordal_jobs.h"
+#include "db/Cordal_router.h"
+#include "db/Cordal_routertypes.h"
+#include "db/Cordal_swrelease.h"
+#include "db/Database.h"
+#include "db/dbGroupLicenses.h"
+#include "db/dbGroupRouteradditionals.h"
+#include "util/SSHConnection.h"
+#include "util/connection.h"
 #include "util/logEngine.h"
 
 Tarvo::Tarvo(unsigned long id, bool debugOn, bool dump, bool logfile, bool print, const Paths& installation)
@@ -14,7 +27,17 @@ Tarvo::Tarvo(unsigned long id, bool debugOn, bool dump, bool logfile, bool print
       paths(installation) {}
 
 Tarvo::~Tarvo() {
+    delete cfgFile;
+    delete db;
     delete log;
+    delete job;
+    delete router;
+    delete routerType;
+    delete swRelease;
+    delete additionals;
+    delete contacts;
+    delete customer;
+    delete licenses;
     delete connectSettings;
     delete loginSettings;
 }
@@ -30,6 +53,10 @@ void Tarvo::setError(const char* shortReason, const char* format, ...) {
 }
 
 void Tarvo::updateJob(const std::string& status) {
+    if (job && job->id != 0) {
+        job->status = status;
+        job->save();
+    }
     if (log) {
         log->add(logEngine::INF, "");
         log->addLine(logEngine::INF, "*** %s.", status.c_str());
@@ -38,27 +65,19 @@ void Tarvo::updateJob(const std::string& status) {
 
 ConnectionHandler* Tarvo::createConnectionHandler(int type) {
     switch (type) {
+        case SSH:
+            log->add(logEngine::DBG, "Connection-type is SSH.");
+            return new SSHConnection(log, routerOs, SSH);
+        case SFTP:
+            log->add(logEngine::DBG, "Connection-type is SFTP.");
+            return new SSHConnection(log, routerOs, SFTP);
+        case Telnet:
+            log->add(logEngine::DBG, "Connection-type is Telnet.");
+            return new connection(log, routerOs);
         default:
             if (log) log->addLine(logEngine::ERR, "Unknown connection-type (%d)!", type);
             return nullptr;
     }
-}
-
-void Tarvo::Init() {
-    std::string logName = writeLogfile ? paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".log"
-                                       : std::string("nofile");
-    log = new logEngine(debug, logName);
-    log->setDirectPrint(directPrint);
-    log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", "4", "1", "1");
-    log->add(logEngine::INF, "");
-    log->add(logEngine::INF, "*** Starting basic job and database initialization.");
-    if (writeLogfile) log->addLine(logEngine::INF, "Writing to logfile '%s'.", logName.c_str());
-    // The settings file is not read yet: no job can be loaded.
-    setError("No DB-settings", "Could not get database-settings from config.");
-}
-
-void Tarvo::Run() {
-    if (!reason.empty()) return;
 }
 
 void Tarvo::testPing() {
@@ -72,21 +91,23 @@ void Tarvo::testPing() {
         log->add(logEngine::INF, "Testping skipped because job already failed.");
         return;
     }
-    ConnectionHandler* handler = createConnectionHandler(connType);
+    std::unique_ptr<ConnectionHandler> handler(createConnectionHandler(connType));
     if (!handler) {
         setError("No connect-handler", "Could not create Connectionhandler.");
         return;
     }
-    delete handler;
+    if (connect(*handler)) {
+        sendPing(*handler);
+        disconnect(*handler);
+    }
 }
 
-bool Tarvo::Finish() {
-    log->add(logEngine::INF, "");
-    log->add(logEngine::CTL, "Tarvo finished.");
-    if (dumpLog) log->dumpLogStderr();
-    return reason.empty();
+std::string Tarvo::my_to_str(int value) {
+    return std::to_string(value);
 }
-
-std::string Tarvo::my_to_str(int value) { return std::to_string(value); }
-std::string Tarvo::my_to_str(unsigned long value) { return std::to_string(value); }
-std::string Tarvo::my_to_str(unsigned long long value) { return std::to_string(value); }
+std::string Tarvo::my_to_str(unsigned long value) {
+    return std::to_string(value);
+}
+std::string Tarvo::my_to_str(unsigned long long value) {
+    return std::to_string(value);
+}

@@ -1,11 +1,11 @@
 #include "main/TarvoMain.h"
 
+#include <unistd.h>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "main/Tarvo.h"
 
@@ -41,7 +41,9 @@ std::string tarvoUsage(const Paths& paths) {
            "\n"
            "       -h, -v          Print usage information. (This text.)\n"
            "       -l              Dump log from job to stderr.\n"
-           "       -w              Write logfile to " + transfer + ".\n"
+           "       -w              Write logfile to " +
+           transfer +
+           ".\n"
            "       -d              Turn on debugging output.\n"
            "       <jobid>         Database job ID.\n"
            "\n"
@@ -63,12 +65,22 @@ int tarvoMain(int argc, char* argv[], const Paths& paths) {
     int c;
     while ((c = getopt(argc, argv, "lwhvdj:p")) != -1) {
         switch (c) {
-            case 'l': dumpLog = true; break;
-            case 'w': writeLogfile = true; break;
-            case 'd': debug = true; break;
-            case 'p': directPrint = true; break;
+            case 'l':
+                dumpLog = true;
+                break;
+            case 'w':
+                writeLogfile = true;
+                break;
+            case 'd':
+                debug = true;
+                break;
+            case 'p':
+                directPrint = true;
+                break;
             case 'h':
-            case 'v': printUsage(paths); return 0;
+            case 'v':
+                printUsage(paths);
+                return 0;
             case 'j':
                 jobId = parseJobId(optarg);
                 if (jobId == 0) {

@@ -1,18 +1,116 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the demo. The program is built with its
-# installation root inside build-demo/root, so nothing outside the build
-# tree is touched.
+# The demo: sets everything up on a fresh Debian 12 machine and runs real
+# Tarvo jobs against simulated routers and a private database.
+#
+# The program is built with its installation root inside build-demo/root,
+# so it runs exactly as installed without touching /opsbase. A private
+# MariaDB server and three devsim routers (loopback only) are started and
+# everything is stopped again at the end, also on failure or Ctrl-C.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
+
 bash scripts/setup.sh --packages-only
-root="$here/build-demo/root"
-cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_ROOT="$root" -DTARVO_TESTS=OFF -DTARVO_BENCH=OFF
-cmake --build build-demo
-mkdir -p "$root/etc" "$root/tftpboot" "$root/var/template/master" "$root/bin"
-echo "== Tarvo -h"
-build-demo/main/Tarvo -h
-echo "== Tarvo -l -j 1 (no settings file yet: the job fails with exit code 2)"
-set +e
-build-demo/main/Tarvo -l -j 1
-echo "exit code: $?"
+
+build=$here/build-demo
+root=$build/root
+work=$build/run
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVO_ROOT="$root" -DTARVO_TESTS=OFF \
+  -DTARVO_BENCH=OFF >/dev/null
+cmake --build "$build"
+tarvo=$build/main/Tarvo
+devsim=$build/sim/devsim
+
+devsim_pids=()
+cleanup() {
+  for pid in "${devsim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${devsim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  bash tests/dbsupport/mariadb-fixture.sh stop "$work/mariadb" >/dev/null 2>&1 || true
+}
+trap cleanup EXIT INT TERM
+
+rm -rf "$work" "$root"
+mkdir -p "$work" "$root/etc" "$root/tftpboot" "$root/var/template/master" "$root/bin"
+
+echo "== Starting a private MariaDB server"
+bash tests/dbsupport/mariadb-fixture.sh start "$work/mariadb" >/dev/null
+fact() { sed -n "s/^$1=//p" "$work/mariadb/server.env" | head -n1; }
+dbport=$(fact port) dbuser=$(fact user) dbpass=$(fact password)
+sql() { mariadb --no-defaults -h 127.0.0.1 -P "$dbport" -u "$dbuser" -p"$dbpass" "$@"; }
+sql -e "CREATE DATABASE cordal"
+sql cordal < db/schema.sql
+
+start_router() { # NAME FAMILY [devsim options...]
+  local name=$1 family=$2; shift 2
+  "$devsim" --family "$family" --state-dir "$work/$name" --listen 127.0.0.1 --telnet-port 0 --ssh-port 0 \
+    --hostname "$name" --reboot-downtime 2 "$@" 2>"$work/$name.log" &
+  devsim_pids+=($!)
+  for _ in $(seq 1 100); do [ -f "$work/$name/ports" ] && return 0; sleep 0.1; done
+  echo "devsim $name did not start:" >&2; cat "$work/$name.log" >&2; exit 1
+}
+port_of() { sed -n "s/^$2 //p" "$work/$1/ports"; }
+
+echo "== Starting three simulated routers"
+start_router nexa1 nexa --user admin --password demo-Pw1
+start_router qx1 qxcli --user admin --password demo-Pw1
+start_router nexa2 nexa --no-ssh --user admin --password demo-Pw1
+
+cat > "$root/etc/cordal.xml" <<XML
+<?xml version="1.0" encoding="ISO-8859-1"?>
+<cordal>
+  <database>
+    <server>127.0.0.1:$dbport</server>
+    <dbname>cordal</dbname>
+    <dbuser>$dbuser</dbuser>
+    <dbpass>$dbpass</dbpass>
+  </database>
+  <config>
+    <autoSelectLoaded>false</autoSelectLoaded>
+    <configsPerRouter>5</configsPerRouter>
+    <iptftphost>127.0.0.1</iptftphost>
+    <fileTransferMethod>tftp</fileTransferMethod>
+    <fileTransferPwd></fileTransferPwd>
+    <fileTransferUsr></fileTransferUsr>
+    <ipallowdelete>false</ipallowdelete>
+    <ipconnecttimeout><default>5</default></ipconnecttimeout>
+    <readnexaversion>false</readnexaversion>
+    <routerreboottime><default>3</default></routerreboottime>
+  </config>
+</cordal>
+XML
+
+router() { # ID NAME MODEL DEVICE CONNTYPE
+  sql cordal -e "INSERT INTO cordal_router (id, name, model, ipnumber, ipgateway, telnetport, sshport, conntype_ip,
+    tmibadmadmincommunity, oldcommunity) VALUES ($1, '$2', '$3', '127.0.0.1', '10.0.0.254',
+    $(port_of "$4" telnet), $(port_of "$4" ssh), '$5', 'not-this-one', 'demo-Pw1')"
+}
+sql cordal -e "INSERT INTO cordal_routertypes (shortname, ifindexoffset, os) VALUES ('NX-4200', 0, 'NEXA'), ('QX-80', 0, 'qx.CLI')"
+router 1 edge-nexa NX-4200 nexa1 SSH
+router 2 edge-qx QX-80 qx1 Telnet
+router 3 fresh-nexa NX-4200 nexa2 Telnet
+now=$(date +%s)
+sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
+  (101, 1, $now, $now, 'Test', 'queued'), (102, 2, $now, $now, 'Reboot', 'queued'),
+  (103, 3, $now, $now, 'SSHKeyGen', 'queued')"
+
+for job in 101 102 103; do
+  echo
+  echo "== Tarvo -j $job ($(sql cordal -N -e "SELECT CONCAT(workmode, ' on ', r.name, ' over ', r.conntype_ip)
+    FROM cordal_jobs j JOIN cordal_router r ON r.id=j.routerid WHERE j.id=$job"))"
+  set +e
+  "$tarvo" -j "$job" >/dev/null 2>&1
+  code=$?
+  set -e
+  echo "exit code: $code"
+  sql cordal -N -e "SELECT CONCAT('status: ', status, '\nreason: ', IF(reason='', '(none)', reason))
+    FROM cordal_jobhistory WHERE id=$job" | sed 's/\\n/\n/g'
+  echo "log:"
+  sql cordal -N -r -e "SELECT log FROM cordal_jobhistory WHERE id=$job" | sed 's/^/    /'
+done
+
+echo
+echo "== What the devices were asked to do"
+echo "nexa1 (ping):      $(grep -c '<<< ping' "$work/nexa1/transcript") ping command(s)"
+echo "qx1 (reboot):      $(sed -n 's/^count //p' "$work/qx1/boot") reboot(s)"
+echo "nexa2 (SSH keys):  $(tr '\n' ' ' < "$work/nexa2/ssh")"
+echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"

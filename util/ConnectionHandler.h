@@ -61,8 +61,13 @@ protected:
     // Judges one collected reply against the expected texts and logs it the
     // way every connection does. waitError is the time-out or read error
     // message of the wait ("" when the wait ended normally). typeName is
-    // used in the not-found message ("Telnet", "SSH", "SFTP").
+    // used in the not-found message ("Telnet", "SSH", "SFTP"). A non-empty
+    // secret (the password just sent) is replaced by "******" in what is
+    // logged, never in the result, in case the device echoes it.
     static commandResult judgeReply(logEngine* log, const std::string& reply, const std::string& first,
                                     const std::string& second, bool logReplyAsDebug,
-                                    const std::string& waitError, const std::string& typeName);
+                                    const std::string& waitError, const std::string& typeName,
+                                    const std::string& secret = "");
+    // text with every occurrence of secret replaced literally by "******".
+    static std::string maskSecret(const std::string& text, const std::string& secret);
 };

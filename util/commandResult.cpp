@@ -4,7 +4,9 @@
 
 commandResult::commandResult() : foundFirst(false), foundSecond(false) {}
 
-void commandResult::add(const std::string& reply) { replies.push_back(reply); }
+void commandResult::add(const std::string& reply) {
+    replies.push_back(reply);
+}
 
 bool commandResult::contains(const std::string& text) const {
     for (const auto& reply : replies)

@@ -1,10 +1,10 @@
 #include "util/logEngine.h"
 
+#include <unistd.h>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 namespace {
 const char* const kNoFile = "nofile";
@@ -22,8 +22,7 @@ void writeAll(FILE* stream, const std::vector<std::string>& lines) {
 
 logEngine::logEngine() : logEngine(false, kNoFile) {}
 logEngine::logEngine(bool debugOn) : logEngine(debugOn, kNoFile) {}
-logEngine::logEngine(bool debugOn, const std::string& file)
-    : debug(debugOn), fileName(file), directPrint(false) {}
+logEngine::logEngine(bool debugOn, const std::string& file) : debug(debugOn), fileName(file), directPrint(false) {}
 
 void logEngine::addLine(int facility, const char* format, ...) {
     char buffer[2048];
@@ -78,7 +77,9 @@ void logEngine::add(int facility, const std::string& message) {
     }
 }
 
-void logEngine::addBlob(int facility, const std::string& chunk) { addBlob(facility, chunk.data(), chunk.size()); }
+void logEngine::addBlob(int facility, const std::string& chunk) {
+    addBlob(facility, chunk.data(), chunk.size());
+}
 
 void logEngine::addBlob(int facility, const char* data, size_t length) {
     std::string rest(data, length);
@@ -101,10 +102,16 @@ void logEngine::flushPending(int facility) {
     add(facility, line);
 }
 
-void logEngine::fillVector(std::vector<std::string>& out) const { out.insert(out.end(), lines.begin(), lines.end()); }
+void logEngine::fillVector(std::vector<std::string>& out) const {
+    out.insert(out.end(), lines.begin(), lines.end());
+}
 
-void logEngine::dumpLogStderr() const { writeAll(stderr, lines); }
-void logEngine::dumpLogStdout() const { writeAll(stdout, lines); }
+void logEngine::dumpLogStderr() const {
+    writeAll(stderr, lines);
+}
+void logEngine::dumpLogStdout() const {
+    writeAll(stdout, lines);
+}
 
 std::string logEngine::dumpAsString() const {
     std::string all;
@@ -126,14 +133,22 @@ void logEngine::cleanup(std::string& text) {
 
 std::string logEngine::getFacilityString(int facility) {
     switch (facility) {
-        case COM: return "COM - ";
-        case CTL: return "CTL - ";
-        case DB: return "DB  - ";
-        case RAW: return "";
-        case INF: return "INF - ";
-        case ERR: return "ERR - ";
-        case DBG: return "DBG - ";
-        default: return "??? - ";
+        case COM:
+            return "COM - ";
+        case CTL:
+            return "CTL - ";
+        case DB:
+            return "DB  - ";
+        case RAW:
+            return "";
+        case INF:
+            return "INF - ";
+        case ERR:
+            return "ERR - ";
+        case DBG:
+            return "DBG - ";
+        default:
+            return "??? - ";
     }
 }
 

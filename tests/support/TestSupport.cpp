@@ -2,17 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 namespace testsupport {
 
@@ -87,7 +87,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     return result;
 }
 
-std::string builtProgram(const std::string& relativePath) { return std::string(TARVO_BUILD_DIR) + "/" + relativePath; }
+std::string builtProgram(const std::string& relativePath) {
+    return std::string(TARVO_BUILD_DIR) + "/" + relativePath;
+}
 
 TempDir::TempDir(const std::string& tag) {
     std::string name = "test";
@@ -103,6 +105,12 @@ TempDir::~TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     bool failed = info && info->result() && info->result()->Failed();
     if (!failed) runProcess({"rm", "-rf", path_});
+}
+
+std::string unwrappedLog(std::string log) {
+    const std::string indent = "\n" + std::string(28, ' ');
+    for (size_t at; (at = log.find(indent)) != std::string::npos;) log.erase(at, indent.size());
+    return log;
 }
 
 std::string readFile(const std::string& path) {

@@ -35,6 +35,14 @@ private:
     std::string path_;
 };
 
+// Substring test, the commonest check on logs and transcripts.
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+// A job log with its wrapped long messages joined again (the log engine
+// continues a message after 100 characters on a line indented by 28 blanks).
+std::string unwrappedLog(std::string log);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
 bool fileExists(const std::string& path);

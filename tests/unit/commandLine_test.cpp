@@ -37,7 +37,9 @@ protected:
 };
 }  // namespace
 
-TEST(Usage, DefaultRootTextByteForByte) { EXPECT_EQ(tarvoUsage(Paths("/opsbase")), kUsageDefault); }
+TEST(Usage, DefaultRootTextByteForByte) {
+    EXPECT_EQ(tarvoUsage(Paths("/opsbase")), kUsageDefault);
+}
 
 TEST(Usage, InstalledProgramUsesCompiledRoot) {
     auto r = runProcess({testsupport::builtProgram("main/Tarvo"), "-h"});
@@ -77,8 +79,8 @@ TEST_F(CommandLine, NoArgumentsOrJobIdTwicePrintUsage) {
 TEST_F(CommandLine, RejectedJobNumbers) {
     // 4294967338 would wrap to job 42 and -2 to 4294967294 on a 64-bit
     // system: the wrong job would run against a live router.
-    for (const char* value : {"0", "abc", "4294967295", "4294967296", "4294967338", "-2", " -2", "-0",
-                              "99999999999999999999999", ""}) {
+    for (const char* value :
+         {"0", "abc", "4294967295", "4294967296", "4294967338", "-2", " -2", "-0", "99999999999999999999999", ""}) {
         auto r = tarvo({"-j", value});
         EXPECT_EQ(r.exitCode, 1) << value;
         EXPECT_EQ(r.err, std::string("Tarvo: ERROR: <") + value + "> is not a jobnumber.\n") << value;

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
 #include <unistd.h>
+#include <regex>
 
 #include "tests/support/TestSupport.h"
 
@@ -55,7 +55,8 @@ TEST(logEngine, UnprintableBytesBecomeBlanksAndLongLinesWrap) {
     ASSERT_EQ(v.size(), 3u);
     EXPECT_EQ(v[0].substr(v[0].size() - 7), "a b c  ");
     const std::string indent = "\n" + std::string(28, ' ');
-    std::string expectedBody = longText.substr(0, 100) + indent + longText.substr(100, 100) + indent + longText.substr(200);
+    std::string expectedBody =
+        longText.substr(0, 100) + indent + longText.substr(100, 100) + indent + longText.substr(200);
     ASSERT_GE(v[1].size(), 28u);
     EXPECT_EQ(v[1].substr(28), expectedBody);
     EXPECT_EQ(v[2].substr(28), std::string(100, 'y')) << "exactly 100 characters are not wrapped";

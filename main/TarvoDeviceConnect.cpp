@@ -1,0 +1,66 @@
+// Opening and closing device connections, restarting the device and the
+// ping the device runs itself to prove it is reachable.
+#include <cerrno>
+#include <ctime>
+
+#include "db/Cordal_router.h"
+#include "main/Tarvo.h"
+#include "util/logEngine.h"
+
+namespace {
+void sleepSeconds(unsigned seconds) {
+    timespec left{static_cast<time_t>(seconds), 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+}  // namespace
+
+bool Tarvo::isQxCli() const {
+    return routerOs == "qx.CLI";
+}
+
+bool Tarvo::connect(ConnectionHandler& handler) {
+    updateJob(handler.cTypeStr() + "-connecting");
+    if (!handler.connect(*connectSettings, *loginSettings)) {
+        setError("Could not log in", "Could not log in.");
+        return false;
+    }
+    if (isQxCli() && handler.cTypeStr() != "SFTP") {
+        // The device shows its prompts behind the prefix learned at login.
+        const std::string& prefix = handler.promptPrefix;
+        promptMain = prefix + "*";
+        promptPlus = prefix + "+";
+        promptConfig = prefix + "Config>";
+        promptConfigEnd = prefix + "Config$";
+        promptFtpConfig = prefix + "FTP config$";
+    }
+    return true;
+}
+
+void Tarvo::disconnect(ConnectionHandler& handler) {
+    updateJob(handler.cTypeStr() + "-disconnecting");
+    handler.disconnect();
+}
+
+void Tarvo::reboot(ConnectionHandler& handler) {
+    updateJob("Rebooting");
+    handler.triggerReboot();
+    log->addLine(logEngine::INF, "[ Sleeping %d seconds. ]", static_cast<int>(rebootSleepSeconds));
+    sleepSeconds(rebootSleepSeconds);
+    rebootPending = false;
+    fallbackVariable.clear();
+}
+
+void Tarvo::sendPing(ConnectionHandler& handler) {
+    const std::string source = router->localipforping.empty() ? router->ipnumber : router->localipforping;
+    const std::string& target = router->ipgateway;
+    const std::string count = "10";
+    std::string command = isQxCli() ? "ping " + target + " num-pings " + count + " source " + source
+                                    : "ping -c " + count + " -s " + source + " " + target;
+    updateJob("Sending test-pings");
+    handler.setTimeout(20);
+    commandResult reply = handler.sendCmd(command, promptMain, "", false);
+    handler.resetTimeout();
+    if (!reply.foundFirst || reply.contains(" 0 packets received"))
+        setError("Ping failed", "No ping-replies received.");
+}

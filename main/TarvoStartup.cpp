@@ -1,0 +1,419 @@
+// Job start-up (Init) and the job's end (Finish): a job id becomes a loaded
+// job, and every job that was found ends as exactly one history row.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <strings.h>
+#include <cstdio>
+#include <ctime>
+#include <exception>
+
+#include "config/configFile.h"
+#include "db/Cordal_configs.h"
+#include "db/Cordal_contacts.h"
+#include "db/Cordal_customer.h"
+#include "db/Cordal_jobhistory.h"
+#include "db/Cordal_jobs.h"
+#include "db/Cordal_router.h"
+#include "db/Cordal_routertypes.h"
+#include "db/Cordal_swrelease.h"
+#include "db/Database.h"
+#include "db/dbGroupLicenses.h"
+#include "db/dbGroupRouteradditionals.h"
+#include "main/Tarvo.h"
+#include "util/logEngine.h"
+
+namespace {
+bool equalsIgnoringCase(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+}  // namespace
+
+std::string Tarvo::logFileName() const {
+    return paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".log";
+}
+
+void Tarvo::Init() {
+    int state = 1;
+    while (state != kInitDone) {
+        switch (state) {
+            case 1:
+                state = initLogAndBanner();
+                break;
+            case 2:
+                state = initDatabaseSettings();
+                break;
+            case 3:
+                state = initDatabaseConnection();
+                break;
+            case 4:
+                state = initJob();
+                break;
+            case 5:
+                state = initRouter();
+                break;
+            case 6:
+                state = initRouterType();
+                break;
+            case 7:
+                state = initSettings();
+                break;
+            case 8:
+                state = initSoftwareRelease();
+                break;
+            case 9:
+                state = initAdditionals();
+                break;
+            case 10:
+                state = initContacts();
+                break;
+            case 11:
+                state = initCustomer();
+                break;
+            case 12:
+                state = initLicenses();
+                break;
+            case 13:
+                state = initConnectSettings();
+                break;
+            case 14:
+                state = initPrompts();
+                break;
+            case 15:
+                state = initLoginList();
+                break;
+            case 16:
+                state = initConnectionType();
+                break;
+            case 17:
+                state = initWorkmode();
+                break;
+            case 18:
+                state = initProcessId();
+                break;
+            default:
+                setError("Unexpected state", "Reached unexpected init-state.");
+                state = kInitDone;
+                break;
+        }
+    }
+}
+
+int Tarvo::initLogAndBanner() {
+    std::string name = writeLogfile ? logFileName() : std::string("nofile");
+    log = new logEngine(debug, name);
+    log->setDirectPrint(directPrint);
+    log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", "4", "1", "1");
+    log->add(logEngine::INF, "");
+    log->add(logEngine::INF, "*** Starting basic job and database initialization.");
+    if (writeLogfile) log->addLine(logEngine::INF, "Writing to logfile '%s'.", name.c_str());
+    return 2;
+}
+
+int Tarvo::initDatabaseSettings() {
+    dbPass = getFromCfg("dbpass");
+    dbUser = getFromCfg("dbuser");
+    dbHost = getFromCfg("server");
+    dbName = getFromCfg("dbname");
+    if (dbPass == "nostring") {
+        setError("No DB-settings", "Could not get database-settings from config.");
+        return kInitDone;
+    }
+    log->addLine(logEngine::DBG, "Got DB-password '%s' from configfile.", dbPass.c_str());
+    log->addLine(logEngine::DBG, "Got DB-username '%s' from configfile.", dbUser.c_str());
+    log->addLine(logEngine::DBG, "Got DB-name '%s' from configfile.", dbName.c_str());
+    log->addLine(logEngine::DBG, "Got DB-Host '%s' from configfile.", dbHost.c_str());
+    return 3;
+}
+
+int Tarvo::initDatabaseConnection() {
+    db = new Database(dbHost, dbUser, dbPass, dbName, log);
+    if (!db->Connected()) {
+        setError("No DB-connection", "Could not connect to database.");
+        return kInitDone;
+    }
+    log->add(logEngine::DBG, "Successfully connected to the database.");
+    return 4;
+}
+
+int Tarvo::initJob() {
+    job = new Cordal_jobs(*db, static_cast<unsigned long>(jobId));
+    if (job->id == 0) {
+        setError("No job in DB", "Job %d not found in database.", static_cast<int>(jobId));
+        return kInitDone;
+    }
+    log->addLine(logEngine::INF, "Successfully loaded job '%d' from database.", static_cast<int>(jobId));
+    log->addLine(logEngine::INF, "Requested workmode is '%s'.", job->workmode.c_str());
+    workmode = job->workmode;
+    return 5;
+}
+
+int Tarvo::initRouter() {
+    // A router table that lacks a column the program needs makes the
+    // record's by-name reader throw; the job fails instead of crashing.
+    try {
+        router = new Cordal_router(*db, job->routerid);
+    } catch (const std::exception& e) {
+        setError("No router in DB", "Could not load router %lu from database: %s (the router table lacks a column).",
+                 job->routerid, e.what());
+        return kInitDone;
+    }
+    if (router->id == 0) {
+        setError("No router in DB", "Could not find router in database.");
+        return kInitDone;
+    }
+    log->addLine(logEngine::INF, "Successfully loaded router '%s' from database.", router->name.c_str());
+    return 6;
+}
+
+int Tarvo::initRouterType() {
+    routerType = new Cordal_routertypes(*db, router->model);
+    // The database may compare names without regard to case; the type only
+    // counts when it is exactly the router's model.
+    if (routerType->shortname != router->model) {
+        setError("No routertype in DB", "Could not find routertype '%s' in database.", router->model.c_str());
+        return kInitDone;
+    }
+    routerOs = routerType->os;
+    log->addLine(logEngine::INF, "Successfully loaded routertype '%s' from database.", router->model.c_str());
+    return 7;
+}
+
+int Tarvo::initSettings() {
+    if (!readXML(router->model)) {
+        setError("Bad XML-settings", "Could not read settings from cordal.xml.");
+        return kInitDone;
+    }
+    return 8;
+}
+
+int Tarvo::initSoftwareRelease() {
+    bool installsImages = workmode == "Image" || workmode == "All";
+    bool versionRequired = routerOs == "NEXA" && installsImages;
+    bool readVersion = versionRequired || (routerOs == "NEXA" && equalsIgnoringCase(readNexaVersion, "true"));
+    swRelease = new Cordal_swrelease(log, readVersion, paths.transferDir(), *db, router->softwareimage);
+    if (swRelease->id != 0) {
+        if (versionRequired && swRelease->nexaVersion.empty()) {
+            setError("Bad NEXA-version", "Could not read NEXA-version.");
+            return kInitDone;
+        }
+        log->addLine(logEngine::INF, "Successfully loaded swrelease '%s' from database.", swRelease->name.c_str());
+    } else if (installsImages) {
+        setError("No swrelease in DB", "Could not find swrelease in database.");
+        return kInitDone;
+    } else {
+        log->add(logEngine::INF, "Could not find swrelease in database.");
+    }
+    return 9;
+}
+
+int Tarvo::initAdditionals() {
+    additionals = new dbGroupRouteradditionals(db, job->routerid);
+    log->addLine(logEngine::INF, "Fetched %d additional parameters from database.",
+                 static_cast<int>(additionals->getNumParams()));
+    return 10;
+}
+
+int Tarvo::initContacts() {
+    contacts = new Cordal_contacts(*db, router->customerid);
+    log->add(logEngine::INF, "Loaded contact-info from database.");
+    return 11;
+}
+
+int Tarvo::initCustomer() {
+    customer = new Cordal_customer(*db, router->customerid);
+    log->add(logEngine::INF, "Loaded project-info from database.");
+    return 12;
+}
+
+int Tarvo::initLicenses() {
+    licenses = new dbGroupLicenses(db, router->seriennr);
+    log->addLine(logEngine::INF, "Fetched %d router licenses from database.",
+                 static_cast<int>(licenses->getNumParams()));
+    return 13;
+}
+
+int Tarvo::initConnectSettings() {
+    connectSettings = new ConnectSettings;
+    connectSettings->address = router->ipnumber;
+    connectSettings->telnetPort = static_cast<int>(router->telnetport);
+    connectSettings->sshPort = static_cast<int>(router->sshport);
+    connectSettings->connectTimeout = atoi(ipConnectTimeout.c_str());
+    connectSettings->commandTimeout = 10;
+    connectSettings->fallbackAddress = router->ipfallbacknumber;
+    connectSettings->startWithFallback = router->startwithfallback == "1";
+    return 14;
+}
+
+int Tarvo::initPrompts() {
+    if (routerOs != "qx.CLI") {
+        promptMain = ">";
+        promptAdmin = ":admin>";
+        promptYesNo = "(y or n)";
+    } else {
+        promptMain = "*";
+        promptPlus = "+";
+        promptConfig = "Config>";
+        promptConfigEnd = "Config$";
+        promptFtpConfig = "FTP config$";
+        promptSftp = "\nsftp>";
+    }
+    return 15;
+}
+
+int Tarvo::initLoginList() {
+    bool qx = routerOs == "qx.CLI";
+    loginSettings = new LoginSettings{
+        {"admin", router->tmibadmadmincommunity, "(supplied)"}, {"admin", router->oldcommunity, "(lastworking)"},
+        {"admin", qx ? "tovik" : "quillfox", "(default-1)"},    {"admin", qx ? "verant" : "tovik", "(default-2)"},
+        {"admin", qx ? "verantio" : "marlow", "(default-3)"},   {"admin", qx ? "" : "verant", "(default-4)"},
+    };
+    return 16;
+}
+
+int Tarvo::initConnectionType() {
+    connType = equalsIgnoringCase(router->conntype_ip.String(), "SSH") ? SSH : Telnet;
+    return 17;
+}
+
+int Tarvo::initWorkmode() {
+    if (!lookupWorkmode(workmode, needsTestPing, buildsConfig)) {
+        setError("Unknown workmode", "Requested workmode is unknown.");
+        return kInitDone;
+    }
+    return 18;
+}
+
+int Tarvo::initProcessId() {
+    job->processid = static_cast<unsigned long>(getpid());
+    job->save();
+    return kInitDone;
+}
+
+bool Tarvo::jobWasFound() const {
+    return job && job->id != 0;
+}
+
+void Tarvo::removeCertificateFiles() {
+    char name[64];
+    unsigned long routerId = router ? router->id : 0;
+    snprintf(name, sizeof name, "%010ld.pkcs12", static_cast<long>(routerId));
+    std::string unnumbered = paths.transferDir() + name;
+    // Numbered files only come with the unnumbered one; they are removed
+    // up to the first gap.
+    if (!exists(unnumbered)) return;
+    log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", unnumbered.c_str());
+    remove(unnumbered.c_str());
+    for (int n = 0;; ++n) {
+        snprintf(name, sizeof name, "%010ld_%i.pkcs12", static_cast<long>(routerId), n);
+        std::string numbered = paths.transferDir() + name;
+        if (!exists(numbered)) break;
+        log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", numbered.c_str());
+        remove(numbered.c_str());
+    }
+}
+
+void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
+    if (buildsConfig) {
+        if (cfgFile) {
+            cfgFile->exportBuffer(entries);
+            delete cfgFile;
+            cfgFile = nullptr;
+        }
+        return;
+    }
+    if (workmode != "GetConf" && workmode != "GetconfAll") {
+        entries.push_back("No config file generated or uploaded.");
+        return;
+    }
+    configFile downloaded(log, jobId, workmode, paths.transferDir());
+    downloaded.exportBuffer(entries);
+    if (downloaded.getFileName().empty()) {
+        setError("No config", "Could not read config.");
+        return;
+    }
+    // Without a loaded router nothing can be stored for it.
+    if (!router || router->id == 0) return;
+    if (autoSelectLoaded == "true") {
+        log->add(logEngine::INF, "Auto-selecting downloaded config.");
+        router->downloadedmaster = my_to_str(static_cast<unsigned long long>(job->jobtime));
+        router->save();
+    }
+    Cordal_configs stored(db, atoi(configsPerRouter.c_str()));
+    stored.routerid = router->id;
+    stored.jobtime = job->jobtime;
+    stored.workmode = job->workmode;
+    stored.osrel = job->osrel;
+    downloaded.exportBuffer(stored.config);
+    stored.insert();
+}
+
+bool Tarvo::storeHistory() {
+    Cordal_jobhistory history(db);
+    history.histid = 0;
+    history.id = job->id;
+    history.routerid = router ? router->id : 0;
+    history.jobtime = job->jobtime;
+    history.starttime = job->starttime;
+    history.endtime = static_cast<unsigned long long>(time(nullptr));
+    history.watchdog = 0;
+    history.processid = 0;
+    history.workmode = job->workmode;
+    history.pending = 1;
+    history.priority = 1;
+    history.reasoncode = 0;
+    history.retrycount = 0;
+    history.osrel = job->osrel;
+    history.uid = job->uid;
+
+    removeCertificateFiles();
+    collectHistoryConfig(history.config);
+    // The reason is taken after the configuration entries: "No config" may
+    // have been set just now.
+    history.reason = reason;
+    history.status = reason.empty() ? "success" : "error";
+    log->fillVector(history.log);
+
+    history.insert();
+    if (!history.lastOk()) return false;
+    job->erase();
+    return true;
+}
+
+// The history row could not be stored: the job row stays for the management
+// system to see, and the whole log goes to the job's log file.
+void Tarvo::keepOutcomeOnDisk() {
+    std::string name = logFileName();
+    if (!writeLogfile) {
+        FILE* f = fopen(name.c_str(), "we");
+        if (f) {
+            std::string text = log->dumpAsString();
+            fwrite(text.data(), 1, text.size(), f);
+            fclose(f);
+        }
+    }
+    fprintf(stderr,
+            "Tarvo: ERROR: Could not store the history of job %lu; the job row is kept and the log is in '%s'.\n",
+            static_cast<unsigned long>(jobId), name.c_str());
+}
+
+bool Tarvo::Finish() {
+    log->add(logEngine::INF, "");
+    log->add(logEngine::CTL, "Tarvo finished.");
+    bool stored = true;
+    if (jobWasFound()) {
+        stored = storeHistory();
+        if (stored) {
+            if (writeLogfile) log->unlink();
+        } else {
+            keepOutcomeOnDisk();
+        }
+    }
+    if (dumpLog) log->dumpLogStderr();
+    return stored && reason.empty();
+}

@@ -1,0 +1,109 @@
+#include "tests/e2esupport/JobSetup.h"
+
+#include <stdexcept>
+
+namespace e2e {
+
+using testdb::TestDatabase;
+
+namespace {
+std::string element(const std::string& name, const std::string& value) {
+    return "<" + name + ">" + value + "</" + name + ">";
+}
+
+std::string perModel(const std::string& name, const std::string& defaultValue,
+                     const std::map<std::string, std::string>& models) {
+    std::string text = "    <" + name + ">\n      " + element("default", defaultValue) + "\n";
+    for (const auto& m : models) text += "      " + element(m.first, m.second) + "\n";
+    return text + "    </" + name + ">\n";
+}
+}  // namespace
+
+JobSetup::JobSetup(testdb::Schema schema) : db(schema) {
+    testsupport::makeDirs(root.path() + "/etc");
+    testsupport::makeDirs(transferDir());
+    testsupport::makeDirs(templateDir());
+    testsupport::makeDirs(root.path() + "/bin");
+}
+
+std::string JobSetup::settingsXml(const JobSettings& s) const {
+    std::string xml = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<cordal>\n  <database>\n";
+    xml += "    " + element("server", db.host()) + "\n";
+    xml += "    " + element("dbname", db.name()) + "\n";
+    xml += "    " + element("dbuser", db.user()) + "\n";
+    xml += "    " + element("dbpass", db.password()) + "\n";
+    xml += "  </database>\n  <config>\n";
+    xml += "    " + element("autoSelectLoaded", s.autoSelectLoaded) + "\n";
+    xml += "    " + element("configsPerRouter", s.configsPerRouter) + "\n";
+    xml += "    " + element("iptftphost", s.tftpHost) + "\n";
+    xml += "    " + element("fileTransferMethod", s.fileTransferMethod) + "\n";
+    xml += "    " + element("fileTransferPwd", s.fileTransferPwd) + "\n";
+    xml += "    " + element("fileTransferUsr", s.fileTransferUsr) + "\n";
+    xml += "    " + element("ipallowdelete", s.ipAllowDelete) + "\n";
+    xml += perModel("ipconnecttimeout", s.connectTimeout, s.connectTimeoutPerModel);
+    xml += "    " + element("readnexaversion", s.readNexaVersion) + "\n";
+    xml += perModel("routerreboottime", s.rebootTime, s.rebootTimePerModel);
+    xml += "  </config>\n</cordal>\n";
+    return xml;
+}
+
+void JobSetup::writeSettings(const JobSettings& settings) {
+    writeSettingsText(settingsXml(settings));
+}
+
+void JobSetup::writeSettingsText(const std::string& text) {
+    testsupport::writeFile(root.path() + "/etc/cordal.xml", text);
+}
+
+void JobSetup::addRouterType(const std::string& shortname, const std::string& os) {
+    db.exec("INSERT INTO cordal_routertypes (shortname, ifindexoffset, os) VALUES (" + TestDatabase::quote(shortname) +
+            ", 0, " + TestDatabase::quote(os) + ")");
+}
+
+unsigned long JobSetup::addRouter(const std::map<std::string, std::string>& columns) {
+    std::string names, values;
+    for (const auto& c : columns) {
+        if (!names.empty()) {
+            names += ", ";
+            values += ", ";
+        }
+        names += "`" + c.first + "`";
+        values += TestDatabase::quote(c.second);
+    }
+    db.exec("INSERT INTO cordal_router (" + names + ") VALUES (" + values + ")");
+    return std::stoul(db.value("SELECT MAX(id) FROM cordal_router"));
+}
+
+void JobSetup::addJob(unsigned long id, unsigned long routerId, const std::string& workmode,
+                      unsigned long long jobtime) {
+    db.exec("INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status, osrel, uid) VALUES (" +
+            std::to_string(id) + ", " + std::to_string(routerId) + ", " + std::to_string(jobtime) + ", " +
+            std::to_string(jobtime + 5) + ", " + TestDatabase::quote(workmode) + ", 'queued', 'R7.1', 4711)");
+}
+
+testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::string> options, int timeoutSeconds) {
+    std::vector<std::string> argv{testsupport::builtProgram("tests/tarvo-test-runner"), root.path()};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.push_back("-j");
+    argv.push_back(std::to_string(jobId));
+    return testsupport::runProcess(argv, timeoutSeconds);
+}
+
+bool JobSetup::jobRowExists(unsigned long jobId) {
+    return db.count("cordal_jobs", "id=" + std::to_string(jobId)) > 0;
+}
+
+long long JobSetup::historyRows(unsigned long jobId) {
+    return db.count("cordal_jobhistory", "id=" + std::to_string(jobId));
+}
+
+std::map<std::string, std::string> JobSetup::history(unsigned long jobId) {
+    std::map<std::string, std::string> row;
+    std::vector<std::string> names = db.columns("cordal_jobhistory");
+    auto rows = db.rows("SELECT * FROM cordal_jobhistory WHERE id=" + std::to_string(jobId));
+    if (rows.empty()) return row;
+    for (size_t i = 0; i < names.size() && i < rows[0].size(); ++i) row[names[i]] = rows[0][i].value_or("");
+    return row;
+}
+
+}  // namespace e2e

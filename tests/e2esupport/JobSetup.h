@@ -1,0 +1,64 @@
+#pragma once
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/dbsupport/TestDatabase.h"
+#include "tests/support/TestSupport.h"
+
+// End-to-end tests run the real program as a process against a database of
+// their own on the private MariaDB server, with an installation root of
+// their own. JobSetup owns both: it writes the settings file, creates the
+// transfer and template folders, inserts the rows a job needs, runs the
+// program through the test-only runner and reads back what it left.
+// Link tarvo_teste2e and list FIXTURES mariadb.
+namespace e2e {
+
+// The job settings of the settings file; the database settings always come
+// from the test's own database.
+struct JobSettings {
+    std::string autoSelectLoaded = "false";
+    std::string configsPerRouter = "5";
+    std::string tftpHost = "127.0.0.1";
+    std::string fileTransferMethod = "tftp";
+    std::string fileTransferUsr = "xfer";
+    std::string fileTransferPwd = "xferpw";
+    std::string ipAllowDelete = "false";
+    std::string connectTimeout = "5";
+    std::string readNexaVersion = "false";
+    std::string rebootTime = "0";
+    std::map<std::string, std::string> connectTimeoutPerModel;
+    std::map<std::string, std::string> rebootTimePerModel;
+};
+
+class JobSetup {
+public:
+    explicit JobSetup(testdb::Schema schema = testdb::Schema::Full);
+
+    testsupport::TempDir root;
+    testdb::TestDatabase db;
+
+    std::string settingsXml(const JobSettings& settings) const;
+    void writeSettings(const JobSettings& settings = JobSettings());
+    void writeSettingsText(const std::string& text);
+    std::string transferDir() const { return root.path() + "/tftpboot/"; }
+    std::string templateDir() const { return root.path() + "/var/template/master/"; }
+
+    void addRouterType(const std::string& shortname, const std::string& os);
+    // Inserts a router; columns not given keep the table's defaults.
+    // Returns its id.
+    unsigned long addRouter(const std::map<std::string, std::string>& columns);
+    void addJob(unsigned long id, unsigned long routerId, const std::string& workmode,
+                unsigned long long jobtime = 1700000000ULL);
+
+    // Runs the program with the root: RUNNER ROOT options... -j jobId.
+    testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
+                                   int timeoutSeconds = 180);
+
+    bool jobRowExists(unsigned long jobId);
+    long long historyRows(unsigned long jobId);
+    // The job's history row, column name to value ("" for NULL); empty when none.
+    std::map<std::string, std::string> history(unsigned long jobId);
+};
+
+}  // namespace e2e

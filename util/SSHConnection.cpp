@@ -1,0 +1,331 @@
+#include "util/SSHConnection.h"
+
+#include <cerrno>
+#include <ctime>
+#include <vector>
+
+#include "util/ExpectException.h"
+#include "util/ExpectRegex.h"
+#include "util/connection.h"
+#include "util/logEngine.h"
+
+namespace {
+const char* const kPasswordPattern = "/\\S*assword:\\s*/i";
+const char* const kHostKeyPattern = "/\\w*\\(yes/no\\)\\?\\s*/i";
+const char* const kRefusalPattern = "/Permission denied\\w*/i";
+
+void pauseSeconds(int seconds) {
+    timespec left{seconds, 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
+}
+}  // namespace
+
+SSHConnection::SSHConnection(logEngine* logger, const std::string& type, eConnectionType kind)
+    : engine(logger), log(logger), deviceType(type), connType(kind) {
+    typeName = connType == SFTP ? "SFTP" : "SSH";
+    if (connType == SFTP) {
+        promptText = "\nsftp>";
+        promptPattern = "/\\nsftp>/";
+        exitText = "exit";
+    } else if (isQxCli()) {
+        promptText = "*";
+        promptPattern = "/\\*/";
+        confirmPrompt = "(Yes/No)";
+        configPrompt = "Config$";
+        exitText = "closed";
+    } else {
+        promptText = ">";
+        promptPattern = "/\\n*.*:\\w*>\\s*/";
+        exitText = "exit";
+    }
+}
+
+SSHConnection::~SSHConnection() { disconnect(); }
+
+std::string SSHConnection::commandLine(const std::string& user, const std::string& address, int port) const {
+    std::string line = connType == SFTP ? "sftp" : "ssh";
+    if (connType == SSH && !isQxCli()) line += " -T";
+    // sftp reads its options only before the destination: the port goes
+    // there, or sftp would connect to port 22.
+    if (connType == SFTP) line += " -P" + std::to_string(port);
+    line += " -o StrictHostKeyChecking=no";
+    line += " -o ConnectTimeout=" + std::to_string(connectTimeout);
+    line += " -o UserKnownHostsFile=/dev/null";
+    line += " -o LogLevel=ERROR";
+    line += " " + user + "@" + address;
+    if (connType == SSH) line += " -p " + std::to_string(port);
+    return line;
+}
+
+void SSHConnection::endClient() {
+    try {
+        engine.stop();
+    } catch (const ExpectException& e) {
+        log->add(logEngine::ERR, e.what());
+    }
+}
+
+bool SSHConnection::enableSSHOverTelnet(const ConnectSettings& settings, const LoginSettings& logins) {
+    log->add(logEngine::INF, "");
+    log->add(logEngine::INF, "*** Checking if SSH enabled.");
+    bool enabled = false;
+    {
+        connection telnet(log, deviceType);
+        if (telnet.connect(settings, logins)) {
+            enabled = telnet.checkSSHEnabled();
+            telnet.disconnect();
+        }
+    }
+    return enabled;
+}
+
+bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings& logins) {
+    log->addLine(logEngine::DBG, "Running SSHConnection::connect(%s).", typeName.c_str());
+    connectTimeout = settings.connectTimeout;
+    commandTimeout = settings.commandTimeout;
+    std::vector<std::string> addresses = settings.addressList();
+    const size_t end = logins.size();
+    size_t row = 0, address = 0;
+    bool sshEnabledChecked = false;
+
+    while (row < end) {
+        const LoginRow& candidate = logins[row];
+        std::string line = commandLine(candidate.user, addresses[address], settings.sshPort);
+        log->addLine(logEngine::DBG, "Starting %s by '%s'.", typeName.c_str(), line.c_str());
+        // A failed attempt may have left its client running; it ends here,
+        // before the next one starts.
+        endClient();
+        bool started = false;
+        try {
+            started = engine.spawn("%s", line.c_str());
+        } catch (const ExpectException& e) {
+            log->add(logEngine::ERR, e.what());
+        }
+        if (!started) {
+            log->addLine(logEngine::ERR, "Spawn %s failed!", typeName.c_str());
+            break;
+        }
+        log->addLine(logEngine::INF, "%s-connecting to host '%s@%s'.", typeName.c_str(), candidate.user.c_str(),
+                     addresses[address].c_str());
+
+        size_t before = row;
+        if (login(logins, row, end)) {
+            log->add(logEngine::INF, "Successfully logged into router.");
+            connected = true;
+            break;
+        }
+        if (row == 0) {
+            // No password was sent: the SSH service itself was not reached.
+            if (!sshEnabledChecked) {
+                endClient();
+                sshEnabledChecked = enableSSHOverTelnet(settings, logins);
+                if (sshEnabledChecked) {
+                    log->add(logEngine::INF, "");
+                    log->add(logEngine::INF, "*** Retrying SSH-connection.");
+                    continue;
+                }
+                log->add(logEngine::ERR, "SSH-enabled-check failed!");
+            }
+            if (address + 1 >= addresses.size()) {
+                log->add(logEngine::DBG, "No alternative addresses available.");
+                break;
+            }
+            log->add(logEngine::INF, "Switching to next router-address.");
+            ++address;
+            continue;
+        }
+        if (row == before) {
+            ++row;
+            if (row >= end) {
+                log->add(logEngine::DBG, "No alternative user/password available.");
+                break;
+            }
+            log->add(logEngine::INF, "Switching to next user/password.");
+        }
+    }
+
+    if (!connected) {
+        log->add(logEngine::ERR, "Login to router failed!");
+        disconnect();
+        return false;
+    }
+    if (connType == SFTP) return true;
+
+    log->add(logEngine::INF, "");
+    log->add(logEngine::INF, "*** Deactivating shell-timeout.");
+    std::string awaited = promptText;
+    commandResult last;
+    if (!isQxCli()) {
+        last = sendCmd("t 0", promptText, "", false);
+    } else {
+        awaited = configPrompt;
+        last = sendCmd("running-config", configPrompt, "", false);
+        if (last.foundFirst) {
+            awaited = promptText;
+            last = sendCmd("set inactivity-timer disabled\x10", promptText, "", false);
+        }
+    }
+    if (last.foundFirst) return true;
+    log->addLine(logEngine::ERR, "Missing '%s' prompt!", awaited.c_str());
+    disconnect();
+    return false;
+}
+
+bool SSHConnection::extractPromptPrefix(const std::string& output) {
+    size_t lineFeed = output.rfind('\n');
+    size_t star = output.rfind('*');
+    if (lineFeed == std::string::npos || star == std::string::npos || star < lineFeed) {
+        log->add(logEngine::ERR, "Could not extract shell-prompt-prefix!");
+        return false;
+    }
+    promptPrefix = output.substr(lineFeed, star - lineFeed);
+    promptText = promptPrefix + "*";
+    log->addLine(logEngine::DBG, "Prompt-prefix is '%s'.", promptPrefix.c_str());
+    return true;
+}
+
+bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) {
+    const std::string user = row < end ? logins[row].user : std::string();
+    std::string lastPassword;
+    bool passwordJustSent = false;
+    setTimeout(connectTimeout + 5);
+    bool firstWait = true;
+    const std::vector<ExpectRegex> patterns{ExpectRegex(kPasswordPattern), ExpectRegex(kHostKeyPattern),
+                                            ExpectRegex(promptPattern), ExpectRegex(kRefusalPattern)};
+    for (;;) {
+        int result;
+        try {
+            result = engine.expect(patterns);
+        } catch (const ExpectException& e) {
+            log->add(logEngine::INF, e.what());
+            result = -1;
+        }
+        std::string output = engine.getAccum();
+        engine.clearAccum();
+        // A terminal that echoes the password must not put it into the log.
+        log->addBlob(logEngine::COM, passwordJustSent ? maskSecret(output, lastPassword) : output);
+        passwordJustSent = false;
+        if (firstWait) {
+            resetTimeout();
+            firstWait = false;
+        }
+
+        switch (result) {
+            case 1:
+                if (row < end && logins[row].user == user) {
+                    const LoginRow& candidate = logins[row];
+                    log->addLine(logEngine::DBG, "Trying user '%s' with password '%s'.", candidate.user.c_str(),
+                                 candidate.password.c_str());
+                    sendCmd(candidate.password, "", "", false);
+                    log->addBlob(logEngine::COM, candidate.label);
+                    lastPassword = candidate.password;
+                    passwordJustSent = true;
+                    ++row;
+                    continue;
+                }
+                log->add(logEngine::DBG, row >= end ? "Tried all known user/password-combinations."
+                                                    : "Tried all passwords for current user.");
+                return false;
+            case 2:
+                log->add(logEngine::DBG, "Sending command for accepting connection.");
+                sendCmd("yes", "", "", false);
+                continue;
+            case 3:
+                if (isQxCli()) {
+                    if (connType == SFTP) {
+                        promptPrefix = "\n";
+                    } else if (!extractPromptPrefix(output)) {
+                        return false;
+                    }
+                }
+                if (!lastPassword.empty())
+                    log->addLine(logEngine::DBG, "Success: User '%s' with password '%s'.", user.c_str(),
+                                 lastPassword.c_str());
+                else
+                    log->addLine(logEngine::DBG, "Success: User '%s', no password needed.", user.c_str());
+                return true;
+            case 4:
+                log->addLine(logEngine::INF, "No more passwords allowed. Re-try %s-connection.", typeName.c_str());
+                return false;
+            default:
+                log->add(logEngine::INF, "Timeout or unexpected reply in login-procedure!");
+                return false;
+        }
+    }
+}
+
+commandResult SSHConnection::sendCmd(const std::string& command, const std::string& first, const std::string& second,
+                                     bool logReplyAsDebug) {
+    log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
+    try {
+        engine << command;
+        engine << "\n";
+    } catch (const ExpectException& e) {
+        // The client has gone (the device closed the connection).
+        log->addLine(logEngine::ERR, "%s-write failed: %s", typeName.c_str(), e.what());
+        return commandResult();
+    }
+    if (first.empty() && second.empty()) return commandResult();
+    return catchTraffic(first, second, logReplyAsDebug);
+}
+
+commandResult SSHConnection::catchTraffic(const std::string& first, const std::string& second,
+                                          bool logReplyAsDebug) {
+    std::string error;
+    try {
+        if (engine.expect_noreg(first, second) == 0) error = typeName + "-reply timed-out!";
+    } catch (const ExpectException& e) {
+        error = e.what();
+    }
+    std::string reply = engine.getAccum();
+    engine.clearAccum();
+    return judgeReply(log, reply, first, second, logReplyAsDebug, error, typeName);
+}
+
+void SSHConnection::setTimeout(int seconds) {
+    log->addLine(logEngine::DBG, "Setting timeout to %d.", seconds);
+    engine.setTimeout(seconds * 1000);
+}
+
+void SSHConnection::resetTimeout() { engine.setTimeout(commandTimeout * 1000); }
+
+bool SSHConnection::sendExpecting(const std::string& command, const std::string& expected) {
+    if (sendCmd(command, expected, "", false).foundFirst) return true;
+    log->addLine(logEngine::ERR, "Missing '%s' prompt!", expected.c_str());
+    return false;
+}
+
+void SSHConnection::disconnect() {
+    if (connected) {
+        if (!isQxCli() || connType == SFTP) {
+            sendExpecting("exit", exitText);
+        } else {
+            sendExpecting("\x10logout", confirmPrompt);
+            sendExpecting("yes", exitText);
+        }
+        connected = false;
+    }
+    endClient();
+    log->flushPending(logEngine::COM);
+    pauseSeconds(2);
+}
+
+void SSHConnection::triggerReboot() {
+    if (connType == SSH) {
+        if (!isQxCli())
+            sendExpecting("cmd=reboot", promptText);
+        else
+            sendExpecting("\x10restart yes", exitText);
+    }
+    connected = false;
+    endClient();
+    log->flushPending(logEngine::COM);
+    pauseSeconds(2);
+}
+
+bool SSHConnection::checkSSHEnabled() {
+    log->add(logEngine::DBG, "Running SSHConnection::checkSSHEnabled().");
+    log->addLine(logEngine::INF, "No need for SSH-enable-check as %s-login was successful.", typeName.c_str());
+    return true;
+}

@@ -1,0 +1,65 @@
+#pragma once
+#include <string>
+
+#include "util/ConnectionHandler.h"
+#include "util/Expect.h"
+
+class logEngine;
+
+// SSHConnection is the ConnectionHandler for SSH and SFTP. It does not speak
+// the protocol itself: it runs the OpenSSH client (ssh or sftp) on a
+// pseudo-terminal through the expect engine and conducts the login dialogue
+// by patterns, cycling through the router's addresses and the login list.
+// When the very first attempt finds no SSH service it logs in over Telnet
+// once to switch the service on. At most one client runs at any time.
+// log is not owned and must outlive the object.
+class SSHConnection : public ConnectionHandler {
+public:
+    SSHConnection(logEngine* log, const std::string& deviceType, eConnectionType type);
+    ~SSHConnection() override;
+    SSHConnection(const SSHConnection&) = delete;
+    SSHConnection& operator=(const SSHConnection&) = delete;
+
+    bool connect(const ConnectSettings& settings, const LoginSettings& logins) override;
+    void disconnect() override;
+    void triggerReboot() override;
+    bool checkSSHEnabled() override;
+    commandResult sendCmd(const std::string& command, const std::string& first, const std::string& second,
+                          bool logReplyAsDebug) override;
+    commandResult catchTraffic(const std::string& first, const std::string& second, bool logReplyAsDebug) override;
+    bool isConnected() override { return connected; }
+    void setSafe(bool on) override { safe = on; }
+    void setTimeout(int seconds) override;
+    void resetTimeout() override;
+    const std::string& cTypeStr() override { return typeName; }
+
+    // One login dialogue with the running client. row is the current login
+    // row (advanced for every password sent); end is logins.size().
+    bool login(const LoginSettings& logins, size_t& row, size_t end);
+
+    // The client command line for one attempt.
+    std::string commandLine(const std::string& user, const std::string& address, int port) const;
+
+private:
+    bool isQxCli() const { return deviceType == "qx.CLI"; }
+    bool extractPromptPrefix(const std::string& output);
+    // Logs in over Telnet and makes sure the device's SSH service runs.
+    bool enableSSHOverTelnet(const ConnectSettings& settings, const LoginSettings& logins);
+    void endClient();
+    bool sendExpecting(const std::string& command, const std::string& expected);
+
+    Expect engine;
+    int connectTimeout = 0;
+    int commandTimeout = 10;
+    bool connected = false;
+    bool safe = false;
+    logEngine* log;
+    std::string deviceType;
+    eConnectionType connType;
+    std::string typeName;
+    std::string promptText;
+    std::string promptPattern;
+    std::string confirmPrompt;
+    std::string configPrompt;
+    std::string exitText;
+};
