@@ -190,3 +190,34 @@ TEST(History, JobsStartedTogetherEachEndWithTheirOwnRow) {
     EXPECT_EQ(s.db.count("cordal_jobs"), 0);
     EXPECT_EQ(s.db.count("cordal_jobhistory"), jobs);
 }
+
+TEST(History, FailedRunSkipsTheTestPing) {
+    JobSetup s;
+    s.writeSettings();
+    routerWithJob(s, "Config");
+    auto r = s.run(42, {"-l"});
+    EXPECT_EQ(r.exitCode, 2);
+    auto h = s.history(42);
+    EXPECT_EQ(h["reason"], "Workmode not available");
+    EXPECT_TRUE(contains(h["log"], "INF - Testping skipped because job already failed."));
+    EXPECT_FALSE(contains(h["log"], "-connecting")) << "no device was contacted";
+    EXPECT_EQ(h["config"], "") << "a building workmode without a built configuration has no entry";
+}
+
+TEST(ConnectionTypes, EachTypeGetsItsConnectionAndOthersNone) {
+    Tarvo job(1, true, false, false, false, Paths("/nonexistent"));
+    job.log = new logEngine(true);
+    for (int type : {0, 1, 2}) {
+        std::unique_ptr<ConnectionHandler> handler(job.createConnectionHandler(type));
+        ASSERT_TRUE(handler) << type;
+        EXPECT_EQ(handler->cTypeStr(), type == 0 ? "Telnet" : type == 1 ? "SSH" : "SFTP");
+        EXPECT_FALSE(handler->isConnected());
+    }
+    EXPECT_EQ(job.createConnectionHandler(3), nullptr);
+    EXPECT_EQ(job.createConnectionHandler(-1), nullptr);
+    std::string log = job.log->dumpAsString();
+    EXPECT_TRUE(contains(log, "DBG - Connection-type is Telnet."));
+    EXPECT_TRUE(contains(log, "DBG - Connection-type is SSH."));
+    EXPECT_TRUE(contains(log, "DBG - Connection-type is SFTP."));
+    EXPECT_TRUE(contains(log, "ERR - Unknown connection-type (3)!"));
+}
