@@ -99,6 +99,12 @@ bool Pcre::search(const std::string& subject, size_t offset, uint32_t extraOptio
 }
 
 bool Pcre::searchRange(const char* subject, size_t length, size_t offset, uint32_t extraOptions) {
+    bool found = searchInPlace(subject, length, offset, extraOptions);
+    if (matched_ || partial_) subjectCopy_.assign(subject, length);
+    return found;
+}
+
+bool Pcre::searchInPlace(const char* subject, size_t length, size_t offset, uint32_t extraOptions) {
     matched_ = partial_ = false;
     subjectCopy_.clear();
     if (!code_ || offset > length) return false;
@@ -106,12 +112,10 @@ bool Pcre::searchRange(const char* subject, size_t length, size_t offset, uint32
                          matchData_, nullptr);
     if (rc == PCRE2_ERROR_PARTIAL) {
         partial_ = true;
-        subjectCopy_.assign(subject, length);
         return false;
     }
     if (rc < 0) return false;
     matched_ = true;
-    subjectCopy_.assign(subject, length);
     return true;
 }
 

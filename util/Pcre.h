@@ -40,6 +40,10 @@ public:
     // is then where that partial match begins.
     bool search(const std::string& subject, size_t offset = 0, uint32_t extraOptions = 0);
     bool searchRange(const char* subject, size_t length, size_t offset, uint32_t extraOptions = 0);
+    // Like searchRange, but keeps no copy of the subject, so a search costs
+    // nothing beyond the match itself: start() and end() index the caller's
+    // subject, and group() gives empty texts until the next copying search.
+    bool searchInPlace(const char* subject, size_t length, size_t offset, uint32_t extraOptions = 0);
 
     bool matched() const { return matched_; }
     bool partial() const { return partial_; }

@@ -98,3 +98,21 @@ TEST(Pcre, PartialMatchReportsWhereItBegins) {
     EXPECT_FALSE(re.partial());
     EXPECT_EQ(Pcre("(?<=ab)c").maxLookbehind(), 2u);
 }
+
+TEST(Pcre, SearchInPlaceGivesPositionsWithoutKeepingTheSubject) {
+    Pcre re("(b+)c");
+    std::string subject = "aabbbcd";
+    ASSERT_TRUE(re.searchInPlace(subject.data(), subject.size(), 1));
+    EXPECT_EQ(re.start(0), 2u);
+    EXPECT_EQ(re.end(0), 6u);
+    EXPECT_EQ(re.start(1), 2u);
+    EXPECT_EQ(re.end(1), 5u);
+    EXPECT_EQ(re.group(1), "") << "no copy of the subject is kept";
+    EXPECT_FALSE(re.searchInPlace(subject.data(), 4, 0, PCRE2_PARTIAL_SOFT));
+    EXPECT_TRUE(re.partial());
+    EXPECT_EQ(re.start(0), 2u) << "the partial match begins at the b's";
+    EXPECT_FALSE(re.searchInPlace(subject.data(), subject.size(), 8)) << "an offset past the end";
+    // A copying search afterwards gives groups again.
+    ASSERT_TRUE(re.searchRange(subject.data(), subject.size(), 0));
+    EXPECT_EQ(re.group(1), "bbb");
+}

@@ -1,0 +1,229 @@
+// The engine's dialogue behaviour, driven against real shell children.
+#include "util/Expect.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/expect/ExpectTestSupport.h"
+#include "tests/support/TestSupport.h"
+#include "util/ExpectException.h"
+#include "util/logEngine.h"
+
+namespace {
+
+using expecttest::nowMs;
+
+// The message of the ExpectException that action raises, or a note that it
+// raised none.
+std::string raised(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ExpectException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
+}
+
+class ExpectTest : public ::testing::Test {
+protected:
+    logEngine log;
+    Expect engine{&log};
+};
+
+TEST_F(ExpectTest, ListOrderDecidesAndTextAfterAMatchIsNotSeenAgain) {
+    engine.setTimeout(3000);
+    ASSERT_TRUE(engine.spawn("printf xPROMPTyz; sleep 0.3; printf ab; exec sleep 10"));
+    ASSERT_EQ(engine.expect(ExpectRegex("PROMPT")), true);
+    EXPECT_EQ(engine.getAccum(), "xPROMPTyz");
+    EXPECT_EQ(engine.getBefore(), "x");
+    EXPECT_EQ(engine.getMatch(), "PROMPT");
+
+    // yz came in the same read as the match and is gone; ab arrives in one
+    // read, and b is listed before a.
+    std::vector<ExpectRegex> list = {ExpectRegex("z"), ExpectRegex("b"), ExpectRegex("/a/")};
+    EXPECT_EQ(engine.expect(list), 2);
+    EXPECT_EQ(engine.getAccum(), "ab");
+    EXPECT_EQ(engine.getBefore(), "a");
+    EXPECT_EQ(engine.getMatch(), "b");
+
+    // After a clear nothing of the last match is left to read.
+    engine.clearAccum();
+    EXPECT_EQ(engine.getAccum(), "");
+    EXPECT_EQ(engine.getBefore(), "");
+    EXPECT_EQ(engine.getMatch(), "");
+    EXPECT_EQ(raised([&] { engine.getMatch(0); }), "Calling getMatch(int) while no matching exists");
+    engine.setTimeout(200);
+    EXPECT_EQ(engine.expect(ExpectRegex("z")), false);
+    EXPECT_EQ(engine.getAccum(), "");
+}
+
+TEST_F(ExpectTest, SilenceEndsAWaitButSteadyOutputDoesNot) {
+    engine.setTimeout(800);
+    ASSERT_TRUE(
+        engine.spawn("i=0; while [ $i -lt 8 ]; do echo tick$i; i=$((i+1)); sleep 0.2; done; echo DONE; "
+                     "sleep 0.3; printf 'late text'; exec sleep 10"));
+    long long start = nowMs();
+    ASSERT_EQ(engine.expect("DONE", nullptr), 1);
+    EXPECT_GE(nowMs() - start, 1400) << "eight ticks 0.2 s apart, each within the 0.8 s limit";
+    std::string before = engine.getBefore();
+    EXPECT_EQ(before.rfind("tick0\r\n", 0), 0u) << before;
+    EXPECT_NE(before.find("tick7\r\n"), std::string::npos) << before;
+
+    start = nowMs();
+    EXPECT_EQ(engine.expect("never", nullptr), 0);
+    EXPECT_GE(nowMs() - start, 800);
+    EXPECT_EQ(engine.getAccum(), "late text") << "everything read since the last match, and only that";
+    EXPECT_EQ(engine.getBefore(), "late text");
+    EXPECT_EQ(engine.getMatch(), "");
+
+    // What is already there is found without waiting for more output.
+    ASSERT_EQ(engine.expect("/LATE (TE)XT/i", nullptr), 1);
+    EXPECT_EQ(engine.getMatch(), "late text");
+    EXPECT_EQ(engine.getMatch(0), "te");
+    EXPECT_EQ(raised([&] { engine.getMatch(1); }), "Calling getMatch(int) while no matching exists");
+    EXPECT_EQ(raised([&] { engine.getMatch(-1); }), "Calling getMatch(int) while no matching exists");
+    engine.setTimeout(200);
+    EXPECT_EQ(engine.notBlockableRead(), 0);
+}
+
+TEST_F(ExpectTest, PlainTextsSkipEmptyOnesAndPatternsCanBeGivenAsStrings) {
+    engine.setTimeout(300);
+    ASSERT_TRUE(engine.spawn("echo hello; sleep 0.6; echo world; exec sleep 10"));
+    engine.setTimeout(3000);
+    while (engine.getAccum().find('\n') == std::string::npos) engine.notBlockableRead();
+    engine.setTimeout(300);
+    long long start = nowMs();
+    EXPECT_EQ(engine.expect_noreg("", ""), 0) << "no texts: only a silence ends the wait";
+    EXPECT_GE(nowMs() - start, 300);
+    EXPECT_EQ(engine.getAccum(), "hello\r\n");
+
+    EXPECT_TRUE(engine.matchAccum(ExpectRegex("/l+/")));
+    EXPECT_EQ(engine.getMatch(), "ll");
+    EXPECT_EQ(engine.getBefore(), "he");
+    EXPECT_FALSE(engine.matchAccum(ExpectRegex("world")));
+    EXPECT_EQ(engine.getMatch(), "");
+
+    EXPECT_EQ(engine.expect_noreg("", "ell"), 1) << "the position among the non-empty texts";
+    EXPECT_EQ(engine.getAccum(), "hello\r\n");
+    EXPECT_EQ(engine.getMatch(), "ell");
+    EXPECT_EQ(engine.getBefore(), "h");
+    EXPECT_EQ(raised([&] { engine.getMatch(0); }), "Calling getMatch(int) while no matching exists")
+        << "a plain text has no groups";
+    engine.clearAccum();
+
+    engine.setTimeout(3000);
+    EXPECT_EQ(engine.expect("/nomatch/", "/WOR(L)D/i", "(unclosed", nullptr), 2);
+    EXPECT_EQ(engine.getMatch(0), "l");
+    bool logged = false;
+    std::vector<std::string> lines;
+    log.fillVector(lines);
+    for (const std::string& line : lines) logged = logged || line.find("(unclosed") != std::string::npos;
+    EXPECT_TRUE(logged) << "a pattern that does not compile is reported";
+}
+
+TEST_F(ExpectTest, MatchesAcrossReadsAndAcrossThe512ByteSeam) {
+    testsupport::TempDir dir;
+    // cat writes this in one piece; the engine takes it in 512-byte reads,
+    // so MARKER straddles the first seam and LATE lies in the second read.
+    std::string reply = std::string(510, 'x') + "MARKER" + std::string(200, 'y') + "LATE" + std::string(500, 'z');
+    testsupport::writeFile(dir.file("reply"), reply);
+    engine.setTimeout(3000);
+    ASSERT_TRUE(engine.spawn("cat '%s'; exec sleep 10", dir.file("reply").c_str()));
+    ASSERT_EQ(engine.expect(std::vector<ExpectRegex>{ExpectRegex("LATE"), ExpectRegex("/MAR+KER/")}), 1)
+        << "both match after the second read, and LATE is listed first";
+    EXPECT_EQ(engine.getAccum(), reply.substr(0, 1024));
+
+    ASSERT_TRUE(engine.spawn("cat '%s'; exec sleep 10", dir.file("reply").c_str()));
+    ASSERT_EQ(engine.expect_noreg("MARKER", ""), 1);
+    EXPECT_EQ(engine.getBefore(), std::string(510, 'x'));
+    EXPECT_EQ(engine.getAccum(), reply.substr(0, 1024)) << "the rest of the second read goes with the match";
+    ASSERT_EQ(engine.expect_noreg("zzz", ""), 1);
+    EXPECT_EQ(engine.getAccum(), std::string(196, 'z')) << "the third read comes next";
+    engine.clearAccum();
+
+    ASSERT_TRUE(engine.spawn("printf 'login ok\\nPass'; sleep 0.3; printf 'word: '; exec sleep 10"));
+    ASSERT_EQ(engine.expect(ExpectRegex("/\\S*pass(word):\\s*/i")), true);
+    EXPECT_EQ(engine.getMatch(), "Password: ");
+    EXPECT_EQ(engine.getMatch(0), "word");
+    EXPECT_EQ(engine.getBefore(), "login ok\r\n");
+}
+
+TEST_F(ExpectTest, SendWritesTextsUnchangedAndFormatsOnlyTheFormattedForm) {
+    engine.setTimeout(3000);
+    ASSERT_TRUE(engine.spawn(std::string("stty -echo; echo READY; exec cat")));
+    ASSERT_EQ(engine.expect_noreg("READY", ""), 1);
+    engine.clearAccum();
+
+    engine.send(std::string("100%s"));
+    engine << "\n";
+    ASSERT_EQ(engine.expect_noreg("\n", ""), 1);
+    EXPECT_EQ(engine.getAccum(), "100%s\r\n");
+    engine.clearAccum();
+
+    engine.send("%d-%s|", 42, "x");
+    engine << "100%d "
+           << "tail\n";
+    ASSERT_EQ(engine.expect_noreg("tail\r\n", ""), 1);
+    EXPECT_EQ(engine.getAccum(), "42-x|100%d tail\r\n");
+}
+
+TEST_F(ExpectTest, LongInputIsWrittenWholeWhileTheChildReadsIt) {
+    engine.setTimeout(5000);
+    ASSERT_TRUE(engine.spawn("stty -echo; echo READY; exec wc -c"));
+    ASSERT_EQ(engine.expect_noreg("READY", ""), 1);
+    std::string line(99, 'q');
+    line += '\n';
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += line;
+    engine.send(text);  // far more than the terminal holds at once
+    engine << "\x04";   // end of input at the start of a line
+    ASSERT_EQ(engine.expect("/(\\d+)\\s/", nullptr), 1);
+    EXPECT_EQ(engine.getMatch(0), "300000");
+}
+
+TEST_F(ExpectTest, WritingToAChildThatStopsReadingGivesUpAfterTheSilenceLimit) {
+    engine.setTimeout(3000);
+    ASSERT_TRUE(engine.spawn("stty -echo; echo READY; exec sleep 30"));
+    ASSERT_EQ(engine.expect_noreg("READY", ""), 1);
+    engine.setTimeout(300);
+    std::string text;
+    for (int i = 0; i < 40000; ++i) text += "line that nobody reads\n";
+    long long start = nowMs();
+    EXPECT_EQ(raised([&] { engine.send(text); }), "Cannot write the hole string to pipe!");
+    EXPECT_GE(nowMs() - start, 300);
+}
+
+TEST_F(ExpectTest, AChildThatEndsLeavesItsStatusAndRefusesFurtherUse) {
+    engine.setTimeout(3000);
+    ASSERT_TRUE(engine.spawn("echo bye; exit 1"));
+    EXPECT_EQ(raised([&] { engine.expect("never", nullptr); }), "EOF reached!");
+    EXPECT_EQ(engine.getExitCode(), 256) << "the raw status word";
+    EXPECT_EQ(engine.pid, -1);
+    EXPECT_EQ(engine.readFd, -1);
+    EXPECT_EQ(engine.writeFd, -1);
+    EXPECT_EQ(engine.getAccum(), "bye\r\n");
+
+    const std::string gone = "Process not running or EOF reached!";
+    EXPECT_EQ(raised([&] { engine.expect("bye", nullptr); }), gone);
+    EXPECT_EQ(raised([&] { engine.expect_noreg("bye", ""); }), gone);
+    EXPECT_EQ(raised([&] { engine.notBlockableRead(); }), gone);
+    EXPECT_EQ(raised([&] { engine.readFromOutput(); }), gone);
+    EXPECT_EQ(raised([&] { engine.send(std::string("x")); }), "Calling send on a closed pipe!!");
+    EXPECT_EQ(raised([&] { engine << "x"; }), "Calling send on a closed pipe!!");
+
+    // The same engine starts the next child; the buffers stay until cleared.
+    ASSERT_TRUE(engine.spawn("kill -USR1 $$"));
+    EXPECT_EQ(raised([&] {
+                  while (true) engine.notBlockableRead();
+              }),
+              "EOF reached!");
+    EXPECT_TRUE(WIFSIGNALED(engine.getExitCode()));
+    EXPECT_EQ(WTERMSIG(engine.getExitCode()), SIGUSR1) << "the child has the default action for SIGUSR1";
+    EXPECT_EQ(engine.getAccum(), "bye\r\n");
+}
+
+}  // namespace
