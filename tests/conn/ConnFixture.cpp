@@ -97,6 +97,9 @@ void ConnFixture::TearDown() {
     if (device.running()) {
         EXPECT_EQ(device.stop(), 0) << device.log();
     }
+    // The simulator must not be what breaks (sanitizer builds check it too).
+    EXPECT_EQ(device.log().find("Sanitizer"), std::string::npos) << device.log();
+    EXPECT_EQ(device.log().find("runtime error"), std::string::npos) << device.log();
     if (HasFailure()) std::cerr << "---- connection log ----\n" << dump() << "---- devsim ----\n" << device.log();
 }
 

@@ -242,7 +242,9 @@ TEST_F(TelnetConnectionTest, ExpectedTextSplitOverTwoReads) {
 }
 
 TEST_F(TelnetConnectionTest, SilentDeviceTimesOut) {
-    startDevice({"--family", "nexa", "--silent-after", "ping"});
+    // The device also sends option negotiation at connect, which the login
+    // takes as part of the first reply.
+    startDevice({"--family", "nexa", "--silent-after", "ping", "--telnet-options"});
     {
         connection telnet(&log, "NEXA");
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
