@@ -154,10 +154,10 @@ TEST_F(SSHConnectionTest, PasswordInTheReplyIsMaskedOnlyThere) {
 }
 
 TEST_F(SSHConnectionTest, NoSshServiceEnabledOverTelnetThenRetried) {
-    startDevice({"--family", "nexa", "--no-ssh"});
+    startDevice({"--family", "nexa", "--no-ssh", "--user", "admin", "--password", "Pw-enable-4"});
     {
         SSHConnection ssh(&log, "NEXA", SSH);
-        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
+        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "Pw-enable-4", "(supplied)"}})) << dump();
         EXPECT_EQ(runningClients(), 1u) << clientProcesses();
     }
     size_t first = find("INF", "SSH-connecting to host 'admin@127.0.0.1'.");
@@ -182,6 +182,8 @@ TEST_F(SSHConnectionTest, NoSshServiceEnabledOverTelnetThenRetried) {
     std::string ssh = device.readStateFile("ssh");
     EXPECT_NE(ssh.find("keys yes"), std::string::npos) << ssh;
     EXPECT_NE(ssh.find("service enabled"), std::string::npos) << ssh;
+    // Neither the Telnet login of the check nor the SSH login shows it.
+    EXPECT_EQ(leakedSecrets({"Pw-enable-4"}), "");
 }
 
 // Two devices stand for the router's two addresses, on the same ports.
