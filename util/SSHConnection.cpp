@@ -14,6 +14,12 @@ const char* const kPasswordPattern = "/\\S*assword:\\s*/i";
 const char* const kHostKeyPattern = "/\\w*\\(yes/no\\)\\?\\s*/i";
 const char* const kRefusalPattern = "/Permission denied\\w*/i";
 
+// After the exit dialogue the client normally ends within moments; this is
+// how long it may stay silent before it is stopped, and how much it may
+// still print.
+const int kClientEndGraceMs = 1000;
+const int kClientEndMaxReads = 64;
+
 void pauseSeconds(int seconds) {
     timespec left{seconds, 0};
     while (nanosleep(&left, &left) != 0 && errno == EINTR) {
@@ -41,7 +47,9 @@ SSHConnection::SSHConnection(logEngine* logger, const std::string& type, eConnec
     }
 }
 
-SSHConnection::~SSHConnection() { disconnect(); }
+SSHConnection::~SSHConnection() {
+    disconnect();
+}
 
 std::string SSHConnection::commandLine(const std::string& user, const std::string& address, int port) const {
     std::string line = connType == SFTP ? "sftp" : "ssh";
@@ -98,7 +106,7 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
         endClient();
         bool started = false;
         try {
-            started = engine.spawn("%s", line.c_str());
+            started = engine.spawn(line);
         } catch (const ExpectException& e) {
             log->add(logEngine::ERR, e.what());
         }
@@ -185,31 +193,56 @@ bool SSHConnection::extractPromptPrefix(const std::string& output) {
     return true;
 }
 
+std::string SSHConnection::takeLoginOutput(const std::string& secret) {
+    std::string output = engine.getAccum();
+    engine.clearAccum();
+    // A terminal that echoes the password must not put it into the log.
+    log->addBlob(logEngine::COM, maskSecret(output, secret));
+    return output;
+}
+
+int SSHConnection::waitInLogin(const std::vector<ExpectRegex>& patterns) {
+    try {
+        return engine.expect(patterns);
+    } catch (const ExpectException& e) {
+        log->add(logEngine::INF, e.what());
+        return -1;
+    }
+}
+
+bool SSHConnection::promptFollowsRefusal(const std::string& secret) {
+    int next = 0;
+    try {
+        next = engine.expect(std::vector<ExpectRegex>{ExpectRegex(kPasswordPattern)});
+    } catch (const ExpectException&) {
+        next = -1;  // the client gave up and ended: the refusal was final
+    }
+    takeLoginOutput(secret);
+    return next == 1;
+}
+
 bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) {
     const std::string user = row < end ? logins[row].user : std::string();
     std::string lastPassword;
-    bool passwordJustSent = false;
+    bool passwordSent = false;
     setTimeout(connectTimeout + 5);
     bool firstWait = true;
     const std::vector<ExpectRegex> patterns{ExpectRegex(kPasswordPattern), ExpectRegex(kHostKeyPattern),
                                             ExpectRegex(promptPattern), ExpectRegex(kRefusalPattern)};
+    // Only the output that answers a password can echo it.
+    std::string secret;
     for (;;) {
-        int result;
-        try {
-            result = engine.expect(patterns);
-        } catch (const ExpectException& e) {
-            log->add(logEngine::INF, e.what());
-            result = -1;
-        }
-        std::string output = engine.getAccum();
-        engine.clearAccum();
-        // A terminal that echoes the password must not put it into the log.
-        log->addBlob(logEngine::COM, passwordJustSent ? maskSecret(output, lastPassword) : output);
-        passwordJustSent = false;
+        int result = waitInLogin(patterns);
+        std::string output = takeLoginOutput(secret);
         if (firstWait) {
             resetTimeout();
             firstWait = false;
         }
+        // ssh reports a rejected password and asks for the next one in two
+        // writes, so the refusal may arrive alone; it counts as the end of
+        // the attempts only when no new password prompt follows it.
+        if (result == 4 && promptFollowsRefusal(secret)) result = 1;
+        secret.clear();
 
         switch (result) {
             case 1:
@@ -220,7 +253,8 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                     sendCmd(candidate.password, "", "", false);
                     log->addBlob(logEngine::COM, candidate.label);
                     lastPassword = candidate.password;
-                    passwordJustSent = true;
+                    passwordSent = true;
+                    secret = candidate.password;
                     ++row;
                     continue;
                 }
@@ -239,7 +273,7 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                         return false;
                     }
                 }
-                if (!lastPassword.empty())
+                if (passwordSent)
                     log->addLine(logEngine::DBG, "Success: User '%s' with password '%s'.", user.c_str(),
                                  lastPassword.c_str());
                 else
@@ -270,8 +304,7 @@ commandResult SSHConnection::sendCmd(const std::string& command, const std::stri
     return catchTraffic(first, second, logReplyAsDebug);
 }
 
-commandResult SSHConnection::catchTraffic(const std::string& first, const std::string& second,
-                                          bool logReplyAsDebug) {
+commandResult SSHConnection::catchTraffic(const std::string& first, const std::string& second, bool logReplyAsDebug) {
     std::string error;
     try {
         if (engine.expect_noreg(first, second) == 0) error = typeName + "-reply timed-out!";
@@ -288,12 +321,28 @@ void SSHConnection::setTimeout(int seconds) {
     engine.setTimeout(seconds * 1000);
 }
 
-void SSHConnection::resetTimeout() { engine.setTimeout(commandTimeout * 1000); }
+void SSHConnection::resetTimeout() {
+    engine.setTimeout(commandTimeout * 1000);
+}
 
 bool SSHConnection::sendExpecting(const std::string& command, const std::string& expected) {
     if (sendCmd(command, expected, "", false).foundFirst) return true;
     log->addLine(logEngine::ERR, "Missing '%s' prompt!", expected.c_str());
     return false;
+}
+
+void SSHConnection::letClientFinish() {
+    const int savedTimeout = engine.timeoutMs;
+    engine.setTimeout(kClientEndGraceMs);
+    try {
+        for (int reads = 0; reads < kClientEndMaxReads && engine.notBlockableRead() == 1; ++reads) {
+        }
+    } catch (const ExpectException&) {
+        // The end of the client's output: it has ended and been reaped.
+    }
+    engine.setTimeout(savedTimeout);
+    log->addBlob(logEngine::COM, engine.getAccum());
+    engine.clearAccum();
 }
 
 void SSHConnection::disconnect() {
@@ -305,6 +354,7 @@ void SSHConnection::disconnect() {
             sendExpecting("yes", exitText);
         }
         connected = false;
+        letClientFinish();
     }
     endClient();
     log->flushPending(logEngine::COM);

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "util/ConnectionHandler.h"
 #include "util/Expect.h"
@@ -46,7 +47,18 @@ private:
     // Logs in over Telnet and makes sure the device's SSH service runs.
     bool enableSSHOverTelnet(const ConnectSettings& settings, const LoginSettings& logins);
     void endClient();
+    // One wait of the login dialogue; an engine exception is logged and
+    // counts as -1.
+    int waitInLogin(const std::vector<ExpectRegex>& patterns);
+    // The output of the last wait, logged as traffic with secret masked.
+    std::string takeLoginOutput(const std::string& secret);
+    // After "Permission denied": whether a new password prompt follows.
+    bool promptFollowsRefusal(const std::string& secret);
     bool sendExpecting(const std::string& command, const std::string& expected);
+    // Gives the client a moment to end by itself after the exit dialogue:
+    // with ssh -T the awaited "exit" is the local terminal's echo, and
+    // stopping the client at once could keep the command from the device.
+    void letClientFinish();
 
     Expect engine;
     int connectTimeout = 0;

@@ -69,12 +69,9 @@ bool connection::openStream(const std::string& address, int port) {
 }
 
 void connection::releaseStream() {
-    try {
-        stream.reset();
-    } catch (...) {
-        // Closing a socket whose peer has gone may report an error; the
-        // descriptor is released either way.
-    }
+    // Nothing waits in the stream's own output buffer (commands go straight
+    // to the socket), so releasing it only closes the descriptor.
+    stream.reset();
 }
 
 bool connection::connect(const ConnectSettings& settings, const LoginSettings& logins) {
@@ -181,17 +178,22 @@ bool connection::writeRaw(const std::string& text) {
         log->addLine(logEngine::ERR, "%s-write failed: no connection.", typeName.c_str());
         return false;
     }
-    try {
-        stream->rdbuf()->write(text.data(), static_cast<int>(text.size()));
-        return true;
-    } catch (const sockerr& e) {
-        log->addLine(logEngine::ERR, "%s-write failed: %s.", typeName.c_str(), e.errstr());
-    } catch (int) {
-        // The socket library reports a failed send by throwing the count
-        // of bytes written so far; errno still tells why.
-        log->addLine(logEngine::ERR, "%s-write failed: %s.", typeName.c_str(), strerror(errno));
+    // Straight to the descriptor: a peer that has gone must come back as
+    // EPIPE, never as SIGPIPE, whatever the process does with that signal.
+    const int fd = stream->rdbuf()->sd();
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        log->addLine(logEngine::ERR, "%s-write failed: %s.", typeName.c_str(),
+                     n < 0 ? strerror(errno) : "nothing written");
+        return false;
     }
-    return false;
+    return true;
 }
 
 commandResult connection::sendCmd(const std::string& command, const std::string& first, const std::string& second,
@@ -221,7 +223,8 @@ commandResult connection::readReply(const std::string& first, const std::string&
         int n = 0;
         try {
             n = stream->rdbuf()->read(readBuffer, sizeof readBuffer);
-        } catch (const sockerr&) {
+        } catch (const sockerr& e) {
+            if (e.serrno() == EINTR) continue;
             error = kReplyTimedOut;
             break;
         }
@@ -249,12 +252,12 @@ void connection::disconnect() {
     if (connected) {
         if (!isQxCli()) {
             sendCmd("exit", "", "", false);
-            log->addBlob(logEngine::COM, "exit\n");
+            log->addBlob(logEngine::COM, "exit");
         } else {
             if (!sendCmd("\x10logout", confirmPrompt, "", false).foundFirst)
                 log->addLine(logEngine::ERR, "Missing '%s' prompt!", "(Yes/No)");
             sendCmd("yes", "", "", false);
-            log->addBlob(logEngine::COM, "yes\n");
+            log->addBlob(logEngine::COM, "yes");
         }
         connected = false;
     }

@@ -1,0 +1,117 @@
+// What both connections share: the address order, the judging and logging
+// of a reply, the masking of a secret, and the client command lines.
+#include "tests/conn/ConnFixture.h"
+#include "util/SSHConnection.h"
+
+using conntest::parseLog;
+
+namespace {
+
+// Opens the shared helpers of the interface to the test.
+struct Judge : ConnectionHandler {
+    using ConnectionHandler::judgeReply;
+    using ConnectionHandler::maskSecret;
+};
+
+TEST(ConnectSettingsTest, AddressOrder) {
+    ConnectSettings settings;
+    settings.address = "10.0.0.1";
+    EXPECT_EQ(settings.addressList(), std::vector<std::string>{"10.0.0.1"});
+    settings.startWithFallback = true;
+    EXPECT_EQ(settings.addressList(), std::vector<std::string>{"10.0.0.1"}) << "no fallback: nothing to start with";
+    settings.fallbackAddress = "10.0.0.2";
+    EXPECT_EQ(settings.addressList(), (std::vector<std::string>{"10.0.0.2", "10.0.0.1"}));
+    settings.startWithFallback = false;
+    EXPECT_EQ(settings.addressList(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
+}
+
+TEST(MaskSecretTest, LiteralReplacementOnly) {
+    EXPECT_EQ(Judge::maskSecret("pw: s3cret\r\nok s3cret", "s3cret"), "pw: ******\r\nok ******");
+    // Pattern characters in a password are plain characters.
+    EXPECT_EQ(Judge::maskSecret("a.b* axb a.b*", "a.b*"), "****** axb ******");
+    EXPECT_EQ(Judge::maskSecret("aaaa", "aa"), "************");
+    EXPECT_EQ(Judge::maskSecret("nothing here", "s3cret"), "nothing here");
+    // An empty password is never masked.
+    EXPECT_EQ(Judge::maskSecret("Password: \r\n", ""), "Password: \r\n");
+    EXPECT_EQ(Judge::maskSecret("", ""), "");
+}
+
+class JudgeReplyTest : public ::testing::Test {
+protected:
+    std::vector<conntest::LogEntry> entries() const { return parseLog(log); }
+    logEngine log{true};
+};
+
+TEST_F(JudgeReplyTest, FlagsAndMessages) {
+    // Expected texts are literal: "Config$" is seven characters.
+    commandResult both = Judge::judgeReply(&log, "x Config$ y (Yes/No)\n", "Config$", "(Yes/No)", false, "", "SSH");
+    EXPECT_TRUE(both.foundFirst);
+    EXPECT_TRUE(both.foundSecond);
+    EXPECT_EQ(both.matchedReply, "x Config$ y (Yes/No)\n");
+    EXPECT_EQ(both.replies, std::vector<std::string>{"x Config$ y (Yes/No)\n"});
+
+    commandResult secondOnly = Judge::judgeReply(&log, "Login: ", ">", "Login:", false, "", "Telnet");
+    EXPECT_FALSE(secondOnly.foundFirst);
+    EXPECT_TRUE(secondOnly.foundSecond);
+    EXPECT_EQ(secondOnly.matchedReply, "") << "only a found first text gives the matched reply";
+
+    commandResult none = Judge::judgeReply(&log, "Config\n", "Config$", "", false, "", "Telnet");
+    EXPECT_FALSE(none.foundFirst);
+    EXPECT_EQ(none.fetch("(C\\w+)"), "INVALID");
+    Judge::judgeReply(&log, "abc\n", "", "xyz", false, "", "SFTP");
+    Judge::judgeReply(&log, "abc\n", "one", "two", false, "", "SSH");
+    // A failed wait reports its own error instead of the not-found line.
+    Judge::judgeReply(&log, "abc\n", "one", "", false, "SSH-reply timed-out!", "SSH");
+    // Nothing expected, nothing to complain about.
+    Judge::judgeReply(&log, "abc\n", "", "", false, "", "SSH");
+
+    std::vector<std::string> errors;
+    for (const auto& entry : entries())
+        if (entry.facility == "ERR") errors.push_back(entry.text);
+    EXPECT_EQ(errors, (std::vector<std::string>{"Expected 'Config$' not found in Telnet-reply-lines 'Config '!",
+                                                "Expected 'xyz' not found in SFTP-reply-lines 'abc '!",
+                                                "Expected 'one' or 'two' not found in SSH-reply-lines 'abc '!",
+                                                "SSH-reply timed-out!"}));
+}
+
+TEST_F(JudgeReplyTest, ReplyLoggedAsTrafficOrDebugWithTheSecretMasked) {
+    commandResult shown = Judge::judgeReply(&log, "Welcome Pw-9.\nrouter> ", "nope", "", false, "", "Telnet", "Pw-9");
+    EXPECT_EQ(shown.replies, std::vector<std::string>{"Welcome Pw-9.\nrouter> "}) << "the result is unmasked";
+    Judge::judgeReply(&log, "set community Pw-9\n", "", "", true, "", "SSH");
+    std::vector<std::string> traffic, debug, errors;
+    for (const auto& entry : entries()) {
+        if (entry.facility == "COM") traffic.push_back(entry.text);
+        if (entry.facility == "DBG") debug.push_back(entry.text);
+        if (entry.facility == "ERR") errors.push_back(entry.text);
+    }
+    EXPECT_EQ(traffic, std::vector<std::string>{"Welcome ******."});
+    EXPECT_EQ(errors,
+              std::vector<std::string>{"Expected 'nope' not found in Telnet-reply-lines 'Welcome ******. router> '!"});
+    // The pending "router> " joined the debug reply's line.
+    EXPECT_EQ(debug, std::vector<std::string>{"router> set community Pw-9"});
+}
+
+// Each connection pauses when it goes, so one case per command line.
+TEST(SSHCommandLineTest, SshToNexaWithoutTerminal) {
+    logEngine log;
+    EXPECT_EQ(SSHConnection(&log, "NEXA", SSH).commandLine("admin", "10.1.2.3", 2222),
+              "ssh -T -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
+              "LogLevel=ERROR admin@10.1.2.3 -p 2222");
+}
+
+TEST(SSHCommandLineTest, SshToQxCliWithTerminal) {
+    logEngine log;
+    EXPECT_EQ(SSHConnection(&log, "qx.CLI", SSH).commandLine("admin", "10.1.2.3", 22),
+              "ssh -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
+              "LogLevel=ERROR admin@10.1.2.3 -p 22");
+}
+
+TEST(SSHCommandLineTest, SftpPortBeforeTheDestination) {
+    // sftp reads options only before the destination.
+    logEngine log;
+    EXPECT_EQ(SSHConnection(&log, "NEXA", SFTP).commandLine("op", "10.1.2.3", 2222),
+              "sftp -P2222 -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
+              "LogLevel=ERROR op@10.1.2.3");
+}
+
+}  // namespace
