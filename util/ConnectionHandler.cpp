@@ -24,7 +24,14 @@ commandResult ConnectionHandler::judgeReply(logEngine* log, const std::string& r
     result.add(reply);
     if (!log) return result;
     const std::string shown = maskSecret(reply, secret);
-    log->addBlob(logReplyAsDebug ? logEngine::DBG : logEngine::COM, shown);
+    if (logReplyAsDebug) {
+        // The unfinished last line of a quiet reply must not be glued to the
+        // next traffic line, which is ordinary log.
+        log->addBlob(logEngine::DBG, shown);
+        log->flushPending(logEngine::DBG);
+    } else {
+        log->addBlob(logEngine::COM, shown);
+    }
     if (!waitError.empty()) {
         log->add(logEngine::ERR, waitError);
     } else if (!result.foundFirst && !result.foundSecond) {
