@@ -7,14 +7,6 @@
 #include "main/Tarvo.h"
 #include "util/logEngine.h"
 
-namespace {
-void sleepSeconds(unsigned seconds) {
-    timespec left{static_cast<time_t>(seconds), 0};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
-}  // namespace
-
 bool Tarvo::isQxCli() const {
     return routerOs == "qx.CLI";
 }
@@ -46,7 +38,7 @@ void Tarvo::reboot(ConnectionHandler& handler) {
     updateJob("Rebooting");
     handler.triggerReboot();
     log->addLine(logEngine::INF, "[ Sleeping %d seconds. ]", static_cast<int>(rebootSleepSeconds));
-    sleepSeconds(rebootSleepSeconds);
+    ConnectionHandler::pauseSeconds(rebootSleepSeconds);
     rebootPending = false;
     fallbackVariable.clear();
 }

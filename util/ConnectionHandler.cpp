@@ -2,6 +2,9 @@
 
 #include "util/logEngine.h"
 
+#include <cerrno>
+#include <ctime>
+
 std::vector<std::string> ConnectSettings::addressList() const {
     if (fallbackAddress.empty()) return {address};
     if (startWithFallback) return {fallbackAddress, address};
@@ -58,4 +61,44 @@ std::string ConnectionHandler::maskSecret(const std::string& text, const std::st
     }
     out.append(text, from, std::string::npos);
     return out;
+}
+
+bool ConnectionHandler::takePromptPrefix(logEngine* log, const std::string& reply, std::string& promptText) {
+    size_t lineFeed = reply.rfind('\n');
+    size_t star = reply.rfind('*');
+    if (lineFeed == std::string::npos || star == std::string::npos || star < lineFeed) {
+        log->add(logEngine::ERR, "Could not extract shell-prompt-prefix!");
+        return false;
+    }
+    promptPrefix = reply.substr(lineFeed, star - lineFeed);
+    promptText = promptPrefix + "*";
+    log->addLine(logEngine::DBG, "Prompt-prefix is '%s'.", promptPrefix.c_str());
+    return true;
+}
+
+bool ConnectionHandler::deactivateShellTimeout(logEngine* log, bool qxCli, const std::string& promptText,
+                                               const std::string& configPrompt) {
+    log->add(logEngine::INF, "");
+    log->add(logEngine::INF, "*** Deactivating shell-timeout.");
+    std::string awaited = promptText;
+    commandResult last;
+    if (!qxCli) {
+        last = sendCmd("t 0", promptText, "", false);
+    } else {
+        awaited = configPrompt;
+        last = sendCmd("running-config", configPrompt, "", false);
+        if (last.foundFirst) {
+            awaited = promptText;
+            last = sendCmd("set inactivity-timer disabled\x10", promptText, "", false);
+        }
+    }
+    if (last.foundFirst) return true;
+    log->addLine(logEngine::ERR, "Missing '%s' prompt!", awaited.c_str());
+    return false;
+}
+
+void ConnectionHandler::pauseSeconds(unsigned seconds) {
+    timespec left{static_cast<time_t>(seconds), 0};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }

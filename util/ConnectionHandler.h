@@ -70,4 +70,18 @@ protected:
                                     const std::string& secret = "");
     // text with every occurrence of secret replaced literally by "******".
     static std::string maskSecret(const std::string& text, const std::string& secret);
+    // The qx.CLI prompt prefix is the reply from its last line feed up to
+    // its last "*"; sets promptPrefix and promptText (prefix + "*"). False,
+    // with the error logged, when the reply has no "*" after a line feed.
+    bool takePromptPrefix(logEngine* log, const std::string& reply, std::string& promptText);
+    // Switches the device shell's inactivity time-out off after a login:
+    // "t 0" on NEXA, the running configuration's inactivity timer on
+    // qx.CLI. False, with the missing prompt logged, when the device did
+    // not answer as expected; the caller then disconnects.
+    bool deactivateShellTimeout(logEngine* log, bool qxCli, const std::string& promptText,
+                                const std::string& configPrompt);
+
+public:
+    // A pause that a signal cannot cut short.
+    static void pauseSeconds(unsigned seconds);
 };

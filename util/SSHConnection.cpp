@@ -19,12 +19,6 @@ const char* const kRefusalPattern = "/Permission denied\\w*/i";
 // still print.
 const int kClientEndGraceMs = 1000;
 const int kClientEndMaxReads = 64;
-
-void pauseSeconds(int seconds) {
-    timespec left{seconds, 0};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
 }  // namespace
 
 SSHConnection::SSHConnection(logEngine* logger, const std::string& type, eConnectionType kind)
@@ -160,37 +154,13 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
     }
     if (connType == SFTP) return true;
 
-    log->add(logEngine::INF, "");
-    log->add(logEngine::INF, "*** Deactivating shell-timeout.");
-    std::string awaited = promptText;
-    commandResult last;
-    if (!isQxCli()) {
-        last = sendCmd("t 0", promptText, "", false);
-    } else {
-        awaited = configPrompt;
-        last = sendCmd("running-config", configPrompt, "", false);
-        if (last.foundFirst) {
-            awaited = promptText;
-            last = sendCmd("set inactivity-timer disabled\x10", promptText, "", false);
-        }
-    }
-    if (last.foundFirst) return true;
-    log->addLine(logEngine::ERR, "Missing '%s' prompt!", awaited.c_str());
+    if (deactivateShellTimeout(log, isQxCli(), promptText, configPrompt)) return true;
     disconnect();
     return false;
 }
 
 bool SSHConnection::extractPromptPrefix(const std::string& output) {
-    size_t lineFeed = output.rfind('\n');
-    size_t star = output.rfind('*');
-    if (lineFeed == std::string::npos || star == std::string::npos || star < lineFeed) {
-        log->add(logEngine::ERR, "Could not extract shell-prompt-prefix!");
-        return false;
-    }
-    promptPrefix = output.substr(lineFeed, star - lineFeed);
-    promptText = promptPrefix + "*";
-    log->addLine(logEngine::DBG, "Prompt-prefix is '%s'.", promptPrefix.c_str());
-    return true;
+    return takePromptPrefix(log, output, promptText);
 }
 
 std::string SSHConnection::takeLoginOutput(const std::string& secret) {

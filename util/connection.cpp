@@ -12,13 +12,6 @@
 
 namespace {
 const char* const kReplyTimedOut = "Telnet-reply timed-out!";
-
-// A pause that a signal cannot cut short.
-void pauseSeconds(int seconds) {
-    timespec left{seconds, 0};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
-}
 }  // namespace
 
 connection::connection(logEngine* logger, const std::string& type)
@@ -106,23 +99,7 @@ bool connection::connect(const ConnectSettings& settings, const LoginSettings& l
     }
     log->add(logEngine::INF, "Successfully logged into router.");
     connected = true;
-    log->add(logEngine::INF, "");
-    log->add(logEngine::INF, "*** Deactivating shell-timeout.");
-
-    std::string awaited = promptText;
-    commandResult last;
-    if (!isQxCli()) {
-        last = sendCmd("t 0", promptText, "", false);
-    } else {
-        awaited = configPrompt;
-        last = sendCmd("running-config", configPrompt, "", false);
-        if (last.foundFirst) {
-            awaited = promptText;
-            last = sendCmd("set inactivity-timer disabled\x10", promptText, "", false);
-        }
-    }
-    if (last.foundFirst) return true;
-    log->addLine(logEngine::ERR, "Missing '%s' prompt!", awaited.c_str());
+    if (deactivateShellTimeout(log, isQxCli(), promptText, configPrompt)) return true;
     disconnect();
     return false;
 }
@@ -161,16 +138,7 @@ bool connection::login(const LoginSettings& logins) {
 
 bool connection::getPromptPrefix(const std::string& reply) {
     if (!isQxCli()) return true;
-    size_t lineFeed = reply.rfind('\n');
-    size_t star = reply.rfind('*');
-    if (lineFeed == std::string::npos || star == std::string::npos || star < lineFeed) {
-        log->add(logEngine::ERR, "Could not extract shell-prompt-prefix!");
-        return false;
-    }
-    promptPrefix = reply.substr(lineFeed, star - lineFeed);
-    promptText = promptPrefix + "*";
-    log->addLine(logEngine::DBG, "Prompt-prefix is '%s'.", promptPrefix.c_str());
-    return true;
+    return takePromptPrefix(log, reply, promptText);
 }
 
 bool connection::writeRaw(const std::string& text) {
