@@ -56,7 +56,7 @@ bool number(const std::string& option, const std::string& text, long low, long h
 }
 
 const std::vector<OptionSpec>& optionSpecs() {
-    static const std::vector<OptionSpec> specs = {
+    static const std::vector<OptionSpec> table = {
         {"--help", false, [](DevsimOptions& o, const std::string&, std::string&) { return o.help = true; }},
         {"--family", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
@@ -180,7 +180,7 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--telnet-options", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.telnetOptions = true; }},
     };
-    return specs;
+    return table;
 }
 
 }  // namespace
@@ -197,24 +197,24 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
             name = name.substr(0, equals);
             inlineValue = true;
         }
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         for (const auto& candidate : optionSpecs())
-            if (name == candidate.name) spec = &candidate;
-        if (!spec) {
+            if (name == candidate.name) option = &candidate;
+        if (!option) {
             error = "unknown option '" + name + "' (see devsim --help)";
             return false;
         }
-        if (spec->takesValue && !inlineValue) {
+        if (option->takesValue && !inlineValue) {
             if (i + 1 >= args.size()) {
                 error = name + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!spec->takesValue && inlineValue) {
+        } else if (!option->takesValue && inlineValue) {
             error = name + " takes no value";
             return false;
         }
-        if (!spec->apply(options, value, error)) return false;
+        if (!option->apply(options, value, error)) return false;
     }
     if (options.help) return true;
     if (options.passwordPending) {
@@ -231,7 +231,7 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
 
 std::vector<std::string> DevsimOptions::optionNames() {
     std::vector<std::string> names;
-    for (const auto& spec : optionSpecs()) names.push_back(spec.name);
+    for (const auto& option : optionSpecs()) names.push_back(option.name);
     return names;
 }
 

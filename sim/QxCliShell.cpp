@@ -6,8 +6,8 @@
 QxCliShell::QxCliShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context)
     : Shell(state, options, transcript, std::move(context)) {}
 
-const QxCliShell::ModeSpec& QxCliShell::spec(Mode mode) {
-    static const ModeSpec specs[] = {
+const QxCliShell::ModeSpec& QxCliShell::modeOf(Mode mode) {
+    static const ModeSpec modeTable[] = {
         {"*", Mode::Main, &QxCliShell::mainCommands},
         {"+", Mode::Main, &QxCliShell::exitOnlyCommands},
         {"Config>", Mode::Main, &QxCliShell::exitOnlyCommands},
@@ -16,7 +16,7 @@ const QxCliShell::ModeSpec& QxCliShell::spec(Mode mode) {
         {"SSH Config$", Mode::RunningConfig, &QxCliShell::sshConfigCommands},
         {"SSHS$", Mode::SshConfig, &QxCliShell::sshServerCommands},
     };
-    return specs[static_cast<int>(mode)];
+    return modeTable[static_cast<int>(mode)];
 }
 
 const CommandTable<QxCliShell>& QxCliShell::mainCommands() {
@@ -71,13 +71,13 @@ std::string QxCliShell::banner() const {
 }
 
 std::string QxCliShell::prompt() const {
-    return options_.hostname + spec(mode_).mark;
+    return options_.hostname + modeOf(mode_).mark;
 }
 
 void QxCliShell::runCommand(const std::string& line) {
     auto words = CommandTable<QxCliShell>::split(line);
     Args args;
-    if (auto handler = spec(mode_).commands().find(words, args)) {
+    if (auto handler = modeOf(mode_).commands().find(words, args)) {
         (this->*handler)(args);
         return;
     }
@@ -93,7 +93,7 @@ void QxCliShell::enter(Mode mode, const Args& args) {
 }
 
 void QxCliShell::exitMode(const Args&) {
-    mode_ = spec(mode_).parent;
+    mode_ = modeOf(mode_).parent;
 }
 
 void QxCliShell::logout(const Args& args) {

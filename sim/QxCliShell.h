@@ -35,7 +35,7 @@ private:
         const CommandTable<QxCliShell>& (*commands)();
     };
 
-    static const ModeSpec& spec(Mode mode);
+    static const ModeSpec& modeOf(Mode mode);
     static const CommandTable<QxCliShell>& mainCommands();
     static const CommandTable<QxCliShell>& runningConfigCommands();
     static const CommandTable<QxCliShell>& sshConfigCommands();
