@@ -12,25 +12,12 @@
 
 namespace testsim {
 
-namespace {
-
-long long nowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
-}  // namespace
-
 PtyProcess::~PtyProcess() {
     kill();
 }
 
 bool PtyProcess::start(const std::vector<std::string>& argv) {
     kill();
-    output_.clear();
-    mark_ = 0;
-    eof_ = false;
     status_ = -1;
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
@@ -52,6 +39,7 @@ bool PtyProcess::start(const std::vector<std::string>& argv) {
     fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     pid_ = pid;
     master_ = master;
+    restart(master_);
     return true;
 }
 
@@ -70,49 +58,6 @@ bool PtyProcess::send(const std::string& text) {
             continue;
         }
         return false;
-    }
-    return true;
-}
-
-// A read error on the master (EIO once the slave side is closed) means
-// the program has closed its terminal: treated as end of file.
-bool PtyProcess::readSome(int timeoutMs) {
-    if (eof_ || master_ < 0) return false;
-    pollfd p = {master_, POLLIN, 0};
-    int rc = poll(&p, 1, timeoutMs);
-    if (rc < 0 && errno == EINTR) return true;
-    if (rc <= 0) return rc == 0;
-    char buffer[65536];
-    ssize_t n = read(master_, buffer, sizeof buffer);
-    if (n > 0) {
-        output_.append(buffer, static_cast<size_t>(n));
-        return true;
-    }
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
-    eof_ = true;
-    return false;
-}
-
-bool PtyProcess::expect(const std::string& text, int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
-    for (;;) {
-        size_t at = output_.find(text, mark_);
-        if (at != std::string::npos) {
-            mark_ = at + text.size();
-            return true;
-        }
-        long long left = deadline - nowMs();
-        if (left <= 0 || eof_) return false;
-        readSome(static_cast<int>(left));
-    }
-}
-
-bool PtyProcess::waitForEof(int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
-    while (!eof_) {
-        long long left = deadline - nowMs();
-        if (left <= 0) return false;
-        readSome(static_cast<int>(left));
     }
     return true;
 }
@@ -151,6 +96,7 @@ void PtyProcess::kill() {
     }
     if (master_ >= 0) close(master_);
     master_ = -1;
+    readFd_ = -1;
 }
 
 }  // namespace testsim

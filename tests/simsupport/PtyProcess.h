@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/simsupport/StreamReader.h"
+
 namespace testsim {
 
 // PtyProcess runs a program on a pseudo-terminal, the way the product runs
@@ -12,7 +14,7 @@ namespace testsim {
 // The program runs in a session and process group of its own with default
 // signal handling; the destructor ends the group (SIGTERM, then SIGKILL)
 // and reaps it, so no client outlives the test.
-class PtyProcess {
+class PtyProcess : public StreamReader {
 public:
     PtyProcess() = default;
     ~PtyProcess();
@@ -24,27 +26,20 @@ public:
     bool send(const std::string& text);
     // Waits until text occurs in the output after the previous match;
     // the next expect() searches after this match.
-    bool expect(const std::string& text, int timeoutMs = 15000);
+    bool expect(const std::string& text, int timeoutMs = 15000) { return StreamReader::expect(text, timeoutMs); }
     // Reads until the program closes the terminal; false on time-out.
-    bool waitForEof(int timeoutMs = 15000);
-    // Everything the program wrote so far, and what came after the last
-    // match.
-    const std::string& output() const { return output_; }
-    std::string unmatched() const { return output_.substr(mark_); }
+    bool waitForEof(int timeoutMs = 15000) { return waitForEnd(timeoutMs); }
+    // Everything the program wrote so far.
+    const std::string& output() const { return data(); }
     // The exit status (128 + signal), or -1 when it did not end in time.
     int wait(int timeoutMs = 15000);
     // Ends the process group and reaps it.
     void kill();
 
 private:
-    bool readSome(int timeoutMs);
-
     pid_t pid_ = -1;
     int master_ = -1;
-    bool eof_ = false;
     int status_ = -1;
-    std::string output_;
-    size_t mark_ = 0;
 };
 
 }  // namespace testsim

@@ -13,21 +13,9 @@
 
 namespace testsim {
 
-namespace {
-
-long long nowMs() {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
-}
-
-}  // namespace
-
 bool TcpClient::connect(const std::string& address, int port, int timeoutMs) {
     close();
-    received_.clear();
-    mark_ = 0;
-    closed_ = false;
+    restart(-1);
     sockaddr_in target;
     memset(&target, 0, sizeof target);
     target.sin_family = AF_INET;
@@ -53,6 +41,7 @@ bool TcpClient::connect(const std::string& address, int port, int timeoutMs) {
         close();
         return false;
     }
+    restart(fd_);
     return true;
 }
 
@@ -77,51 +66,6 @@ bool TcpClient::send(const std::string& bytes) {
     return true;
 }
 
-bool TcpClient::readSome(int timeoutMs) {
-    if (fd_ < 0 || closed_) return false;
-    pollfd p = {fd_, POLLIN, 0};
-    int rc = poll(&p, 1, timeoutMs);
-    if (rc <= 0) return rc == 0 || errno == EINTR;
-    char buffer[65536];
-    ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-    if (n > 0) {
-        received_.append(buffer, static_cast<size_t>(n));
-        return true;
-    }
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return true;
-    closed_ = true;
-    return false;
-}
-
-bool TcpClient::expect(const std::string& text, int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
-    for (;;) {
-        size_t at = received_.find(text, mark_);
-        if (at != std::string::npos) {
-            mark_ = at + text.size();
-            return true;
-        }
-        long long left = deadline - nowMs();
-        if (left <= 0 || closed_) return false;
-        readSome(static_cast<int>(left));
-    }
-}
-
-bool TcpClient::waitForClose(int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
-    while (!closed_) {
-        long long left = deadline - nowMs();
-        if (left <= 0) return false;
-        readSome(static_cast<int>(left));
-    }
-    return true;
-}
-
-void TcpClient::readFor(int timeoutMs) {
-    long long deadline = nowMs() + timeoutMs;
-    for (long long left = timeoutMs; left > 0 && !closed_; left = deadline - nowMs()) readSome(static_cast<int>(left));
-}
-
 void TcpClient::abort() {
     if (fd_ < 0) return;
     linger hard = {1, 0};
@@ -132,6 +76,7 @@ void TcpClient::abort() {
 void TcpClient::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    readFd_ = -1;
 }
 
 }  // namespace testsim
