@@ -117,14 +117,7 @@ bool DeviceState::loadAccounts(const DevsimOptions& options, std::string& error)
 bool DeviceState::loadVariables(std::string& error) {
     std::string content;
     if (!StateFile::read(path("variables"), content)) return true;
-    size_t start = 0;
-    while (start < content.size()) {
-        size_t end = content.find('\n', start);
-        if (end == std::string::npos) end = content.size();
-        std::string line = content.substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty() || line[0] == '#') continue;
+    for (const std::string& line : StateFile::entryLines(content)) {
         size_t equals = line.find('=');
         if (equals == 0 || equals == std::string::npos) {
             error = lineError(path("variables"), line, "expected NAME=VALUE");

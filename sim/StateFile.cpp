@@ -53,8 +53,8 @@ bool StateFile::writeAtomically(const std::string& path, const std::string& cont
     return true;
 }
 
-std::vector<std::pair<std::string, std::string>> StateFile::keyValueLines(const std::string& content) {
-    std::vector<std::pair<std::string, std::string>> lines;
+std::vector<std::string> StateFile::entryLines(const std::string& content) {
+    std::vector<std::string> lines;
     size_t start = 0;
     while (start < content.size()) {
         size_t end = content.find('\n', start);
@@ -63,6 +63,14 @@ std::vector<std::pair<std::string, std::string>> StateFile::keyValueLines(const 
         start = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty() || line[0] == '#') continue;
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+std::vector<std::pair<std::string, std::string>> StateFile::keyValueLines(const std::string& content) {
+    std::vector<std::pair<std::string, std::string>> lines;
+    for (const std::string& line : entryLines(content)) {
         size_t blank = line.find_first_of(" \t");
         if (blank == std::string::npos)
             lines.emplace_back(line, "");

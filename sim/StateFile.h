@@ -17,4 +17,7 @@ public:
     // the line after one blank (it may be empty or hold blanks). Blank
     // lines and lines starting with '#' are skipped.
     static std::vector<std::pair<std::string, std::string>> keyValueLines(const std::string& content);
+    // The lines of a state file that carry an entry: without their line
+    // ends, empty lines and '#' comments left out.
+    static std::vector<std::string> entryLines(const std::string& content);
 };
