@@ -23,15 +23,8 @@
 namespace {
 
 using expecttest::nowMs;
+using expecttest::raised;
 
-std::string raised(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ExpectException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
 
 // Reads until the child's output ends; returns everything it wrote.
 std::string outputUntilEnd(Expect& engine) {

@@ -1,5 +1,7 @@
 #include "tests/expect/ExpectTestSupport.h"
 
+#include "util/ExpectException.h"
+
 #include <dirent.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -56,6 +58,15 @@ bool endsWithin(int pid, int ms) {
 bool noChildren() {
     int status;
     return waitpid(-1, &status, WNOHANG) < 0 && errno == ECHILD;
+}
+
+std::string raised(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const ExpectException& e) {
+        return e.what();
+    }
+    return "(nothing raised)";
 }
 
 }  // namespace expecttest

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ bool endsWithin(int pid, int ms);
 bool noChildren();
 // Milliseconds on a monotonic clock.
 long long nowMs();
+// The message of the ExpectException that action raises, or a note that it
+// raised none.
+std::string raised(const std::function<void()>& action);
 // Fields of /proc/<pid>/stat after the command name (field 3 onwards).
 std::vector<std::string> statFields(int pid);
 

@@ -16,17 +16,8 @@
 namespace {
 
 using expecttest::nowMs;
+using expecttest::raised;
 
-// The message of the ExpectException that action raises, or a note that it
-// raised none.
-std::string raised(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const ExpectException& e) {
-        return e.what();
-    }
-    return "(nothing raised)";
-}
 
 class ExpectTest : public ::testing::Test {
 protected:
