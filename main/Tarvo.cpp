@@ -26,21 +26,7 @@ Tarvo::Tarvo(unsigned long id, bool debugOn, bool dump, bool logfile, bool print
       jobId(static_cast<uint32_t>(id)),
       paths(installation) {}
 
-Tarvo::~Tarvo() {
-    delete cfgFile;
-    delete db;
-    delete log;
-    delete job;
-    delete router;
-    delete routerType;
-    delete swRelease;
-    delete additionals;
-    delete contacts;
-    delete customer;
-    delete licenses;
-    delete connectSettings;
-    delete loginSettings;
-}
+Tarvo::~Tarvo() = default;
 
 void Tarvo::setError(const char* shortReason, const char* format, ...) {
     char buffer[2048];
@@ -67,13 +53,13 @@ ConnectionHandler* Tarvo::createConnectionHandler(int type) {
     switch (type) {
         case SSH:
             log->add(logEngine::DBG, "Connection-type is SSH.");
-            return new SSHConnection(log, routerOs, SSH);
+            return new SSHConnection(log.get(), family, SSH);
         case SFTP:
             log->add(logEngine::DBG, "Connection-type is SFTP.");
-            return new SSHConnection(log, routerOs, SFTP);
+            return new SSHConnection(log.get(), family, SFTP);
         case Telnet:
             log->add(logEngine::DBG, "Connection-type is Telnet.");
-            return new connection(log, routerOs);
+            return new connection(log.get(), family);
         default:
             if (log) log->addLine(logEngine::ERR, "Unknown connection-type (%d)!", type);
             return nullptr;

@@ -1,23 +1,24 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "config/configFile.h"
+#include "db/Cordal_contacts.h"
+#include "db/Cordal_customer.h"
+#include "db/Cordal_jobs.h"
+#include "db/Cordal_router.h"
+#include "db/Cordal_routertypes.h"
+#include "db/Cordal_swrelease.h"
+#include "db/Database.h"
+#include "db/dbGroupLicenses.h"
+#include "db/dbGroupRouteradditionals.h"
 #include "util/ConnectionHandler.h"
+#include "util/DeviceFamily.h"
 #include "util/Paths.h"
-
-class logEngine;
-class configFile;
-class Database;
-class Cordal_jobs;
-class Cordal_router;
-class Cordal_routertypes;
-class Cordal_swrelease;
-class dbGroupRouteradditionals;
-class Cordal_contacts;
-class Cordal_customer;
-class dbGroupLicenses;
+#include "util/logEngine.h"
 
 // Tarvo is one provisioning job: it is built from the command line, driven
 // through Init, Run, testPing and Finish in this order, and owns everything
@@ -45,12 +46,39 @@ public:
     // Whether this build can carry the workmode out on a device.
     static bool workmodeAvailable(const std::string& name);
 
+    // The dialogue layer of the device operations (TarvoDialogue.cpp).
+    // One device step of the common kind: sends command awaiting prompt
+    // (with the quiet flag when the command or its reply carries a secret).
+    // A missing prompt fails the job with "Missing prompt" / "Missing '%s'
+    // prompt." and returns false. reply, when given, receives the device's
+    // reply either way.
+    bool step(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+              commandResult* reply = nullptr, bool quiet = false);
+    // Fails the job with the common missing-prompt reason and message.
+    void missingPrompt(const std::string& prompt);
+    // A NEXA transfer command: head + transferCredentials + tail, awaiting
+    // prompt (and second, when given). With credentials and without -d the
+    // log shows "*> HEAD*:*@TAIL" and the reply is logged as debug.
+    commandResult transferCommand(ConnectionHandler& link, const std::string& head, const std::string& tail,
+                                  const std::string& prompt, const std::string& second = "");
+    // Whether an sftp reply reports a failed transfer, rename or removal:
+    // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
+    // No such file or directory" and the like.
+    static bool sftpReplyFailed(const commandResult& reply);
+    // Opens an SFTP connection of its own for one transfer, runs work on it
+    // and disconnects it. False (with the reason set) when it could not be
+    // created or logged in; work is then not run.
+    bool withSftp(const std::function<void(ConnectionHandler&)>& work);
+    // The qx.CLI boot-configuration file name with ".CFG", "CONFIG.DEF" when
+    // useDefault is true, empty (with the reason set) on failure.
+    std::string getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault);
+
     // Device operations on an open connection; failures go through setError.
     bool connect(ConnectionHandler& handler);
     void disconnect(ConnectionHandler& handler);
     void reboot(ConnectionHandler& handler);
     void sendPing(ConnectionHandler& handler);
-    bool isQxCli() const;
+    bool isQxCli() const { return family.isQxCli(); }
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -82,22 +110,25 @@ public:
     uint32_t jobId;
 
     Paths paths;
-    configFile* cfgFile = nullptr;
-    Database* db = nullptr;
-    logEngine* log = nullptr;
-    Cordal_jobs* job = nullptr;
-    Cordal_router* router = nullptr;
-    Cordal_routertypes* routerType = nullptr;
-    Cordal_swrelease* swRelease = nullptr;
-    dbGroupRouteradditionals* additionals = nullptr;
-    Cordal_contacts* contacts = nullptr;
-    Cordal_customer* customer = nullptr;
-    dbGroupLicenses* licenses = nullptr;
+    // Declared so that they are destroyed in reverse: the records and the
+    // configuration borrow the database and the log, the database the log.
+    std::unique_ptr<logEngine> log;
+    std::unique_ptr<Database> db;
+    std::unique_ptr<Cordal_jobs> job;
+    std::unique_ptr<Cordal_router> router;
+    std::unique_ptr<Cordal_routertypes> routerType;
+    std::unique_ptr<Cordal_swrelease> swRelease;
+    std::unique_ptr<dbGroupRouteradditionals> additionals;
+    std::unique_ptr<Cordal_contacts> contacts;
+    std::unique_ptr<Cordal_customer> customer;
+    std::unique_ptr<dbGroupLicenses> licenses;
+    std::unique_ptr<configFile> cfgFile;
 
     eConnectionType connType = Telnet;
-    ConnectSettings* connectSettings = nullptr;
-    LoginSettings* loginSettings = nullptr;
-    std::string routerOs;  // the router type's os text, handed to connections
+    std::unique_ptr<ConnectSettings> connectSettings;
+    std::unique_ptr<LoginSettings> loginSettings;
+    std::string routerOs;  // the router type's os text
+    DeviceFamily family;   // the family's texts, built from routerOs at start-up
 
     std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp, promptAdmin,
         promptYesNo;
@@ -110,6 +141,11 @@ public:
     unsigned rebootSleepSeconds = 0;
 
 private:
+    // The stages of Run, in pipeline order; each returns false to end Run.
+    // Which stages act for a workmode is part of the workmode table.
+    bool stageReboot(ConnectionHandler& link);
+    bool stageSSHKeyGen(ConnectionHandler& link);
+
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.
     static const int kInitDone = 100;

@@ -7,10 +7,6 @@
 #include "main/Tarvo.h"
 #include "util/logEngine.h"
 
-bool Tarvo::isQxCli() const {
-    return routerOs == "qx.CLI";
-}
-
 bool Tarvo::connect(ConnectionHandler& handler) {
     updateJob(handler.cTypeStr() + "-connecting");
     if (!handler.connect(*connectSettings, *loginSettings)) {
@@ -18,13 +14,12 @@ bool Tarvo::connect(ConnectionHandler& handler) {
         return false;
     }
     if (isQxCli() && handler.cTypeStr() != "SFTP") {
-        // The device shows its prompts behind the prefix learned at login.
-        const std::string& prefix = handler.promptPrefix;
-        promptMain = prefix + "*";
-        promptPlus = prefix + "+";
-        promptConfig = prefix + "Config>";
-        promptConfigEnd = prefix + "Config$";
-        promptFtpConfig = prefix + "FTP config$";
+        DeviceFamily::Prompts refined = family.promptsWithPrefix(handler.promptPrefix);
+        promptMain = refined.main;
+        promptPlus = refined.plus;
+        promptConfig = refined.config;
+        promptConfigEnd = refined.configEnd;
+        promptFtpConfig = refined.ftpConfig;
     }
     return true;
 }
@@ -50,9 +45,11 @@ void Tarvo::sendPing(ConnectionHandler& handler) {
     std::string command = isQxCli() ? "ping " + target + " num-pings " + count + " source " + source
                                     : "ping -c " + count + " -s " + source + " " + target;
     updateJob("Sending test-pings");
-    handler.setTimeout(20);
-    commandResult reply = handler.sendCmd(command, promptMain, "", false);
-    handler.resetTimeout();
+    commandResult reply;
+    {
+        ScopedTimeout slow(handler, 20);
+        reply = handler.sendCmd(command, promptMain);
+    }
     if (!reply.foundFirst || reply.contains(" 0 packets received"))
         setError("Ping failed", "No ping-replies received.");
 }

@@ -41,7 +41,7 @@ unsigned secondsFromText(const std::string& text) {
 }  // namespace
 
 std::string Tarvo::getFromCfg(const std::string& name) {
-    return configHandler(log, paths.settingsFile()).getFromCfg(name);
+    return configHandler(log.get(), paths.settingsFile()).getFromCfg(name);
 }
 
 bool Tarvo::readXML(const std::string& model) {
@@ -62,9 +62,9 @@ bool Tarvo::readXML(const std::string& model) {
         {"config.routerreboottime.default", &routerRebootTime, {}},
         {"|config.routerreboottime", &routerRebootTime, model},
     };
-    if (!configHandler(log, paths.settingsFile()).readRows(rows)) return false;
+    if (!configHandler(log.get(), paths.settingsFile()).readRows(rows)) return false;
 
-    if (routerOs == "qx.CLI") {
+    if (family.isQxCli()) {
         // qx.CLI devices get their files over SFTP from this program.
         fileTransferMethod = "SFTP";
     } else if (!deriveTransferUrl()) {

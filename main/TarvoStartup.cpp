@@ -106,7 +106,7 @@ void Tarvo::Init() {
 
 int Tarvo::initLogAndBanner() {
     std::string name = writeLogfile ? logFileName() : std::string("nofile");
-    log = new logEngine(debug, name);
+    log.reset(new logEngine(debug, name));
     log->setDirectPrint(directPrint);
     log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", "4", "1", "1");
     log->add(logEngine::INF, "");
@@ -132,7 +132,7 @@ int Tarvo::initDatabaseSettings() {
 }
 
 int Tarvo::initDatabaseConnection() {
-    db = new Database(dbHost, dbUser, dbPass, dbName, log);
+    db.reset(new Database(dbHost, dbUser, dbPass, dbName, log.get()));
     if (!db->Connected()) {
         setError("No DB-connection", "Could not connect to database.");
         return kInitDone;
@@ -142,7 +142,7 @@ int Tarvo::initDatabaseConnection() {
 }
 
 int Tarvo::initJob() {
-    job = new Cordal_jobs(*db, static_cast<unsigned long>(jobId));
+    job.reset(new Cordal_jobs(*db, static_cast<unsigned long>(jobId)));
     if (job->id == 0) {
         setError("No job in DB", "Job %d not found in database.", static_cast<int>(jobId));
         return kInitDone;
@@ -157,7 +157,7 @@ int Tarvo::initRouter() {
     // A router table that lacks a column the program needs makes the
     // record's by-name reader throw; the job fails instead of crashing.
     try {
-        router = new Cordal_router(*db, job->routerid);
+        router.reset(new Cordal_router(*db, job->routerid));
     } catch (const std::exception& e) {
         setError("No router in DB", "Could not load router %lu from database: %s (the router table lacks a column).",
                  job->routerid, e.what());
@@ -172,7 +172,7 @@ int Tarvo::initRouter() {
 }
 
 int Tarvo::initRouterType() {
-    routerType = new Cordal_routertypes(*db, router->model);
+    routerType.reset(new Cordal_routertypes(*db, router->model));
     // The database may compare names without regard to case; the type only
     // counts when it is exactly the router's model.
     if (routerType->shortname != router->model) {
@@ -180,6 +180,7 @@ int Tarvo::initRouterType() {
         return kInitDone;
     }
     routerOs = routerType->os;
+    family = DeviceFamily(routerOs);
     log->addLine(logEngine::INF, "Successfully loaded routertype '%s' from database.", router->model.c_str());
     return 7;
 }
@@ -194,9 +195,9 @@ int Tarvo::initSettings() {
 
 int Tarvo::initSoftwareRelease() {
     bool installsImages = workmode == "Image" || workmode == "All";
-    bool versionRequired = routerOs == "NEXA" && installsImages;
-    bool readVersion = versionRequired || (routerOs == "NEXA" && equalsIgnoringCase(readNexaVersion, "true"));
-    swRelease = new Cordal_swrelease(log, readVersion, paths.transferDir(), *db, router->softwareimage);
+    bool versionRequired = family.isNexa() && installsImages;
+    bool readVersion = versionRequired || (family.isNexa() && equalsIgnoringCase(readNexaVersion, "true"));
+    swRelease.reset(new Cordal_swrelease(log.get(), readVersion, paths.transferDir(), *db, router->softwareimage));
     if (swRelease->id != 0) {
         if (versionRequired && swRelease->nexaVersion.empty()) {
             setError("Bad NEXA-version", "Could not read NEXA-version.");
@@ -213,33 +214,33 @@ int Tarvo::initSoftwareRelease() {
 }
 
 int Tarvo::initAdditionals() {
-    additionals = new dbGroupRouteradditionals(db, job->routerid);
+    additionals.reset(new dbGroupRouteradditionals(db.get(), job->routerid));
     log->addLine(logEngine::INF, "Fetched %d additional parameters from database.",
                  static_cast<int>(additionals->getNumParams()));
     return 10;
 }
 
 int Tarvo::initContacts() {
-    contacts = new Cordal_contacts(*db, router->customerid);
+    contacts.reset(new Cordal_contacts(*db, router->customerid));
     log->add(logEngine::INF, "Loaded contact-info from database.");
     return 11;
 }
 
 int Tarvo::initCustomer() {
-    customer = new Cordal_customer(*db, router->customerid);
+    customer.reset(new Cordal_customer(*db, router->customerid));
     log->add(logEngine::INF, "Loaded project-info from database.");
     return 12;
 }
 
 int Tarvo::initLicenses() {
-    licenses = new dbGroupLicenses(db, router->seriennr);
+    licenses.reset(new dbGroupLicenses(db.get(), router->seriennr));
     log->addLine(logEngine::INF, "Fetched %d router licenses from database.",
                  static_cast<int>(licenses->getNumParams()));
     return 13;
 }
 
 int Tarvo::initConnectSettings() {
-    connectSettings = new ConnectSettings;
+    connectSettings.reset(new ConnectSettings);
     connectSettings->address = router->ipnumber;
     connectSettings->telnetPort = static_cast<int>(router->telnetport);
     connectSettings->sshPort = static_cast<int>(router->sshport);
@@ -251,28 +252,28 @@ int Tarvo::initConnectSettings() {
 }
 
 int Tarvo::initPrompts() {
-    if (routerOs != "qx.CLI") {
-        promptMain = ">";
-        promptAdmin = ":admin>";
-        promptYesNo = "(y or n)";
-    } else {
-        promptMain = "*";
-        promptPlus = "+";
-        promptConfig = "Config>";
-        promptConfigEnd = "Config$";
-        promptFtpConfig = "FTP config$";
-        promptSftp = "\nsftp>";
-    }
+    DeviceFamily::Prompts prompts = family.initialPrompts();
+    promptMain = prompts.main;
+    promptPlus = prompts.plus;
+    promptConfig = prompts.config;
+    promptConfigEnd = prompts.configEnd;
+    promptFtpConfig = prompts.ftpConfig;
+    promptSftp = prompts.sftp;
+    promptAdmin = prompts.admin;
+    promptYesNo = prompts.yesNo;
     return 15;
 }
 
 int Tarvo::initLoginList() {
-    bool qx = routerOs == "qx.CLI";
-    loginSettings = new LoginSettings{
-        {"admin", router->tmibadmadmincommunity, "(supplied)"}, {"admin", router->oldcommunity, "(lastworking)"},
-        {"admin", qx ? "tovik" : "quillfox", "(default-1)"},    {"admin", qx ? "verant" : "tovik", "(default-2)"},
-        {"admin", qx ? "verantio" : "marlow", "(default-3)"},   {"admin", qx ? "" : "verant", "(default-4)"},
-    };
+    const char* const* factory = family.defaultPasswords;
+    loginSettings.reset(new LoginSettings{
+        {"admin", router->tmibadmadmincommunity, "(supplied)"},
+        {"admin", router->oldcommunity, "(lastworking)"},
+        {"admin", factory[0], "(default-1)"},
+        {"admin", factory[1], "(default-2)"},
+        {"admin", factory[2], "(default-3)"},
+        {"admin", factory[3], "(default-4)"},
+    });
     return 16;
 }
 
@@ -322,8 +323,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
     if (buildsConfig) {
         if (cfgFile) {
             cfgFile->exportBuffer(entries);
-            delete cfgFile;
-            cfgFile = nullptr;
+            cfgFile.reset();
         }
         return;
     }
@@ -331,7 +331,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         entries.push_back("No config file generated or uploaded.");
         return;
     }
-    configFile downloaded(log, jobId, workmode, paths.transferDir());
+    configFile downloaded(log.get(), jobId, workmode, paths.transferDir());
     downloaded.exportBuffer(entries);
     if (downloaded.getFileName().empty()) {
         setError("No config", "Could not read config.");
@@ -344,7 +344,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         router->downloadedmaster = my_to_str(static_cast<unsigned long long>(job->jobtime));
         router->save();
     }
-    Cordal_configs stored(db, atoi(configsPerRouter.c_str()));
+    Cordal_configs stored(db.get(), atoi(configsPerRouter.c_str()));
     stored.routerid = router->id;
     stored.jobtime = job->jobtime;
     stored.workmode = job->workmode;
@@ -354,7 +354,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
 }
 
 bool Tarvo::storeHistory() {
-    Cordal_jobhistory history(db);
+    Cordal_jobhistory history(db.get());
     history.histid = 0;
     history.id = job->id;
     history.routerid = router ? router->id : 0;

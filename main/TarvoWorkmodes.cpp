@@ -5,22 +5,53 @@
 #include "util/logEngine.h"
 
 namespace {
+// The stages of Run in pipeline order. A workmode names the stages that act
+// for it; the pipeline runs them in this order and ends at the first that
+// reports the end.
+enum Stage : unsigned {
+    kSetPasswords = 1u << 3,
+    kInventory = 1u << 4,
+    kReboot = 1u << 5,
+    kDownload = 1u << 6,          // always
+    kDownloadIfMerge = 1u << 16,  // only for fetch-and-merge routers
+    kImages = 1u << 7,
+    kBuild = 1u << 8,
+    kUpload = 1u << 9,
+    kConfigCreated = 1u << 10,
+    kEncrypt = 1u << 11,
+    kSSHKeyGen = 1u << 12,
+    kCompare = 1u << 13,
+    kErase = 1u << 14,
+};
+
 struct Workmode {
     const char* name;
     bool needsTestPing;
     bool buildsConfig;
+    unsigned stages;
     // The device operations this workmode needs are part of this build.
     bool available;
 };
 
 // Names are compared exactly, letter case included.
 const Workmode kWorkmodes[] = {
-    {"Test", true, false, true},       {"SetPass", false, false, false},   {"Invent", false, false, false},
-    {"Reboot", false, false, true},    {"GetConf", false, false, false},   {"GetconfAll", false, false, false},
-    {"Config", true, true, false},     {"ConfigAll", true, true, false},   {"Image", true, false, false},
-    {"All", true, true, false},        {"Certs", false, false, false},     {"BootFac", true, true, false},
-    {"LocalConf", false, true, false}, {"LocConfEnc", false, true, false}, {"ConfComp", false, true, false},
-    {"SSHKeyGen", true, false, true},  {"Erase", false, false, false},
+    {"Test", true, false, 0, true},
+    {"SetPass", false, false, kSetPasswords, false},
+    {"Invent", false, false, kInventory, false},
+    {"Reboot", false, false, kReboot, true},
+    {"GetConf", false, false, kDownload, false},
+    {"GetconfAll", false, false, kDownload, false},
+    {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, false},
+    {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, false},
+    {"Image", true, false, kImages, false},
+    {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
+    {"Certs", false, false, kUpload, false},
+    {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
+    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, false},
+    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, false},
+    {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
+    {"SSHKeyGen", true, false, kSSHKeyGen, true},
+    {"Erase", false, false, kErase, false},
 };
 
 const Workmode* findWorkmode(const std::string& name) {
@@ -59,20 +90,35 @@ void Tarvo::Run() {
         setError("No connect-handler", "Could not create Connectionhandler.");
         return;
     }
-    ConnectionHandler& link = *handler;
 
-    if (workmode == "Reboot") {
-        if (connect(link)) reboot(link);
+    struct StageEntry {
+        unsigned stage;
+        bool (Tarvo::*run)(ConnectionHandler&);
+    };
+    static const StageEntry kPipeline[] = {
+        {kReboot, &Tarvo::stageReboot},
+        {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
+    };
+    const unsigned stages = findWorkmode(workmode)->stages;
+    for (const auto& entry : kPipeline) {
+        if (!(stages & entry.stage)) continue;
+        if (!(this->*entry.run)(*handler)) return;
     }
+}
 
-    if (workmode == "SSHKeyGen") {
-        if (!connect(link)) return;
-        updateJob("Checking SSH-keys");
-        bool enabled = link.checkSSHEnabled();
-        disconnect(link);
-        if (!enabled) {
-            setError("SSH-enabling failed", "Could not enable SSH.");
-            return;
-        }
+bool Tarvo::stageReboot(ConnectionHandler& link) {
+    if (connect(link)) reboot(link);
+    return reason.empty();
+}
+
+bool Tarvo::stageSSHKeyGen(ConnectionHandler& link) {
+    if (!connect(link)) return false;
+    updateJob("Checking SSH-keys");
+    bool enabled = link.checkSSHEnabled();
+    disconnect(link);
+    if (!enabled) {
+        setError("SSH-enabling failed", "Could not enable SSH.");
+        return false;
     }
+    return true;
 }

@@ -1,9 +1,7 @@
 #include "util/ConnectionHandler.h"
 
+#include "util/Pause.h"
 #include "util/logEngine.h"
-
-#include <cerrno>
-#include <ctime>
 
 std::vector<std::string> ConnectSettings::addressList() const {
     if (fallbackAddress.empty()) return {address};
@@ -11,12 +9,56 @@ std::vector<std::string> ConnectSettings::addressList() const {
     return {address, fallbackAddress};
 }
 
+ConnectionHandler::ConnectionHandler(logEngine* logger, const DeviceFamily& family, const std::string& type)
+    : log(logger), deviceFamily(family), typeName(type), promptText(family.shellPrompt) {}
+
 ConnectionHandler::~ConnectionHandler() = default;
 
-commandResult ConnectionHandler::judgeReply(logEngine* log, const std::string& reply, const std::string& first,
+commandResult ConnectionHandler::sendCmd(const std::string& command, const std::string& first,
+                                         const std::string& second, bool logReplyAsDebug) {
+    log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
+    if (!writeCommand(command)) {
+        alive = false;
+        return commandResult();
+    }
+    if (first.empty() && second.empty()) return commandResult();
+    return catchTraffic(first, second, logReplyAsDebug);
+}
+
+commandResult ConnectionHandler::catchTraffic(const std::string& first, const std::string& second,
+                                              bool logReplyAsDebug) {
+    std::string reply;
+    std::string error = readReply(first, second, reply);
+    return judgeReply(reply, first, second, logReplyAsDebug, error);
+}
+
+commandResult ConnectionHandler::catchTrafficMasked(const std::string& first, const std::string& second,
+                                                    const std::string& secret) {
+    std::string reply;
+    std::string error = readReply(first, second, reply);
+    return judgeReply(reply, first, second, false, error, secret);
+}
+
+bool ConnectionHandler::sendExpecting(const std::string& command, const std::string& prompt, commandResult* reply) {
+    commandResult result = sendCmd(command, prompt);
+    bool found = result.foundFirst;
+    if (!found) log->addLine(logEngine::ERR, "Missing '%s' prompt!", prompt.c_str());
+    if (reply) *reply = std::move(result);
+    return found;
+}
+
+void ConnectionHandler::setTimeout(int seconds) {
+    log->addLine(logEngine::DBG, "Setting timeout to %d.", seconds);
+    applyTimeout(seconds);
+}
+
+void ConnectionHandler::resetTimeout() {
+    applyTimeout(commandTimeout);
+}
+
+commandResult ConnectionHandler::judgeReply(const std::string& reply, const std::string& first,
                                             const std::string& second, bool logReplyAsDebug,
-                                            const std::string& waitError, const std::string& typeName,
-                                            const std::string& secret) {
+                                            const std::string& waitError, const std::string& secret) {
     commandResult result;
     if (!first.empty() && reply.find(first) != std::string::npos) {
         result.foundFirst = true;
@@ -63,7 +105,7 @@ std::string ConnectionHandler::maskSecret(const std::string& text, const std::st
     return out;
 }
 
-bool ConnectionHandler::takePromptPrefix(logEngine* log, const std::string& reply, std::string& promptText) {
+bool ConnectionHandler::takePromptPrefix(const std::string& reply) {
     size_t lineFeed = reply.rfind('\n');
     size_t star = reply.rfind('*');
     if (lineFeed == std::string::npos || star == std::string::npos || star < lineFeed) {
@@ -76,29 +118,21 @@ bool ConnectionHandler::takePromptPrefix(logEngine* log, const std::string& repl
     return true;
 }
 
-bool ConnectionHandler::deactivateShellTimeout(logEngine* log, bool qxCli, const std::string& promptText,
-                                               const std::string& configPrompt) {
+bool ConnectionHandler::deactivateShellTimeout() {
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Deactivating shell-timeout.");
-    std::string awaited = promptText;
-    commandResult last;
-    if (!qxCli) {
-        last = sendCmd("t 0", promptText, "", false);
-    } else {
-        awaited = configPrompt;
-        last = sendCmd("running-config", configPrompt, "", false);
-        if (last.foundFirst) {
-            awaited = promptText;
-            last = sendCmd("set inactivity-timer disabled\x10", promptText, "", false);
-        }
-    }
-    if (last.foundFirst) return true;
-    log->addLine(logEngine::ERR, "Missing '%s' prompt!", awaited.c_str());
-    return false;
+    if (!deviceFamily.isQxCli()) return sendExpecting("t 0", promptText);
+    return sendExpecting("running-config", deviceFamily.configPrompt) &&
+           sendExpecting("set inactivity-timer disabled\x10", promptText);
+}
+
+void ConnectionHandler::finishSession() {
+    connected = false;
+    release();
+    log->flushPending(logEngine::COM);
+    pauseSeconds(2);
 }
 
 void ConnectionHandler::pauseSeconds(unsigned seconds) {
-    timespec left{static_cast<time_t>(seconds), 0};
-    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-    }
+    Pause::seconds(seconds);
 }

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "util/DeviceFamily.h"
 #include "util/commandResult.h"
 
 class logEngine;
@@ -13,8 +14,8 @@ struct ConnectSettings {
     std::string address;
     int telnetPort = 23;
     int sshPort = 22;
-    int connectTimeout = 0;   // seconds to establish the connection
-    int commandTimeout = 10;  // silence time-out of every later wait
+    int connectTimeout = 0;       // seconds to establish the connection
+    int commandTimeout = 10;      // silence time-out of every later wait
     std::string fallbackAddress;  // empty: none
     bool startWithFallback = false;
 
@@ -32,56 +33,115 @@ struct LoginRow {
 
 using LoginSettings = std::vector<LoginRow>;
 
-// ConnectionHandler is the one interface the device operations see:
-// Telnet (connection) or SSH/SFTP (SSHConnection). Device-side problems are
-// never raised: a failed connect is false, a missing reply a result with
-// both flags false, and the reasons are in the log.
+// ConnectionHandler is the channel every device operation talks through:
+// Telnet (connection) or SSH/SFTP (SSHConnection) below it, the per-family
+// dialogues of the job above it. It owns what every connection shares (the
+// log, the family's texts, the time-outs, the connected flag) and the one
+// way to send a command and judge the reply; an implementation only writes
+// bytes and reads until a text arrives. Device-side problems are never
+// raised: a failed connect is false, a missing reply a result with both
+// flags false, and the reasons are in the log. log is not owned and must
+// outlive the object.
 class ConnectionHandler {
 public:
     virtual ~ConnectionHandler();
+    ConnectionHandler(const ConnectionHandler&) = delete;
+    ConnectionHandler& operator=(const ConnectionHandler&) = delete;
+
     virtual bool connect(const ConnectSettings& settings, const LoginSettings& logins) = 0;
     virtual void disconnect() = 0;
     virtual void triggerReboot() = 0;
     virtual bool checkSSHEnabled() = 0;
-    virtual commandResult sendCmd(const std::string& command, const std::string& first,
-                                  const std::string& second, bool logReplyAsDebug) = 0;
-    virtual commandResult catchTraffic(const std::string& first, const std::string& second,
-                                       bool logReplyAsDebug) = 0;
-    virtual bool isConnected() = 0;
-    virtual void setSafe(bool on) = 0;
-    virtual void setTimeout(int seconds) = 0;
-    virtual void resetTimeout() = 0;
-    virtual const std::string& cTypeStr() = 0;
+
+    // Logs "Sending '%s'." (debug), writes the command and the line end and,
+    // when an expected text is given, waits for the reply and judges it. A
+    // set logReplyAsDebug (the quiet flag) keeps the reply out of the
+    // ordinary log, for commands whose echo or reply carries a secret.
+    commandResult sendCmd(const std::string& command, const std::string& first, const std::string& second = "",
+                          bool logReplyAsDebug = false);
+    // Waits for one or two texts without sending anything.
+    commandResult catchTraffic(const std::string& first, const std::string& second = "", bool logReplyAsDebug = false);
+    // sendCmd for the connection's own dialogues (login, exit, reboot):
+    // logs "Missing '%s' prompt!" when the prompt did not come.
+    bool sendExpecting(const std::string& command, const std::string& prompt, commandResult* reply = nullptr);
+
+    bool isConnected() const { return connected; }
+    // Telnet: keep reading after a match until the device is silent.
+    void setSafe(bool on) { safe = on; }
+    // The silence time-out of the following waits; resetTimeout restores
+    // the command time-out. Prefer ScopedTimeout.
+    void setTimeout(int seconds);
+    void resetTimeout();
+    const std::string& cTypeStr() const { return typeName; }
+    const DeviceFamily& family() const { return deviceFamily; }
+    // False once the peer is known to be gone (closed connection, ended
+    // client): the logout dialogue is then skipped.
+    bool peerAlive() const { return alive; }
 
     // The part of the qx.CLI prompt before its final "*"; "\n" on SFTP to a
     // qx.CLI device; empty on NEXA.
     std::string promptPrefix;
 
+    // A pause that a signal cannot cut short (scaled only in tests).
+    static void pauseSeconds(unsigned seconds);
+
 protected:
+    ConnectionHandler(logEngine* log, const DeviceFamily& family, const std::string& typeName);
+
+    // Writes command plus the connection's line end. False, with the error
+    // logged, when the peer is gone.
+    virtual bool writeCommand(const std::string& command) = 0;
+    // Reads device output into reply until first or second (plain texts,
+    // either may be empty) arrives or the device stays silent for the
+    // current time-out. Returns the wait's error message, "" when it ended
+    // normally.
+    virtual std::string readReply(const std::string& first, const std::string& second, std::string& reply) = 0;
+    // Makes seconds the silence time-out of the transport.
+    virtual void applyTimeout(int seconds) = 0;
+
+    // catchTraffic with secret (the password just sent) masked in what is
+    // logged of the reply, in case the device echoes it.
+    commandResult catchTrafficMasked(const std::string& first, const std::string& second, const std::string& secret);
     // Judges one collected reply against the expected texts and logs it the
-    // way every connection does. waitError is the time-out or read error
-    // message of the wait ("" when the wait ended normally). typeName is
-    // used in the not-found message ("Telnet", "SSH", "SFTP"). A non-empty
-    // secret (the password just sent) is replaced by "******" in what is
-    // logged, never in the result, in case the device echoes it.
-    static commandResult judgeReply(logEngine* log, const std::string& reply, const std::string& first,
-                                    const std::string& second, bool logReplyAsDebug,
-                                    const std::string& waitError, const std::string& typeName,
-                                    const std::string& secret = "");
+    // way every connection does.
+    commandResult judgeReply(const std::string& reply, const std::string& first, const std::string& second,
+                             bool logReplyAsDebug, const std::string& waitError, const std::string& secret = "");
     // text with every occurrence of secret replaced literally by "******".
     static std::string maskSecret(const std::string& text, const std::string& secret);
     // The qx.CLI prompt prefix is the reply from its last line feed up to
     // its last "*"; sets promptPrefix and promptText (prefix + "*"). False,
     // with the error logged, when the reply has no "*" after a line feed.
-    bool takePromptPrefix(logEngine* log, const std::string& reply, std::string& promptText);
+    bool takePromptPrefix(const std::string& reply);
     // Switches the device shell's inactivity time-out off after a login:
     // "t 0" on NEXA, the running configuration's inactivity timer on
     // qx.CLI. False, with the missing prompt logged, when the device did
     // not answer as expected; the caller then disconnects.
-    bool deactivateShellTimeout(logEngine* log, bool qxCli, const std::string& promptText,
-                                const std::string& configPrompt);
+    bool deactivateShellTimeout();
+    // The end of every disconnect and reboot: releases the transport via
+    // release, flushes the pending traffic line and pauses 2 seconds.
+    void finishSession();
+    virtual void release() = 0;
 
+    logEngine* log;
+    DeviceFamily deviceFamily;
+    std::string typeName;
+    std::string promptText;  // the shell prompt, refined by the prompt prefix
+    int connectTimeout = 0;
+    int commandTimeout = 10;
+    bool connected = false;
+    bool safe = false;
+    bool alive = true;
+};
+
+// Raises a connection's silence time-out for one slow command and restores
+// the command time-out on every way out of the scope.
+class ScopedTimeout {
 public:
-    // A pause that a signal cannot cut short.
-    static void pauseSeconds(unsigned seconds);
+    ScopedTimeout(ConnectionHandler& handler, int seconds) : handler(handler) { handler.setTimeout(seconds); }
+    ~ScopedTimeout() { handler.resetTimeout(); }
+    ScopedTimeout(const ScopedTimeout&) = delete;
+    ScopedTimeout& operator=(const ScopedTimeout&) = delete;
+
+private:
+    ConnectionHandler& handler;
 };

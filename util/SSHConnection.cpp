@@ -21,21 +21,16 @@ const int kClientEndGraceMs = 1000;
 const int kClientEndMaxReads = 64;
 }  // namespace
 
-SSHConnection::SSHConnection(logEngine* logger, const std::string& type, eConnectionType kind)
-    : engine(logger), log(logger), deviceType(type), connType(kind) {
-    typeName = connType == SFTP ? "SFTP" : "SSH";
+SSHConnection::SSHConnection(logEngine* logger, const DeviceFamily& family, eConnectionType kind)
+    : ConnectionHandler(logger, family, kind == SFTP ? "SFTP" : "SSH"), engine(logger), connType(kind) {
     if (connType == SFTP) {
         promptText = "\nsftp>";
         promptPattern = "/\\nsftp>/";
         exitText = "exit";
-    } else if (isQxCli()) {
-        promptText = "*";
+    } else if (family.isQxCli()) {
         promptPattern = "/\\*/";
-        confirmPrompt = "(Yes/No)";
-        configPrompt = "Config$";
         exitText = "closed";
     } else {
-        promptText = ">";
         promptPattern = "/\\n*.*:\\w*>\\s*/";
         exitText = "exit";
     }
@@ -47,7 +42,7 @@ SSHConnection::~SSHConnection() {
 
 std::string SSHConnection::commandLine(const std::string& user, const std::string& address, int port) const {
     std::string line = connType == SFTP ? "sftp" : "ssh";
-    if (connType == SSH && !isQxCli()) line += " -T";
+    if (connType == SSH && !deviceFamily.isQxCli()) line += " -T";
     // sftp reads its options only before the destination: the port goes
     // there, or sftp would connect to port 22.
     if (connType == SFTP) line += " -P" + std::to_string(port);
@@ -73,7 +68,7 @@ bool SSHConnection::enableSSHOverTelnet(const ConnectSettings& settings, const L
     log->add(logEngine::INF, "*** Checking if SSH enabled.");
     bool enabled = false;
     {
-        connection telnet(log, deviceType);
+        connection telnet(log, deviceFamily);
         if (telnet.connect(settings, logins)) {
             enabled = telnet.checkSSHEnabled();
             telnet.disconnect();
@@ -154,13 +149,9 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
     }
     if (connType == SFTP) return true;
 
-    if (deactivateShellTimeout(log, isQxCli(), promptText, configPrompt)) return true;
+    if (deactivateShellTimeout()) return true;
     disconnect();
     return false;
-}
-
-bool SSHConnection::extractPromptPrefix(const std::string& output) {
-    return takePromptPrefix(log, output, promptText);
 }
 
 std::string SSHConnection::takeLoginOutput(const std::string& secret) {
@@ -220,7 +211,7 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                     const LoginRow& candidate = logins[row];
                     log->addLine(logEngine::DBG, "Trying user '%s' with password '%s'.", candidate.user.c_str(),
                                  candidate.password.c_str());
-                    sendCmd(candidate.password, "", "", false);
+                    sendCmd(candidate.password, "");
                     log->addBlob(logEngine::COM, candidate.label);
                     lastPassword = candidate.password;
                     passwordSent = true;
@@ -233,13 +224,13 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                 return false;
             case 2:
                 log->add(logEngine::DBG, "Sending command for accepting connection.");
-                sendCmd("yes", "", "", false);
+                sendCmd("yes", "");
                 continue;
             case 3:
-                if (isQxCli()) {
+                if (deviceFamily.isQxCli()) {
                     if (connType == SFTP) {
                         promptPrefix = "\n";
-                    } else if (!extractPromptPrefix(output)) {
+                    } else if (!takePromptPrefix(output)) {
                         return false;
                     }
                 }
@@ -259,46 +250,37 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
     }
 }
 
-commandResult SSHConnection::sendCmd(const std::string& command, const std::string& first, const std::string& second,
-                                     bool logReplyAsDebug) {
-    log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
+bool SSHConnection::writeCommand(const std::string& command) {
     try {
         engine << command;
         engine << "\n";
+        return true;
     } catch (const ExpectException& e) {
         // The client has gone (the device closed the connection).
         log->addLine(logEngine::ERR, "%s-write failed: %s", typeName.c_str(), e.what());
-        return commandResult();
+        return false;
     }
-    if (first.empty() && second.empty()) return commandResult();
-    return catchTraffic(first, second, logReplyAsDebug);
 }
 
-commandResult SSHConnection::catchTraffic(const std::string& first, const std::string& second, bool logReplyAsDebug) {
+std::string SSHConnection::readReply(const std::string& first, const std::string& second, std::string& reply) {
     std::string error;
     try {
         if (engine.expect_noreg(first, second) == 0) error = typeName + "-reply timed-out!";
     } catch (const ExpectException& e) {
         error = e.what();
+        alive = false;
     }
-    std::string reply = engine.getAccum();
+    reply = engine.getAccum();
     engine.clearAccum();
-    return judgeReply(log, reply, first, second, logReplyAsDebug, error, typeName);
+    return error;
 }
 
-void SSHConnection::setTimeout(int seconds) {
-    log->addLine(logEngine::DBG, "Setting timeout to %d.", seconds);
+void SSHConnection::applyTimeout(int seconds) {
     engine.setTimeout(seconds * 1000);
 }
 
-void SSHConnection::resetTimeout() {
-    engine.setTimeout(commandTimeout * 1000);
-}
-
-bool SSHConnection::sendExpecting(const std::string& command, const std::string& expected) {
-    if (sendCmd(command, expected, "", false).foundFirst) return true;
-    log->addLine(logEngine::ERR, "Missing '%s' prompt!", expected.c_str());
-    return false;
+void SSHConnection::release() {
+    endClient();
 }
 
 void SSHConnection::letClientFinish() {
@@ -316,32 +298,27 @@ void SSHConnection::letClientFinish() {
 }
 
 void SSHConnection::disconnect() {
-    if (connected) {
-        if (!isQxCli() || connType == SFTP) {
+    if (connected && alive) {
+        if (!deviceFamily.isQxCli() || connType == SFTP) {
             sendExpecting("exit", exitText);
         } else {
-            sendExpecting("\x10logout", confirmPrompt);
+            sendExpecting("\x10logout", deviceFamily.confirmPrompt);
             sendExpecting("yes", exitText);
         }
         connected = false;
         letClientFinish();
     }
-    endClient();
-    log->flushPending(logEngine::COM);
-    pauseSeconds(2);
+    finishSession();
 }
 
 void SSHConnection::triggerReboot() {
     if (connType == SSH) {
-        if (!isQxCli())
+        if (!deviceFamily.isQxCli())
             sendExpecting("cmd=reboot", promptText);
         else
             sendExpecting("\x10restart yes", exitText);
     }
-    connected = false;
-    endClient();
-    log->flushPending(logEngine::COM);
-    pauseSeconds(2);
+    finishSession();
 }
 
 bool SSHConnection::checkSSHEnabled() {

@@ -16,23 +16,13 @@ class logEngine;
 // log is not owned and must outlive the object.
 class SSHConnection : public ConnectionHandler {
 public:
-    SSHConnection(logEngine* log, const std::string& deviceType, eConnectionType type);
+    SSHConnection(logEngine* log, const DeviceFamily& family, eConnectionType type);
     ~SSHConnection() override;
-    SSHConnection(const SSHConnection&) = delete;
-    SSHConnection& operator=(const SSHConnection&) = delete;
 
     bool connect(const ConnectSettings& settings, const LoginSettings& logins) override;
     void disconnect() override;
     void triggerReboot() override;
     bool checkSSHEnabled() override;
-    commandResult sendCmd(const std::string& command, const std::string& first, const std::string& second,
-                          bool logReplyAsDebug) override;
-    commandResult catchTraffic(const std::string& first, const std::string& second, bool logReplyAsDebug) override;
-    bool isConnected() override { return connected; }
-    void setSafe(bool on) override { safe = on; }
-    void setTimeout(int seconds) override;
-    void resetTimeout() override;
-    const std::string& cTypeStr() override { return typeName; }
 
     // One login dialogue with the running client. row is the current login
     // row (advanced for every password sent); end is logins.size().
@@ -41,9 +31,13 @@ public:
     // The client command line for one attempt.
     std::string commandLine(const std::string& user, const std::string& address, int port) const;
 
+protected:
+    bool writeCommand(const std::string& command) override;
+    std::string readReply(const std::string& first, const std::string& second, std::string& reply) override;
+    void applyTimeout(int seconds) override;
+    void release() override;
+
 private:
-    bool isQxCli() const { return deviceType == "qx.CLI"; }
-    bool extractPromptPrefix(const std::string& output);
     // Logs in over Telnet and makes sure the device's SSH service runs.
     bool enableSSHOverTelnet(const ConnectSettings& settings, const LoginSettings& logins);
     void endClient();
@@ -54,24 +48,13 @@ private:
     std::string takeLoginOutput(const std::string& secret);
     // After "Permission denied": whether a new password prompt follows.
     bool promptFollowsRefusal(const std::string& secret);
-    bool sendExpecting(const std::string& command, const std::string& expected);
     // Gives the client a moment to end by itself after the exit dialogue:
     // with ssh -T the awaited "exit" is the local terminal's echo, and
     // stopping the client at once could keep the command from the device.
     void letClientFinish();
 
     Expect engine;
-    int connectTimeout = 0;
-    int commandTimeout = 10;
-    bool connected = false;
-    bool safe = false;
-    logEngine* log;
-    std::string deviceType;
     eConnectionType connType;
-    std::string typeName;
-    std::string promptText;
     std::string promptPattern;
-    std::string confirmPrompt;
-    std::string configPrompt;
     std::string exitText;
 };

@@ -14,20 +14,7 @@ namespace {
 const char* const kReplyTimedOut = "Telnet-reply timed-out!";
 }  // namespace
 
-connection::connection(logEngine* logger, const std::string& type)
-    : log(logger), deviceType(type), passwordPrompt("Password:"), typeName("Telnet") {
-    if (isQxCli()) {
-        promptText = "*";
-        loginPrompt = "User:";
-        confirmPrompt = "(Yes/No)";
-        configPrompt = "Config$";
-        sshConfigPrompt = "SSH Config$";
-        sshServerPrompt = "SSHS$";
-    } else {
-        promptText = ">";
-        loginPrompt = "Login:";
-    }
-}
+connection::connection(logEngine* logger, const DeviceFamily& family) : ConnectionHandler(logger, family, "Telnet") {}
 
 connection::~connection() {
     disconnect();
@@ -61,7 +48,7 @@ bool connection::openStream(const std::string& address, int port) {
     }
 }
 
-void connection::releaseStream() {
+void connection::release() {
     // Nothing waits in the stream's own output buffer (commands go straight
     // to the socket), so releasing it only closes the descriptor.
     stream.reset();
@@ -87,8 +74,8 @@ bool connection::connect(const ConnectSettings& settings, const LoginSettings& l
     }
     log->addLine(logEngine::INF, "Connected to host '%s'.", connectedAddress.c_str());
 
-    if (!catchTraffic(loginPrompt, "", false).foundFirst) {
-        log->addLine(logEngine::ERR, "Missing '%s' prompt!", loginPrompt.c_str());
+    if (!catchTraffic(deviceFamily.loginPrompt).foundFirst) {
+        log->addLine(logEngine::ERR, "Missing '%s' prompt!", deviceFamily.loginPrompt.c_str());
         disconnect();
         return false;
     }
@@ -99,7 +86,7 @@ bool connection::connect(const ConnectSettings& settings, const LoginSettings& l
     }
     log->add(logEngine::INF, "Successfully logged into router.");
     connected = true;
-    if (deactivateShellTimeout(log, isQxCli(), promptText, configPrompt)) return true;
+    if (deactivateShellTimeout()) return true;
     disconnect();
     return false;
 }
@@ -108,7 +95,7 @@ bool connection::login(const LoginSettings& logins) {
     if (logins.empty()) return false;
     for (size_t row = 0; row < logins.size(); ++row) {
         const LoginRow& candidate = logins[row];
-        commandResult userReply = sendCmd(candidate.user, promptText, passwordPrompt, false);
+        commandResult userReply = sendCmd(candidate.user, promptText, deviceFamily.passwordPrompt);
         log->addBlob(logEngine::COM, candidate.label);
         if (userReply.foundFirst) {
             log->addLine(logEngine::DBG, "Success: User '%s', no password needed.", candidate.user.c_str());
@@ -121,7 +108,7 @@ bool connection::login(const LoginSettings& logins) {
         log->addLine(logEngine::DBG, "Sending '%s'.", candidate.password.c_str());
         commandResult passwordReply;
         if (writeRaw(candidate.password + "\r\n"))
-            passwordReply = catchTrafficMasked(promptText, loginPrompt, candidate.password);
+            passwordReply = catchTrafficMasked(promptText, deviceFamily.loginPrompt, candidate.password);
         if (passwordReply.foundFirst) {
             log->addLine(logEngine::DBG, "Success: User '%s' with password '%s'.", candidate.user.c_str(),
                          candidate.password.c_str());
@@ -137,8 +124,8 @@ bool connection::login(const LoginSettings& logins) {
 }
 
 bool connection::getPromptPrefix(const std::string& reply) {
-    if (!isQxCli()) return true;
-    return takePromptPrefix(log, reply, promptText);
+    if (!deviceFamily.isQxCli()) return true;
+    return takePromptPrefix(reply);
 }
 
 bool connection::writeRaw(const std::string& text) {
@@ -164,106 +151,67 @@ bool connection::writeRaw(const std::string& text) {
     return true;
 }
 
-commandResult connection::sendCmd(const std::string& command, const std::string& first, const std::string& second,
-                                  bool logReplyAsDebug) {
-    log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
-    if (!writeRaw(command + "\r\n")) return commandResult();
-    if (first.empty() && second.empty()) return commandResult();
-    return catchTraffic(first, second, logReplyAsDebug);
+bool connection::writeCommand(const std::string& command) {
+    return writeRaw(command + "\r\n");
 }
 
-commandResult connection::catchTraffic(const std::string& first, const std::string& second, bool logReplyAsDebug) {
-    return readReply(first, second, logReplyAsDebug, "");
-}
-
-commandResult connection::catchTrafficMasked(const std::string& first, const std::string& second,
-                                             const std::string& secret) {
-    return readReply(first, second, false, secret);
-}
-
-commandResult connection::readReply(const std::string& first, const std::string& second, bool logReplyAsDebug,
-                                    const std::string& secret) {
-    std::string reply;
-    std::string error;
-    bool foundFirst = false, foundSecond = false;
-    if (!stream) error = kReplyTimedOut;
-    while (stream) {
+std::string connection::readReply(const std::string& first, const std::string& second, std::string& reply) {
+    if (!stream) return kReplyTimedOut;
+    for (;;) {
         int n = 0;
         try {
             n = stream->rdbuf()->read(readBuffer, sizeof readBuffer);
         } catch (const sockerr& e) {
             if (e.serrno() == EINTR) continue;
-            error = kReplyTimedOut;
-            break;
+            return kReplyTimedOut;
         }
-        if (n <= 0) break;  // the device closed the connection
+        if (n <= 0) {
+            alive = false;  // the device closed the connection
+            return "";
+        }
         reply.append(readBuffer, static_cast<size_t>(n));
         // The whole reply so far is searched, so a text split over two
         // reads is still found.
-        if (!first.empty() && reply.find(first) != std::string::npos) foundFirst = true;
-        if (!second.empty() && reply.find(second) != std::string::npos) foundSecond = true;
-        if (!safe && (foundFirst || foundSecond)) break;
+        bool found = (!first.empty() && reply.find(first) != std::string::npos) ||
+                     (!second.empty() && reply.find(second) != std::string::npos);
+        if (found && !safe) return "";
     }
-    return judgeReply(log, reply, first, second, logReplyAsDebug, error, typeName, secret);
 }
 
-void connection::setTimeout(int seconds) {
-    log->addLine(logEngine::DBG, "Setting timeout to %d.", seconds);
+void connection::applyTimeout(int seconds) {
     if (stream) stream->rdbuf()->recvtimeout(seconds);
 }
 
-void connection::resetTimeout() {
-    if (stream) stream->rdbuf()->recvtimeout(commandTimeout);
-}
-
 void connection::disconnect() {
-    if (connected) {
-        if (!isQxCli()) {
-            sendCmd("exit", "", "", false);
+    if (connected && alive) {
+        if (!deviceFamily.isQxCli()) {
+            sendCmd("exit", "");
             log->addBlob(logEngine::COM, "exit");
         } else {
-            if (!sendCmd("\x10logout", confirmPrompt, "", false).foundFirst)
-                log->addLine(logEngine::ERR, "Missing '%s' prompt!", "(Yes/No)");
-            sendCmd("yes", "", "", false);
+            sendExpecting("\x10logout", deviceFamily.confirmPrompt);
+            sendCmd("yes", "");
             log->addBlob(logEngine::COM, "yes");
         }
-        connected = false;
     }
-    releaseStream();
-    log->flushPending(logEngine::COM);
-    pauseSeconds(2);
+    finishSession();
 }
 
 void connection::triggerReboot() {
     if (!connected) return;
-    const char* command = isQxCli() ? "\x10restart yes" : "cmd=reboot";
-    if (!sendCmd(command, promptText, "", false).foundFirst)
-        log->addLine(logEngine::ERR, "Missing '%s' prompt!", promptText.c_str());
-    connected = false;
-    releaseStream();
-    log->flushPending(logEngine::COM);
-    pauseSeconds(2);
-}
-
-bool connection::sendExpecting(const std::string& command, const std::string& expected, commandResult* result) {
-    commandResult reply = sendCmd(command, expected, "", false);
-    if (!reply.foundFirst) log->addLine(logEngine::ERR, "Missing '%s' prompt!", expected.c_str());
-    bool found = reply.foundFirst;
-    if (result) *result = std::move(reply);
-    return found;
+    sendExpecting(deviceFamily.isQxCli() ? "\x10restart yes" : "cmd=reboot", promptText);
+    finishSession();
 }
 
 bool connection::checkSSHPassQxCli() {
     commandResult status;
-    if (!sendExpecting("list enable", sshServerPrompt, &status)) return false;
+    if (!sendExpecting("list enable", deviceFamily.sshServerPrompt, &status)) return false;
     if (status.contains("Server status: enabled")) {
         log->add(logEngine::INF, "Found SSH-server enabled.");
         return true;
     }
     log->add(logEngine::INF, "Found SSH-server disabled. Try to enable it.");
-    setTimeout(20);
-    sendExpecting("enable", sshServerPrompt);
-    resetTimeout();
+    ScopedTimeout slow(*this, 20);
+    sendExpecting("enable", deviceFamily.sshServerPrompt);
     return false;
 }
 
@@ -278,21 +226,21 @@ int connection::checkSSHPassNexa() {
         return 1;
     }
     log->add(logEngine::INF, "Found no SSH-keys. Try to build them.");
-    setTimeout(20);
+    ScopedTimeout slow(*this, 20);
     sendExpecting("ssh-keygen -q -t rsa -b 1024 -f sshd_host_rsa_key -N ''", promptText);
-    resetTimeout();
     return 0;
 }
 
 bool connection::checkSSHEnabled() {
     log->add(logEngine::DBG, "Running connection::checkSSHEnabled().");
-    if (isQxCli()) {
-        if (!sendExpecting("running-config", configPrompt)) return false;
-        if (!sendExpecting("feature ssh", sshConfigPrompt)) return false;
-        if (!sendExpecting("server", sshServerPrompt)) return false;
+    const bool qxCli = deviceFamily.isQxCli();
+    if (qxCli) {
+        if (!sendExpecting("running-config", deviceFamily.configPrompt)) return false;
+        if (!sendExpecting("feature ssh", deviceFamily.sshConfigPrompt)) return false;
+        if (!sendExpecting("server", deviceFamily.sshServerPrompt)) return false;
     }
     for (int pass = 0; pass < 2; ++pass) {
-        if (isQxCli()) {
+        if (qxCli) {
             if (checkSSHPassQxCli()) return true;
         } else {
             int ready = checkSSHPassNexa();

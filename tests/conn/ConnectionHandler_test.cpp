@@ -1,17 +1,14 @@
 // What both connections share: the address order, the judging and logging
 // of a reply, the masking of a secret, and the client command lines.
 #include "tests/conn/ConnFixture.h"
+#include "tests/support/ReplyJudge.h"
 #include "util/SSHConnection.h"
 
 using conntest::parseLog;
 
 namespace {
 
-// Opens the shared helpers of the interface to the test.
-struct Judge : ConnectionHandler {
-    using ConnectionHandler::judgeReply;
-    using ConnectionHandler::maskSecret;
-};
+using Judge = testsupport::ReplyJudge;
 
 TEST(ConnectSettingsTest, AddressOrder) {
     ConnectSettings settings;
@@ -94,14 +91,14 @@ TEST_F(JudgeReplyTest, ReplyLoggedAsTrafficOrDebugWithTheSecretMasked) {
 // Each connection pauses when it goes, so one case per command line.
 TEST(SSHCommandLineTest, SshToNexaWithoutTerminal) {
     logEngine log;
-    EXPECT_EQ(SSHConnection(&log, "NEXA", SSH).commandLine("admin", "10.1.2.3", 2222),
+    EXPECT_EQ(SSHConnection(&log, DeviceFamily("NEXA"), SSH).commandLine("admin", "10.1.2.3", 2222),
               "ssh -T -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
               "LogLevel=ERROR admin@10.1.2.3 -p 2222");
 }
 
 TEST(SSHCommandLineTest, SshToQxCliWithTerminal) {
     logEngine log;
-    EXPECT_EQ(SSHConnection(&log, "qx.CLI", SSH).commandLine("admin", "10.1.2.3", 22),
+    EXPECT_EQ(SSHConnection(&log, DeviceFamily("qx.CLI"), SSH).commandLine("admin", "10.1.2.3", 22),
               "ssh -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
               "LogLevel=ERROR admin@10.1.2.3 -p 22");
 }
@@ -109,7 +106,7 @@ TEST(SSHCommandLineTest, SshToQxCliWithTerminal) {
 TEST(SSHCommandLineTest, SftpPortBeforeTheDestination) {
     // sftp reads options only before the destination.
     logEngine log;
-    EXPECT_EQ(SSHConnection(&log, "NEXA", SFTP).commandLine("op", "10.1.2.3", 2222),
+    EXPECT_EQ(SSHConnection(&log, DeviceFamily("NEXA"), SFTP).commandLine("op", "10.1.2.3", 2222),
               "sftp -P2222 -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
               "LogLevel=ERROR op@10.1.2.3");
 }

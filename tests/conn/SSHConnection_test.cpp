@@ -32,7 +32,7 @@ TEST_F(SSHConnectionTest, SecondPasswordOfTheFirstUserAccepted) {
                             {"admin", "Pw-right-2", "(supplied)"},
                             {"oper", "Pw-oper-3", "(default-1)"}};
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), logins)) << dump();
         EXPECT_TRUE(ssh.isConnected());
         EXPECT_EQ(ssh.cTypeStr(), "SSH");
@@ -84,7 +84,7 @@ TEST_F(SSHConnectionTest, AllPasswordsWrongMovesToTheNextUser) {
                             {"admin", "Pw-wrong-2", "(supplied)"},
                             {"oper", "Pw-wrong-3", "(default-1)"}};
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         EXPECT_FALSE(ssh.connect(settingsFor("127.0.0.1"), logins));
         EXPECT_FALSE(ssh.isConnected());
         EXPECT_EQ(runningClients(), 0u) << clientProcesses();
@@ -116,7 +116,7 @@ TEST_F(SSHConnectionTest, ServerAttemptLimitStartsANewClient) {
                             {"admin", "Pw-right-5", "(default-1)"},
                             {"oper", "Pw-oper-6", "(default-2)"}};
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), logins)) << dump();
         EXPECT_EQ(runningClients(), 1u) << "the refused client is gone:\n" << clientProcesses();
     }
@@ -136,7 +136,7 @@ TEST_F(SSHConnectionTest, PasswordInTheReplyIsMaskedOnlyThere) {
     startDevice({"--family", "nexa"});  // admin / admin: the welcome repeats the password
     LoginSettings logins = {{"admin", "", "(default-1)"}, {"admin", "admin", "(supplied)"}};
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), logins)) << dump();
     }
     std::string traffic;
@@ -156,7 +156,7 @@ TEST_F(SSHConnectionTest, PasswordInTheReplyIsMaskedOnlyThere) {
 TEST_F(SSHConnectionTest, NoSshServiceEnabledOverTelnetThenRetried) {
     startDevice({"--family", "nexa", "--no-ssh", "--user", "admin", "--password", "Pw-enable-4"});
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "Pw-enable-4", "(supplied)"}})) << dump();
         EXPECT_EQ(runningClients(), 1u) << clientProcesses();
     }
@@ -207,7 +207,7 @@ TEST_F(SSHFallbackTest, FailedEnableCheckMovesToTheNextAddress) {
     startDevice({"--family", "nexa", "--listen", "127.0.0.1", "--no-ssh", "--close-mid-reply", "update"});
     startFallback({});
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1", "127.0.0.2"), {{"admin", "admin", "(supplied)"}})) << dump();
     }
     size_t checking = find("INF", "*** Checking if SSH enabled.");
@@ -226,7 +226,7 @@ TEST_F(SSHFallbackTest, EnableCheckRunsAgainForTheNextAddress) {
     startDevice({"--family", "nexa", "--listen", "127.0.0.1", "--no-ssh", "--close-mid-reply", "update"});
     startFallback({"--no-ssh"});
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         EXPECT_FALSE(ssh.connect(settingsFor("127.0.0.1", "127.0.0.2"), {{"admin", "admin", "(supplied)"}}));
     }
     EXPECT_EQ(countLines("INF", "*** Checking if SSH enabled."), 2u) << dump();
@@ -239,7 +239,7 @@ TEST_F(SSHFallbackTest, EnableCheckRunsAgainForTheNextAddress) {
 TEST_F(SSHConnectionTest, QxCliPromptPrefixDrivesTheLaterPrompts) {
     startDevice({"--family", "qxcli", "--hostname", "edge-3"});
     {
-        SSHConnection ssh(&log, "qx.CLI", SSH);
+        SSHConnection ssh(&log, DeviceFamily("qx.CLI"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         EXPECT_EQ(ssh.promptPrefix, "\nedge-3");
         EXPECT_TRUE(ssh.sendCmd("running-config", ssh.promptPrefix + "Config$", "", false).foundFirst);
@@ -256,7 +256,7 @@ TEST_F(SSHConnectionTest, QxCliPromptPrefixDrivesTheLaterPrompts) {
     EXPECT_NE(transcript.find("Connection closed."), std::string::npos) << transcript;
 
     {
-        SSHConnection ssh(&log, "qx.CLI", SSH);
+        SSHConnection ssh(&log, DeviceFamily("qx.CLI"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         ssh.triggerReboot();
         EXPECT_FALSE(ssh.isConnected());
@@ -275,7 +275,7 @@ TEST_F(SSHConnectionTest, SftpLogsInWithoutShellCommands) {
                                      " -o StrictHostKeyChecking=no -o ConnectTimeout=3 -o "
                                      "UserKnownHostsFile=/dev/null -o LogLevel=ERROR admin@127.0.0.1";
     {
-        SSHConnection sftp(&log, "qx.CLI", SFTP);
+        SSHConnection sftp(&log, DeviceFamily("qx.CLI"), SFTP);
         ASSERT_TRUE(sftp.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         EXPECT_EQ(sftp.cTypeStr(), "SFTP");
         EXPECT_EQ(sftp.promptPrefix, "\n");
@@ -288,7 +288,7 @@ TEST_F(SSHConnectionTest, SftpLogsInWithoutShellCommands) {
         EXPECT_EQ(runningClients(), 0u) << clientProcesses();
     }
     {
-        SSHConnection sftp(&log, "NEXA", SFTP);
+        SSHConnection sftp(&log, DeviceFamily("NEXA"), SFTP);
         ASSERT_TRUE(sftp.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         EXPECT_EQ(sftp.promptPrefix, "");
         sftp.disconnect();
@@ -307,7 +307,7 @@ TEST_F(SSHConnectionTest, SftpLogsInWithoutShellCommands) {
 TEST_F(SSHConnectionTest, SilentDeviceTimesOut) {
     startDevice({"--family", "nexa", "--silent-after", "ping"});
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         ssh.setTimeout(1);
         double started = now();
@@ -326,7 +326,7 @@ TEST_F(SSHConnectionTest, SilentDeviceTimesOut) {
 TEST_F(SSHConnectionTest, DeviceClosingMidCommand) {
     startDevice({"--family", "nexa", "--close-mid-reply", "ping"});
     {
-        SSHConnection ssh(&log, "NEXA", SSH);
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
         ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         commandResult cut = ssh.sendCmd("ping -c 3 127.0.0.1", "packets received", "", false);
         EXPECT_FALSE(cut.foundFirst);
@@ -348,7 +348,7 @@ TEST_F(SSHConnectionTest, DeviceClosingMidCommand) {
 TEST_F(SSHConnectionTest, DeviceGoneUnderSftp) {
     startDevice({"--family", "qxcli"});
     {
-        SSHConnection sftp(&log, "qx.CLI", SFTP);
+        SSHConnection sftp(&log, DeviceFamily("qx.CLI"), SFTP);
         ASSERT_TRUE(sftp.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         device.stop();
         commandResult listing = sftp.sendCmd("ls /", "\nsftp>", "", false);

@@ -42,7 +42,7 @@ TEST_F(TelnetConnectionTest, BothAddressesRefusedAfterThreePauses) {
     settings.startWithFallback = true;
     double started = now();
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         EXPECT_FALSE(telnet.connect(settings, {{"admin", "admin", "(supplied)"}}));
         EXPECT_FALSE(telnet.isConnected());
         // One pause per refused address and one for giving up.
@@ -64,7 +64,7 @@ TEST_F(TelnetConnectionTest, RejectedPasswordThenNextRowOnTheSameConnection) {
     startDevice({"--family", "nexa", "--user", "admin", "--password", "Pw-right-1"});
     LoginSettings logins = {{"admin", "Pw-old-7", "(lastworking)"}, {"admin", "Pw-right-1", "(supplied)"}};
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), logins)) << dump();
         EXPECT_TRUE(telnet.isConnected());
         EXPECT_EQ(telnet.promptPrefix, "");
@@ -112,7 +112,7 @@ TEST_F(TelnetConnectionTest, LastRowRejectedAndUserWithoutPassword) {
     startDevice(
         {"--family", "nexa", "--user", "admin", "--password", "Pw-right-1", "--user", "guest", "--password", ""});
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         EXPECT_FALSE(telnet.connect(settingsFor("127.0.0.1"),
                                     {{"admin", "Pw-bad-1", "(lastworking)"}, {"admin", "Pw-bad-2", "(supplied)"}}));
         EXPECT_FALSE(telnet.isConnected());
@@ -123,7 +123,7 @@ TEST_F(TelnetConnectionTest, LastRowRejectedAndUserWithoutPassword) {
     EXPECT_EQ(count(device.transcript(), "login failed for admin"), 2u);
 
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), {{"guest", "", "(default-1)"}})) << dump();
         EXPECT_TRUE(hasLine("DBG", "Success: User 'guest', no password needed."));
         // The reboot command is answered with the prompt before the
@@ -145,7 +145,7 @@ TEST_F(TelnetConnectionTest, PasswordInTheReplyIsMaskedOnlyThere) {
     startDevice({"--family", "nexa"});  // admin / admin: the welcome repeats the password
     LoginSettings logins = {{"admin", "", "(default-1)"}, {"admin", "admin", "(supplied)"}};
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), logins)) << dump();
     }
     std::vector<std::string> traffic = lines("COM");
@@ -171,7 +171,7 @@ TEST_F(TelnetConnectionTest, PasswordInTheReplyIsMaskedOnlyThere) {
 TEST_F(TelnetConnectionTest, QxCliPromptPrefixShellTimeoutAndSshEnabling) {
     startDevice({"--family", "qxcli", "--hostname", "edge-3", "--no-ssh"});
     {
-        connection telnet(&log, "qx.CLI");
+        connection telnet(&log, DeviceFamily("qx.CLI"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         EXPECT_EQ(telnet.promptPrefix, "\nedge-3");
         // The prompts of later commands carry the prefix.
@@ -214,7 +214,7 @@ TEST_F(TelnetConnectionTest, QxCliReplyWithoutStarAfterTheLastLineFeed) {
     const std::string user = "x*" + std::string(250, 'u');
     startDevice({"--family", "qxcli", "--user", user, "--password", ""});
     {
-        connection telnet(&log, "qx.CLI");
+        connection telnet(&log, DeviceFamily("qx.CLI"));
         EXPECT_FALSE(telnet.connect(settingsFor("127.0.0.1"), {{user, "", "(supplied)"}}));
         EXPECT_FALSE(telnet.isConnected());
         EXPECT_EQ(telnet.promptPrefix, "");
@@ -230,7 +230,7 @@ TEST_F(TelnetConnectionTest, ExpectedTextSplitOverTwoReads) {
     const std::string host(64, 'h');
     startDevice({"--family", "nexa", "--hostname", host, "--slow-reply", "300"});
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         commandResult reply = telnet.sendCmd("ping -c 1 127.0.0.1", host + ":admin>", "", false);
         EXPECT_TRUE(reply.foundFirst) << dump();
@@ -246,7 +246,7 @@ TEST_F(TelnetConnectionTest, SilentDeviceTimesOut) {
     // takes as part of the first reply.
     startDevice({"--family", "nexa", "--silent-after", "ping", "--telnet-options"});
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         telnet.setTimeout(1);
         double started = now();
@@ -267,7 +267,7 @@ TEST_F(TelnetConnectionTest, SilentDeviceTimesOut) {
 TEST_F(TelnetConnectionTest, DeviceClosingMidCommand) {
     startDevice({"--family", "nexa", "--close-mid-reply", "ping"});
     {
-        connection telnet(&log, "NEXA");
+        connection telnet(&log, DeviceFamily("NEXA"));
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
         commandResult cut = telnet.sendCmd("ping -c 3 127.0.0.1", "packets received", "", false);
         EXPECT_FALSE(cut.foundFirst);

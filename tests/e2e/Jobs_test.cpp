@@ -47,7 +47,11 @@ protected:
 TEST_F(Jobs, TestPingOverSshToNexa) {
     SimRouter device("nexa");
     ASSERT_TRUE(device.start("nexa")) << device.sim.error();
+    // The real pause after the disconnect, not the tests' scaled one.
+    setup.pauseScale = 1.0;
+    auto start = std::chrono::steady_clock::now();
     auto h = runJob(device.row("NX-1", "SSH"), "Test");
+    EXPECT_GE(secondsSince(start), 2.0) << "the job pauses 2 seconds after its disconnect";
     EXPECT_EQ(result.exitCode, 0) << log;
     EXPECT_EQ(h["status"], "success");
     EXPECT_EQ(h["reason"], "");
@@ -102,6 +106,7 @@ TEST_F(Jobs, RebootOverTelnetAndSshForBothFamilies) {
     settings.rebootTime = "1";
     settings.rebootTimePerModel["QX-1"] = "3";
     setup.writeSettings(settings);
+    setup.pauseScale = 1.0;  // the reboot wait is checked as a lower bound
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.family) + " over " + c.conntype);
         setup.db.exec("DELETE FROM cordal_jobhistory; DELETE FROM cordal_router");

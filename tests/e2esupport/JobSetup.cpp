@@ -1,5 +1,6 @@
 #include "tests/e2esupport/JobSetup.h"
 
+#include <cstdio>
 #include <stdexcept>
 
 namespace e2e {
@@ -83,6 +84,9 @@ void JobSetup::addJob(unsigned long id, unsigned long routerId, const std::strin
 
 testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::string> options, int timeoutSeconds) {
     std::vector<std::string> argv{testsupport::builtProgram("tests/tarvo-test-runner"), root.path()};
+    char scale[64];
+    snprintf(scale, sizeof scale, "--pause-scale=%g", pauseScale);
+    argv.push_back(scale);
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("-j");
     argv.push_back(std::to_string(jobId));

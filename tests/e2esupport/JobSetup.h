@@ -51,7 +51,12 @@ public:
     void addJob(unsigned long id, unsigned long routerId, const std::string& workmode,
                 unsigned long long jobtime = 1700000000ULL);
 
-    // Runs the program with the root: RUNNER ROOT options... -j jobId.
+    // Factor for the program's deliberate pauses (disconnect, reboot wait,
+    // certificate wait, failed-rename wait); 1.0 runs them for real, which
+    // the tests that check a pause as a lower bound set.
+    double pauseScale = 0.05;
+
+    // Runs the program with the root: RUNNER ROOT --pause-scale=F options... -j jobId.
     testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
                                    int timeoutSeconds = 180);
 

@@ -206,7 +206,7 @@ TEST(History, FailedRunSkipsTheTestPing) {
 
 TEST(ConnectionTypes, EachTypeGetsItsConnectionAndOthersNone) {
     Tarvo job(1, true, false, false, false, Paths("/nonexistent"));
-    job.log = new logEngine(true);
+    job.log.reset(new logEngine(true));
     for (int type : {0, 1, 2}) {
         std::unique_ptr<ConnectionHandler> handler(job.createConnectionHandler(type));
         ASSERT_TRUE(handler) << type;

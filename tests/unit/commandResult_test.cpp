@@ -2,26 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/ReplyJudge.h"
 #include "util/ConnectionHandler.h"
 #include "util/logEngine.h"
 
 namespace {
-// Exposes the shared reply judging of the connections.
-struct Judge : ConnectionHandler {
-    using ConnectionHandler::judgeReply;
-    bool connect(const ConnectSettings&, const LoginSettings&) override { return false; }
-    void disconnect() override {}
-    void triggerReboot() override {}
-    bool checkSSHEnabled() override { return false; }
-    commandResult sendCmd(const std::string&, const std::string&, const std::string&, bool) override { return {}; }
-    commandResult catchTraffic(const std::string&, const std::string&, bool) override { return {}; }
-    bool isConnected() override { return false; }
-    void setSafe(bool) override {}
-    void setTimeout(int) override {}
-    void resetTimeout() override {}
-    const std::string& cTypeStr() override { return name; }
-    std::string name = "SSH";
-};
+using Judge = testsupport::ReplyJudge;
 
 std::vector<std::string> linesOf(const logEngine& log) {
     std::vector<std::string> v;

@@ -78,8 +78,9 @@ protected:
         makeDirs(root.file("etc"));
         writeFile(root.file("etc/cordal.xml"), settings);
         auto tarvo = std::make_unique<Tarvo>(7, debug, false, false, false, Paths(root.path()));
-        tarvo->log = new logEngine(debug);
+        tarvo->log.reset(new logEngine(debug));
         tarvo->routerOs = os;
+        tarvo->family = DeviceFamily(tarvo->routerOs);
         return tarvo;
     }
     // The whole log with the engine's line wrapping undone.
@@ -254,7 +255,7 @@ TEST_F(Settings, DatabaseSettingsByTextSearch) {
     EXPECT_FALSE(broken->readXML("M1"));
 
     // An expression that does not compile is reported, not thrown.
-    EXPECT_EQ(configHandler::findSetting("<a(>x</a(>", "a(", t->log), "nostring");
+    EXPECT_EQ(configHandler::findSetting("<a(>x</a(>", "a(", t->log.get()), "nostring");
     EXPECT_NE(logOf(*t).find("ERR - Parser: "), std::string::npos);
     EXPECT_EQ(configHandler::findSetting("<k>v</k>", "k", nullptr), "v");
 }
@@ -262,7 +263,7 @@ TEST_F(Settings, DatabaseSettingsByTextSearch) {
 TEST_F(Settings, UnreadableFilesAreNoDbSettingsAndBadXml) {
     // No file at all: both lookups fail, with the path in the error line.
     auto t = std::make_unique<Tarvo>(7, true, false, false, false, Paths(root.path()));
-    t->log = new logEngine(true);
+    t->log.reset(new logEngine(true));
     EXPECT_EQ(t->getFromCfg("dbpass"), "nostring");
     EXPECT_NE(logOf(*t).find("ERR - Could not open config file (" + root.path() + "/etc/cordal.xml). Aborting."),
               std::string::npos);
@@ -380,8 +381,9 @@ TEST(SettingsCorpus, SeedFilesAreCompleteSettings) {
         makeDirs(root.file("etc"));
         writeFile(root.file("etc/cordal.xml"), readFile(std::string(TARVO_XML_CORPUS) + "/" + name));
         Tarvo t(1, true, false, false, false, Paths(root.path()));
-        t.log = new logEngine(true);
+        t.log.reset(new logEngine(true));
         t.routerOs = "NEXA";
+        t.family = DeviceFamily(t.routerOs);
         EXPECT_TRUE(t.readXML("M1")) << t.log->dumpAsString();
         EXPECT_NE(t.getFromCfg("dbpass"), "nostring");
         EXPECT_NE(t.transferScheme, "");

@@ -72,12 +72,13 @@ void exerciseTree(XMLElement& top) {
 
 void readSettings(const std::string& root, const std::string& model, const char* os) {
     Tarvo job(1, true, false, false, false, Paths(root));
-    job.log = new logEngine(true);
+    job.log.reset(new logEngine(true));
     job.routerOs = os;
+    job.family = DeviceFamily(job.routerOs);
     for (const char* name : {"dbpass", "dbuser", "server", "dbname"}) job.getFromCfg(name);
     if (job.readXML(model)) {
         const std::string& m = job.fileTransferMethod;
-        if (job.routerOs == "qx.CLI" ? m != "SFTP" : (m != "TFTP" && m != "HTTP" && m != "HTTPS")) abort();
+        if (job.family.isQxCli() ? m != "SFTP" : (m != "TFTP" && m != "HTTP" && m != "HTTPS")) abort();
     }
 }
 

@@ -1,0 +1,84 @@
+// The dialogue layer every device operation is written on: one step of
+// "send, wait for the prompt, fail with Missing prompt", the masked
+// transfer commands of NEXA devices, the judgement of sftp replies and the
+// SFTP connection a qx.CLI transfer opens for itself.
+#include <memory>
+
+#include "main/Tarvo.h"
+#include "util/logEngine.h"
+
+bool Tarvo::step(ConnectionHandler& link, const std::string& command, const std::string& prompt, commandResult* reply,
+                 bool quiet) {
+    commandResult result = link.sendCmd(command, prompt, "", quiet);
+    bool found = result.foundFirst;
+    if (reply) *reply = std::move(result);
+    if (!found) missingPrompt(prompt);
+    return found;
+}
+
+void Tarvo::missingPrompt(const std::string& prompt) {
+    setError("Missing prompt", "Missing '%s' prompt.", prompt.c_str());
+}
+
+commandResult Tarvo::transferCommand(ConnectionHandler& link, const std::string& head, const std::string& tail,
+                                     const std::string& prompt, const std::string& second) {
+    const std::string command = head + transferCredentials + tail;
+    if (transferCredentials.empty() || debug) return link.sendCmd(command, prompt, second, false);
+    // The credentials travel in the command: the ordinary log gets the
+    // command with them blanked out, and the device's echo only as debug.
+    log->addLine(logEngine::INF, "*> %s*:*@%s", head.c_str(), tail.c_str());
+    return link.sendCmd(command, prompt, second, true);
+}
+
+bool Tarvo::sftpReplyFailed(const commandResult& reply) {
+    static const char* const kFailureEndings[] = {": No such file or directory", ": Permission denied", ": Failure"};
+    for (const auto& text : reply.replies) {
+        if (text.find("Couldn't") != std::string::npos) return true;
+        size_t start = 0;
+        while (start < text.size()) {
+            size_t end = text.find('\n', start);
+            if (end == std::string::npos) end = text.size();
+            std::string line = text.substr(start, end - start);
+            while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+            size_t first = line.find_first_not_of(" \r");
+            if (first != std::string::npos && line.compare(first, 7, "remote ") == 0) return true;
+            for (const char* ending : kFailureEndings) {
+                const std::string tailText(ending);
+                if (line.size() >= tailText.size() &&
+                    line.compare(line.size() - tailText.size(), tailText.size(), tailText) == 0)
+                    return true;
+            }
+            start = end + 1;
+        }
+    }
+    return false;
+}
+
+bool Tarvo::withSftp(const std::function<void(ConnectionHandler&)>& work) {
+    std::unique_ptr<ConnectionHandler> sftp(createConnectionHandler(SFTP));
+    if (!sftp) {
+        setError("No connect-handler", "Could not create Connectionhandler.");
+        return false;
+    }
+    if (!connect(*sftp)) return false;
+    work(*sftp);
+    disconnect(*sftp);
+    return true;
+}
+
+std::string Tarvo::getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault) {
+    if (useDefault) return "CONFIG.DEF";
+    updateJob("Reading boot-cfg-name");
+    std::string name;
+    commandResult reply;
+    if (step(link, "\x10running-config", promptConfigEnd)) {
+        reply = link.sendCmd("set file-cfg", promptConfigEnd);
+        if (reply.foundFirst && reply.contains("Current config:"))
+            name = reply.fetch("Current[\\s]config:[\\s]*([\\S]+)");
+    }
+    if (name.empty() || name == "INVALID") {
+        setError("No cfg-file-name", "Cannot get name of configuration-file.");
+        return "";
+    }
+    return name + ".CFG";
+}
