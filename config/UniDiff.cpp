@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <unordered_map>
 #include <vector>
 
 #include "db/Cordal_router.h"
@@ -12,25 +13,41 @@
 #include "util/logEngine.h"
 
 namespace {
-using Lines = std::vector<std::string>;
+// Lines are compared as numbers: every distinct line text gets one, so the
+// difference compares integers instead of strings.
+using LineIds = std::vector<unsigned>;
 
-bool readLines(const std::string& path, Lines& lines) {
+class LineTable {
+public:
+    unsigned idOf(const std::string& line) {
+        auto found = ids.emplace(line, static_cast<unsigned>(texts.size()));
+        if (found.second) texts.push_back(&found.first->first);
+        return found.first->second;
+    }
+    const std::string& text(unsigned id) const { return *texts[id]; }
+
+private:
+    std::unordered_map<std::string, unsigned> ids;
+    std::vector<const std::string*> texts;
+};
+
+bool readLines(const std::string& path, LineTable& table, LineIds& lines) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return false;
     std::string line;
-    while (UniDiff::safeGetline(in, line)) lines.push_back(line);
+    while (UniDiff::safeGetline(in, line)) lines.push_back(table.idOf(line));
     return true;
 }
 
 // The hunks as unified-diff text: "@@ -a,b +c,d @@" and the lines behind
 // a one-character mark, every line ending in a line feed.
-std::string printHunks(const dtl::Diff<std::string, Lines>& diff) {
+std::string printHunks(const dtl::Diff<unsigned, LineIds>& diff, const LineTable& table) {
     std::string out;
-    auto addLines = [&out](const std::vector<std::pair<std::string, dtl::elemInfo>>& elems) {
+    auto addLines = [&out, &table](const std::vector<std::pair<unsigned, dtl::elemInfo>>& elems) {
         for (const auto& e : elems) {
             char mark = e.second.type == dtl::SES_ADD ? '+' : e.second.type == dtl::SES_DELETE ? '-' : ' ';
             out += mark;
-            out += e.first;
+            out += table.text(e.first);
             out += '\n';
         }
     };
@@ -79,20 +96,21 @@ std::istream& UniDiff::safeGetline(std::istream& in, std::string& line) {
 }
 
 bool UniDiff::comparefiles() {
-    Lines first, second;
-    if (!readLines(file1, first)) {
+    LineTable table;
+    LineIds first, second;
+    if (!readLines(file1, table, first)) {
         log->add(logEngine::ERR, "File1 for comparing not readable! Aborting!");
         return false;
     }
-    if (!readLines(file2, second)) {
+    if (!readLines(file2, table, second)) {
         log->add(logEngine::ERR, "File2 for comparing not readable! Aborting!");
         return false;
     }
-    dtl::Diff<std::string, Lines> diff(first, second);
+    dtl::Diff<unsigned, LineIds> diff(first, second);
     diff.onHuge();
     diff.compose();
     diff.composeUnifiedHunks();
-    diffText = printHunks(diff);
+    diffText = printHunks(diff, table);
 
     const size_t lineFeeds = countOf(diffText, "\n");
     const bool same =
