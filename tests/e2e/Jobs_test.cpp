@@ -228,3 +228,15 @@ TEST_F(Jobs, StatusColumnFollowsTheSteps) {
     EXPECT_GT(pinging, connecting) << all;
     EXPECT_GT(disconnecting, pinging) << all;
 }
+
+// The scan every end-to-end run makes is only worth something if it finds
+// a secret where one is: with -d the job logs its passwords in debug lines.
+TEST_F(Jobs, SecretScanFindsThePasswordsThatDebugShows) {
+    SimRouter device("scan");
+    ASSERT_TRUE(device.start("nexa", {"--user", "admin", "--password", "Scan-pw-7"})) << device.sim.error();
+    runJob(device.row("NX-1", "Telnet", {{"tmibadmadmincommunity", "Scan-pw-7"}}), "Test", {"-l", "-d"});
+    EXPECT_EQ(result.exitCode, 0) << log;
+    std::string leaks = setup.leakedSecrets(42, result);
+    EXPECT_TRUE(contains(leaks, "secret 'Scan-pw-7' in the history log")) << leaks;
+    EXPECT_TRUE(contains(leaks, "secret '" + setup.db.password() + "'")) << leaks;
+}
