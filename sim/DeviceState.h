@@ -42,6 +42,12 @@ struct DevsimOptions;
 //                the SSH host key, made at the first start.
 //   fs/          the file system the SFTP server shows: fs/DSK, fs/MEM and
 //                fs/BIO on qx.CLI, fs/flash and fs/tmp on NEXA.
+//   configs/     NEXA: the named configurations, one file each ("running",
+//                "boot", ...); bootfile: qx.CLI's boot configuration name
+//                (see ConfigStore). After a reboot a NEXA device runs its
+//                boot configuration.
+class ConfigStore;
+
 class DeviceState {
 public:
     // Opens the state directory of options.stateDir (creating it and the
@@ -83,6 +89,9 @@ public:
     void recordShutdown();
     void recordBoot();
 
+    // The device's configurations; lives as long as the state.
+    ConfigStore& configs() const { return *configs_; }
+
     // The last error of writing a state file ("" when none).
     std::string lastError() const;
 
@@ -113,4 +122,5 @@ private:
     time_t bootTime_ = 0;
     std::string lastError_;
     std::function<void()> sshObserver_;
+    std::unique_ptr<ConfigStore> configs_;
 };

@@ -10,8 +10,9 @@ NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcrip
 
 const CommandTable<NexaShell>& NexaShell::mainCommands() {
     static const CommandTable<NexaShell> table = {
-        {"t", &NexaShell::shellTimeout}, {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
-        {"update", &NexaShell::update},  {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
+        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
+        {"update", &NexaShell::update},   {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
+        {"configd", &NexaShell::configd},
     };
     return table;
 }

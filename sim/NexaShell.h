@@ -39,6 +39,7 @@ private:
     void update(const Args& args);
     void sshd(const Args& args);
     void sshKeygen(const Args& args);
+    void configd(const Args& args);  // NexaConfigd.cpp
     void assignments(const std::string& line);
     bool assign(const std::string& name, const std::string& value);
     void configCommand(const std::string& value);
