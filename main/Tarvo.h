@@ -73,6 +73,17 @@ public:
     // useDefault is true, empty (with the reason set) on failure.
     std::string getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault);
 
+    // Configuration download (TarvoDeviceDownload.cpp): the device's boot
+    // configuration into the transfer directory as JOBID.config. all asks
+    // NEXA devices for all configurations ("put_all"). False with the reason
+    // set on failure.
+    bool getConfig(ConnectionHandler& link, bool all);
+    bool getConfigNexa(ConnectionHandler& link, bool all);
+    bool getConfigQxCli(const std::string& name);  // opens its own SFTP connection
+    // The "-s ADDR " option of configd for the router's localipfortftp ("" when
+    // it has none); false with "Cannot set src-addr" when the device lacks it.
+    bool configdSourceOption(ConnectionHandler& link, std::string& option);
+
     // Device operations on an open connection; failures go through setError.
     bool connect(ConnectionHandler& handler);
     void disconnect(ConnectionHandler& handler);
@@ -145,6 +156,8 @@ private:
     // Which stages act for a workmode is part of the workmode table.
     bool stageReboot(ConnectionHandler& link);
     bool stageSSHKeyGen(ConnectionHandler& link);
+    bool stageDownload(ConnectionHandler& link);
+    bool storeAutoFetch();
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -39,8 +39,8 @@ const Workmode kWorkmodes[] = {
     {"SetPass", false, false, kSetPasswords, false},
     {"Invent", false, false, kInventory, false},
     {"Reboot", false, false, kReboot, true},
-    {"GetConf", false, false, kDownload, false},
-    {"GetconfAll", false, false, kDownload, false},
+    {"GetConf", false, false, kDownload, true},
+    {"GetconfAll", false, false, kDownload, true},
     {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"Image", true, false, kImages, false},
@@ -97,9 +97,13 @@ void Tarvo::Run() {
     };
     static const StageEntry kPipeline[] = {
         {kReboot, &Tarvo::stageReboot},
+        {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
     };
-    const unsigned stages = findWorkmode(workmode)->stages;
+    unsigned stages = findWorkmode(workmode)->stages;
+    // The download of a configuration-building workmode belongs only to
+    // fetch-and-merge routers.
+    if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler)) return;

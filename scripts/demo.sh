@@ -51,7 +51,7 @@ start_router() { # NAME FAMILY [devsim options...]
 port_of() { sed -n "s/^$2 //p" "$work/$1/ports"; }
 
 echo "== Starting three simulated routers"
-start_router nexa1 nexa --user admin --password demo-Pw1
+start_router nexa1 nexa --user admin --password demo-Pw1 --transfer-dir "$root/tftpboot"
 start_router qx1 qxcli --user admin --password demo-Pw1
 start_router nexa2 nexa --no-ssh --user admin --password demo-Pw1
 
@@ -92,8 +92,11 @@ now=$(date +%s)
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
   (101, 1, $now, $now, 'Test', 'queued'), (102, 2, $now, $now, 'Reboot', 'queued'),
   (103, 3, $now, $now, 'SSHKeyGen', 'queued')"
+# A configuration backup of edge-nexa (the device pushes it over "TFTP").
+sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
+  (104, 1, $now, $now, 'GetConf', 'queued')"
 
-for job in 101 102 103; do
+for job in 101 102 103 104; do
   echo
   echo "== Tarvo -j $job ($(sql cordal -N -e "SELECT CONCAT(workmode, ' on ', r.name, ' over ', r.conntype_ip)
     FROM cordal_jobs j JOIN cordal_router r ON r.id=j.routerid WHERE j.id=$job"))"
@@ -113,4 +116,10 @@ echo "== What the devices were asked to do"
 echo "nexa1 (ping):      $(grep -c '<<< ping' "$work/nexa1/transcript") ping command(s)"
 echo "qx1 (reboot):      $(sed -n 's/^count //p' "$work/qx1/boot") reboot(s)"
 echo "nexa2 (SSH keys):  $(tr '\n' ' ' < "$work/nexa2/ssh")"
+echo "nexa1 (backup):    $(grep '<<< configd' "$work/nexa1/transcript" | sed 's/.*<<< //')"
+echo
+echo "== The stored backup of edge-nexa (cordal_configs)"
+sql cordal -N -e "SELECT CONCAT('id ', id, ', router ', routerid, ', jobtime ', jobtime, ', workmode ', workmode)
+  FROM cordal_configs WHERE routerid=1"
+sql cordal -N -r -e "SELECT config FROM cordal_configs WHERE routerid=1 ORDER BY jobtime DESC LIMIT 1" | sed 's/^/    /'
 echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"
