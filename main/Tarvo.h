@@ -63,7 +63,8 @@ public:
                                   const std::string& prompt, const std::string& second = "");
     // Whether an sftp reply reports a failed transfer, rename or removal:
     // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
-    // No such file or directory" and the like.
+    // No such file or directory" and the like, and 'File "X" not found.'
+    // for a get of a missing file.
     static bool sftpReplyFailed(const commandResult& reply);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
