@@ -81,6 +81,10 @@ public:
     bool getConfig(ConnectionHandler& link, bool all);
     bool getConfigNexa(ConnectionHandler& link, bool all);
     bool getConfigQxCli(const std::string& name);  // opens its own SFTP connection
+    // Stores the job's downloaded configuration as the router's "AutoFetch"
+    // row (job time minus 1, every row kept but the newest AutoFetch one);
+    // false with "No config" when the file cannot be read.
+    bool storeAutoFetch();
     // The "-s ADDR " option of configd for the router's localipfortftp ("" when
     // it has none); false with "Cannot set src-addr" when the device lacks it.
     bool configdSourceOption(ConnectionHandler& link, std::string& option);
@@ -158,7 +162,6 @@ private:
     bool stageReboot(ConnectionHandler& link);
     bool stageSSHKeyGen(ConnectionHandler& link);
     bool stageDownload(ConnectionHandler& link);
-    bool storeAutoFetch();
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -55,20 +55,19 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
     bool transferred = false;
     bool connected = withSftp([&](ConnectionHandler& sftp) {
         updateJob("Getting config");
-        ScopedTimeout slow(sftp, 60);
-        commandResult reply = sftp.sendCmd(
-            "get /DSK/" + name + " " + paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".config",
-            promptSftp);
+        commandResult reply;
+        {
+            ScopedTimeout slow(sftp, 60);
+            reply = sftp.sendCmd("get /DSK/" + name + " " + paths.transferDir() +
+                                     my_to_str(static_cast<unsigned long>(jobId)) + ".config",
+                                 promptSftp);
+        }
         // "100%" alone is not enough: the client may report a failure on a
         // later line of the same reply.
         transferred = reply.foundFirst && reply.contains("100%") && !sftpReplyFailed(reply);
+        if (!transferred) setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
     });
-    if (!connected) return false;
-    if (!transferred) {
-        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
-        return false;
-    }
-    return true;
+    return connected && transferred;
 }
 
 bool Tarvo::stageDownload(ConnectionHandler& link) {

@@ -49,10 +49,6 @@ std::string ConfigStore::factoryNexa(const std::string& hostname) {
 
 bool ConfigStore::prepare(const std::string& hostname, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (::mkdir(configsDir_.c_str(), 0755) != 0 && errno != EEXIST) {
-        error = configsDir_ + ": " + strerror(errno);
-        return false;
-    }
     std::string content;
     if (family_ == DeviceFamily::QxCli) {
         if (StateFile::read(stateDir_ + "/" + kQxBootFile, content)) return true;
@@ -62,6 +58,10 @@ bool ConfigStore::prepare(const std::string& hostname, std::string& error) {
                                         error))
             return false;
         return StateFile::writeAtomically(stateDir_ + "/" + kQxBootFile, std::string(kQxDefaultBoot) + "\n", error);
+    }
+    if (::mkdir(configsDir_.c_str(), 0755) != 0 && errno != EEXIST) {
+        error = configsDir_ + ": " + strerror(errno);
+        return false;
     }
     // A device whose configuration folder holds anything has been set up
     // before (or by a test); only a fresh one gets the factory set.

@@ -75,8 +75,11 @@ std::string NexaConfigd::run(const Args& given) {
         std::string text;
         for (const auto& name : store.names()) text += line("  " + name);
         return text;
+    } else if (verb == "save" || verb == "load" || verb == "copy" || verb == "move" || verb == "delete" ||
+               verb == "list") {
+        return refusal("configd " + verb + ": wrong arguments (configd -h)");
     } else {
-        return refusal("configd: bad command or arguments (configd -h)");
+        return refusal("unknown command configd " + verb + " (configd -h)");
     }
     return ok ? "" : refusal("configd " + verb + ": " + error);
 }

@@ -189,6 +189,8 @@ TEST_F(ConfigdTest, PutExportsWithHeaderAndGetImportsWithoutIt) {
 
 TEST_F(ConfigdTest, SourceOptionHelpAndTheOlderDevice) {
     EXPECT_NE(configd("-h").find("-s <src>"), std::string::npos);
+    EXPECT_NE(configd("frobnicate x").find("error: unknown command"), std::string::npos);
+    EXPECT_NE(configd("save certTable").find("error:"), std::string::npos);
     EXPECT_EQ(configd("-s 10.1.1.1 put all tftp:h/ 7.config boot"), "transfer ok\r\n");
     EXPECT_NE(configd("-s nohost put all tftp:h/ 7.config boot").find("error:"), std::string::npos);
     options.configdWithoutSource = true;
