@@ -64,7 +64,7 @@ std::unique_ptr<DeviceState> DeviceState::open(const DevsimOptions& options, std
 bool DeviceState::load(const DevsimOptions& options, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!loadFamily(options, error) || !loadAccounts(options, error) || !loadVariables(error) ||
-        !loadSsh(options, error) || !loadBoot(error) || !makeFileSystem(error))
+        !loadSsh(options, error) || !loadBoot(error) || !loadPasswords(options, error) || !makeFileSystem(error))
         return false;
     bootTime_ = time(nullptr);
     if (!saveBoot()) {
@@ -276,6 +276,7 @@ void DeviceState::recordShutdown() {
 
 void DeviceState::recordBoot() {
     std::lock_guard<std::mutex> lock(mutex_);
+    restoreSavedPasswords();
     bootTime_ = time(nullptr);
     saveBoot();
 }
