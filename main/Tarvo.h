@@ -54,6 +54,10 @@ public:
     // reply either way.
     bool step(ConnectionHandler& link, const std::string& command, const std::string& prompt,
               commandResult* reply = nullptr, bool quiet = false);
+    // step for a command that carries secret: the reply is ordinary traffic
+    // with the secret shown as "******".
+    bool secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                    const std::string& secret);
     // Fails the job with the common missing-prompt reason and message.
     void missingPrompt(const std::string& prompt);
     // A NEXA transfer command: head + transferCredentials + tail, awaiting
@@ -95,6 +99,29 @@ public:
     void reboot(ConnectionHandler& handler);
     void sendPing(ConnectionHandler& handler);
     bool isQxCli() const { return family.isQxCli(); }
+
+    // Inventory (TarvoDeviceInventory.cpp): serial number, part number and
+    // software version, each stored in the router row as soon as it is
+    // found. The readers report no failure themselves; inventory does.
+    void inventory(ConnectionHandler& link);
+    bool inventoryPrepNexa(ConnectionHandler& link);
+    bool inventoryPrepQxCli(ConnectionHandler& link, commandResult& report);  // fills report
+    bool inventorySerialNexa(ConnectionHandler& link);
+    bool inventoryPartNoNexa(ConnectionHandler& link);
+    bool inventorySwVerNexa(ConnectionHandler& link);
+    bool inventorySerialQxCli(const commandResult& report);
+    bool inventoryPartNoQxCli(const commandResult& report);
+    bool inventorySwVerQxCli(const commandResult& report);
+    // "V.10.1.5.101" -> "10.1.5.101", "V.7.10 Rev. 3 (Patch 12)" ->
+    // "7.10.3 Patch 12"; empty when the text has neither form.
+    static std::string getSwVersionFromMib(const std::string& text);
+
+    // Passwords (TarvoDevicePasswords.cpp): the router's administrator
+    // password (and on NEXA its communities) into the device, into the boot
+    // configuration too unless the customer's mode is "secure".
+    void setPasswords(ConnectionHandler& link);
+    void setPasswordsNexa(ConnectionHandler& link);
+    void setPasswordsQxCli(ConnectionHandler& link);
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -159,7 +186,11 @@ public:
 private:
     // The stages of Run, in pipeline order; each returns false to end Run.
     // Which stages act for a workmode is part of the workmode table.
+    bool stageSetPasswords(ConnectionHandler& link);
+    bool stageInventory(ConnectionHandler& link);
     bool stageReboot(ConnectionHandler& link);
+    // Connects, runs operation, disconnects; false when anything failed.
+    bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
     bool stageDownload(ConnectionHandler& link);
 
@@ -184,6 +215,9 @@ private:
     int initConnectionType();
     int initWorkmode();
     int initProcessId();
+    // Hands every secret known so far to the log engine, which masks it in
+    // all lines below debug level; called as soon as secrets are loaded.
+    void registerSecrets();
 
     // Finish helpers.
     bool jobWasFound() const;

@@ -16,6 +16,13 @@ bool Tarvo::step(ConnectionHandler& link, const std::string& command, const std:
     return found;
 }
 
+bool Tarvo::secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                       const std::string& secret) {
+    bool found = link.sendSecret(command, prompt, secret).foundFirst;
+    if (!found) missingPrompt(prompt);
+    return found;
+}
+
 void Tarvo::missingPrompt(const std::string& prompt) {
     setError("Missing prompt", "Missing '%s' prompt.", prompt.c_str());
 }

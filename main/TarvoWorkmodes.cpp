@@ -36,8 +36,8 @@ struct Workmode {
 // Names are compared exactly, letter case included.
 const Workmode kWorkmodes[] = {
     {"Test", true, false, 0, true},
-    {"SetPass", false, false, kSetPasswords, false},
-    {"Invent", false, false, kInventory, false},
+    {"SetPass", false, false, kSetPasswords, true},
+    {"Invent", false, false, kInventory, true},
     {"Reboot", false, false, kReboot, true},
     {"GetConf", false, false, kDownload, true},
     {"GetconfAll", false, false, kDownload, true},
@@ -96,6 +96,8 @@ void Tarvo::Run() {
         bool (Tarvo::*run)(ConnectionHandler&);
     };
     static const StageEntry kPipeline[] = {
+        {kSetPasswords, &Tarvo::stageSetPasswords},
+        {kInventory, &Tarvo::stageInventory},
         {kReboot, &Tarvo::stageReboot},
         {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
@@ -108,6 +110,21 @@ void Tarvo::Run() {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler)) return;
     }
+}
+
+bool Tarvo::connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&)) {
+    if (!connect(link)) return false;
+    (this->*operation)(link);
+    disconnect(link);
+    return reason.empty();
+}
+
+bool Tarvo::stageSetPasswords(ConnectionHandler& link) {
+    return connectedStage(link, &Tarvo::setPasswords);
+}
+
+bool Tarvo::stageInventory(ConnectionHandler& link) {
+    return connectedStage(link, &Tarvo::inventory);
 }
 
 bool Tarvo::stageReboot(ConnectionHandler& link) {

@@ -65,7 +65,12 @@ std::string NexaConfigd::run(const Args& given) {
     ConfigStore& store = state_.configs();
     std::string error;
     bool ok = false;
-    if ((verb == "save" || verb == "load") && args.size() == 2) {
+    if (verb == "save" && args.size() == 2 && args[0] == "all") {
+        // The whole running configuration, the passwords set since the
+        // last save included, becomes the named one.
+        ok = store.copy("running", args[1], error);
+        if (ok && args[1] == "boot") state_.saveRunningPasswords();
+    } else if ((verb == "save" || verb == "load") && args.size() == 2) {
         ok = verb == "save" ? store.saveTable(args[0], args[1], error) : store.loadTable(args[0], args[1], error);
     } else if ((verb == "copy" || verb == "move") && args.size() == 2) {
         ok = verb == "copy" ? store.copy(args[0], args[1], error) : store.move(args[0], args[1], error);

@@ -10,9 +10,10 @@ NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcrip
 
 const CommandTable<NexaShell>& NexaShell::mainCommands() {
     static const CommandTable<NexaShell> table = {
-        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
-        {"update", &NexaShell::update},   {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
-        {"configd", &NexaShell::configd},
+        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell},
+        {"ping", &NexaShell::ping},       {"update", &NexaShell::update},
+        {"sshd", &NexaShell::sshd},       {"ssh-keygen", &NexaShell::sshKeygen},
+        {"y", &NexaShell::systemSummary}, {"configd", &NexaShell::configd},
     };
     return table;
 }
@@ -59,6 +60,7 @@ void NexaShell::runCommand(const std::string& line) {
         sayLine(formatVariable(words[0], value));
         return;
     }
+    if (mode_ == Mode::Main && words.size() == 1 && showTableColumn(words[0])) return;
     error("unknown command");
 }
 
@@ -180,6 +182,7 @@ bool NexaShell::assign(const std::string& name, const std::string& value) {
         configCommand(value);
         return true;
     }
+    if (assignPassword(name, value)) return true;
     if (!state_.setVariable(name, value)) {
         error("unknown variable " + name);
         return false;

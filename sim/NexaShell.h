@@ -9,7 +9,8 @@
 // "HOSTNAME:admin> ", management variables shown by name and set by
 // NAME=VALUE assignments, the shell time-out "t N", "cmd=reboot", ping,
 // and the SSH set-up through the interactive update shell ("update -i",
-// "dir", "exit"), "ssh-keygen" and "sshd". Commands live in one table per
+// "dir", "exit"), "ssh-keygen" and "sshd", the system summary "y", the
+// community assignments and "configd save all boot". Commands live in one table per
 // mode; a new command is a table line and a member.
 class NexaShell : public Shell {
 public:
@@ -43,6 +44,14 @@ private:
     void assignments(const std::string& line);
     bool assign(const std::string& name, const std::string& value);
     void configCommand(const std::string& value);
+    // Inventory and passwords (NexaShellAdmin.cpp).
+    void systemSummary(const Args& args);
+    // Answers a table column read by its column name; false when the
+    // device has no such column.
+    bool showTableColumn(const std::string& column);
+    // The community variables set passwords, not variables; false for any
+    // other name.
+    bool assignPassword(const std::string& name, const std::string& value);
     // Update mode.
     void updateDir(const Args& args);
     void updateExit(const Args& args);

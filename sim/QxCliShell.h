@@ -41,6 +41,8 @@ private:
     static const CommandTable<QxCliShell>& sshConfigCommands();
     static const CommandTable<QxCliShell>& sshServerCommands();
     static const CommandTable<QxCliShell>& exitOnlyCommands();
+    static const CommandTable<QxCliShell>& monitorCommands();
+    static const CommandTable<QxCliShell>& configCommands();
 
     // Main process.
     void enterMonitor(const Args& args) { enter(Mode::Monitor, args); }
@@ -59,6 +61,13 @@ private:
     void listEnable(const Args& args);
     void enableServer(const Args& args);
     void disableServer(const Args& args);
+    // Inventory and passwords (QxCliShellAdmin.cpp): the monitor's version
+    // report, the admin password of the running and the static
+    // configuration, and saving the static one for the boot.
+    void version(const Args& args);
+    void runningAdminPassword(const Args& args);
+    void staticAdminPassword(const Args& args);
+    void save(const Args& args);
     // Every sub-mode.
     void exitMode(const Args& args);
 
