@@ -144,7 +144,14 @@ private:
     // The stages of Run, in pipeline order; each returns false to end Run.
     // Which stages act for a workmode is part of the workmode table.
     bool stageReboot(ConnectionHandler& link);
+    bool stageBuildConfig(ConnectionHandler& link);
+    bool stageConfigCreated(ConnectionHandler& link);
+    bool stageEncryptConfig(ConnectionHandler& link);
     bool stageSSHKeyGen(ConnectionHandler& link);
+    // Runs one command of the encryption tool through the shell; false, with
+    // the job failed, unless it exits with 0. shown is what the log may
+    // name of it.
+    bool runEncryptionStep(const std::string& command, const char* shown);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -47,8 +47,8 @@ const Workmode kWorkmodes[] = {
     {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
     {"Certs", false, false, kUpload, false},
     {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
-    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, false},
-    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, false},
+    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
+    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
     {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
     {"SSHKeyGen", true, false, kSSHKeyGen, true},
     {"Erase", false, false, kErase, false},
@@ -97,6 +97,9 @@ void Tarvo::Run() {
     };
     static const StageEntry kPipeline[] = {
         {kReboot, &Tarvo::stageReboot},
+        {kBuild, &Tarvo::stageBuildConfig},
+        {kConfigCreated, &Tarvo::stageConfigCreated},
+        {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
     };
     const unsigned stages = findWorkmode(workmode)->stages;
