@@ -32,7 +32,11 @@ std::string logOfOneName(const std::string& name, const std::string& value, cons
     std::vector<std::string> lines;
     log.fillVector(lines);
     std::string text;
-    for (const auto& line : lines) text += line.substr(line.size() < 19 ? line.size() : 19) + "\n";
+    // An error line starts with an empty line of its own.
+    for (auto line : lines) {
+        line.erase(line.compare(0, 1, "\n") == 0 ? 1 : 0, 19);
+        text += line + "\n";
+    }
     return text;
 }
 
@@ -87,8 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // A "[" in the name could let the two placeholder forms overlap, and
         // one in the value could form a new placeholder; the checks below
         // would not hold for them.
-        if (variable.first.find('[') != std::string::npos || variable.second.find('[') != std::string::npos)
-            continue;
+        if (variable.first.find('[') != std::string::npos || variable.second.find('[') != std::string::npos) continue;
         std::string mask = "<[{nm2pl}router." + variable.first + "]>";
         const std::string before = mask;
         TemplatePatcher(mask, &quiet, sources).replaceWith("router." + variable.first, variable.second, false);
