@@ -193,6 +193,13 @@ private:
     bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
     bool stageDownload(ConnectionHandler& link);
+    bool stageBuildConfig(ConnectionHandler& link);
+    bool stageConfigCreated(ConnectionHandler& link);
+    bool stageEncryptConfig(ConnectionHandler& link);
+    // Runs one command of the encryption tool through the shell; false, with
+    // the job failed, unless it exits with 0. shown is what the log may
+    // name of it.
+    bool runEncryptionStep(const std::string& command, const char* shown);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -47,8 +47,8 @@ const Workmode kWorkmodes[] = {
     {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
     {"Certs", false, false, kUpload, false},
     {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
-    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, false},
-    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, false},
+    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
+    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
     {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
     {"SSHKeyGen", true, false, kSSHKeyGen, true},
     {"Erase", false, false, kErase, false},
@@ -100,6 +100,9 @@ void Tarvo::Run() {
         {kInventory, &Tarvo::stageInventory},
         {kReboot, &Tarvo::stageReboot},
         {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
+        {kBuild, &Tarvo::stageBuildConfig},
+        {kConfigCreated, &Tarvo::stageConfigCreated},
+        {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
     };
     unsigned stages = findWorkmode(workmode)->stages;
