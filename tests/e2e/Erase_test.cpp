@@ -72,6 +72,7 @@ TEST_F(Erase, NexaDeletesTheBootConfigurationAndReboots) {
 TEST_F(Erase, QxCliWithoutABootFileNameRemovesNothing) {
     allowDelete("true");
     SimRouter device("qxcli");
+    device.sim.writeStateFile("bootfile", "");  // no boot configuration file set
     ASSERT_TRUE(device.start("qxcli", {"--reboot-downtime", "0"})) << device.sim.error();
     auto h = runJob(device.row("QX-1", "Telnet"));
     EXPECT_EQ(result.exitCode, 2) << log;

@@ -302,6 +302,14 @@ TEST_F(NexaTimerTest, OtherInstanceNumbersAndADeviceWithoutTimer) {
               "tmibAdmConfigCmd.3.17(reboot)\r\ntmibAdmConfigTimeout.3.17(5)\r\nrouter1:admin> ");
     EXPECT_EQ(feed(*s, "tmibAdmConfigTimeout.3.17=-1\n"), "tmibAdmConfigTimeout.3.17(-1)\r\nrouter1:admin> ");
 
+    // The option takes two numbers joined by a dot, nothing else.
+    DevsimOptions parsed;
+    std::string error;
+    for (const char* bad : {"1", "1.", ".1", "a.1", "1.2.3", "1.-2", "123456.1"})
+        EXPECT_FALSE(DevsimOptions::parse({"--state-dir", "s", "--fallback-instance", bad}, parsed, error)) << bad;
+    ASSERT_TRUE(DevsimOptions::parse({"--state-dir", "s", "--fallback-instance", "12.345"}, parsed, error)) << error;
+    EXPECT_EQ(parsed.fallbackInstance, "12.345");
+
     fallbackTimer = nullptr;
     auto old = shell(false, false);
     EXPECT_EQ(feed(*old, "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=5\n"),
