@@ -33,6 +33,9 @@ struct DevsimOptions {
     std::vector<Account> accounts;  // empty: keep the accounts of the state directory
     std::string hostname = "router1";
     std::string transferDir;
+    std::string transferUser;  // credentials the transfer server expects ("" any)
+    std::string transferPassword;
+    bool configdWithoutSource = false;  // an older NEXA configd without "-s <src>"
     int rebootDowntimeSeconds = 3;
     std::string fallbackInstance = "1.1";  // N.M of the NEXA timer variable tmibAdmConfigTimeout.N.M
     int maxAuthTries = 3;

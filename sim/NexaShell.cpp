@@ -12,8 +12,10 @@ NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcrip
 
 const CommandTable<NexaShell>& NexaShell::mainCommands() {
     static const CommandTable<NexaShell> table = {
-        {"t", &NexaShell::shellTimeout}, {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
-        {"update", &NexaShell::update},  {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
+        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell},
+        {"ping", &NexaShell::ping},       {"update", &NexaShell::update},
+        {"sshd", &NexaShell::sshd},       {"ssh-keygen", &NexaShell::sshKeygen},
+        {"y", &NexaShell::systemSummary}, {"configd", &NexaShell::configd},
     };
     return table;
 }
@@ -64,6 +66,7 @@ void NexaShell::runCommand(const std::string& line) {
         sayLine(formatVariable(words[0], value));
         return;
     }
+    if (mode_ == Mode::Main && words.size() == 1 && showTableColumn(words[0])) return;
     error("unknown command");
 }
 
@@ -207,6 +210,7 @@ bool NexaShell::assign(const std::string& name, const std::string& value) {
         configCommand(value);
         return true;
     }
+    if (assignPassword(name, value)) return true;
     if (!state_.setVariable(name, value)) {
         error("unknown variable " + name);
         return false;
