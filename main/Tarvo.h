@@ -54,6 +54,10 @@ public:
     // reply either way.
     bool step(ConnectionHandler& link, const std::string& command, const std::string& prompt,
               commandResult* reply = nullptr, bool quiet = false);
+    // step for a command that carries secret: the reply is ordinary traffic
+    // with the secret shown as "******".
+    bool secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                    const std::string& secret);
     // Fails the job with the common missing-prompt reason and message.
     void missingPrompt(const std::string& prompt);
     // A NEXA transfer command: head + transferCredentials + tail, awaiting
@@ -63,7 +67,8 @@ public:
                                   const std::string& prompt, const std::string& second = "");
     // Whether an sftp reply reports a failed transfer, rename or removal:
     // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
-    // No such file or directory" and the like.
+    // No such file or directory" and the like, and 'File "X" not found.'
+    // for a get of a missing file.
     static bool sftpReplyFailed(const commandResult& reply);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
@@ -73,12 +78,67 @@ public:
     // useDefault is true, empty (with the reason set) on failure.
     std::string getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault);
 
+    // Configuration download (TarvoDeviceDownload.cpp): the device's boot
+    // configuration into the transfer directory as JOBID.config. all asks
+    // NEXA devices for all configurations ("put_all"). False with the reason
+    // set on failure.
+    bool getConfig(ConnectionHandler& link, bool all);
+    bool getConfigNexa(ConnectionHandler& link, bool all);
+    bool getConfigQxCli(const std::string& name);  // opens its own SFTP connection
+    // Stores the job's downloaded configuration as the router's "AutoFetch"
+    // row (job time minus 1, every row kept but the newest AutoFetch one);
+    // false with "No config" when the file cannot be read.
+    bool storeAutoFetch();
+    // The "-s ADDR " option of configd for the router's localipfortftp ("" when
+    // it has none); false with "Cannot set src-addr" when the device lacks it.
+    bool configdSourceOption(ConnectionHandler& link, std::string& option);
+
     // Device operations on an open connection; failures go through setError.
     bool connect(ConnectionHandler& handler);
     void disconnect(ConnectionHandler& handler);
     void reboot(ConnectionHandler& handler);
     void sendPing(ConnectionHandler& handler);
     bool isQxCli() const { return family.isQxCli(); }
+
+    // Inventory (TarvoDeviceInventory.cpp): serial number, part number and
+    // software version, each stored in the router row as soon as it is
+    // found. The readers report no failure themselves; inventory does.
+    void inventory(ConnectionHandler& link);
+    bool inventoryPrepNexa(ConnectionHandler& link);
+    bool inventoryPrepQxCli(ConnectionHandler& link, commandResult& report);  // fills report
+    bool inventorySerialNexa(ConnectionHandler& link);
+    bool inventoryPartNoNexa(ConnectionHandler& link);
+    bool inventorySwVerNexa(ConnectionHandler& link);
+    bool inventorySerialQxCli(const commandResult& report);
+    bool inventoryPartNoQxCli(const commandResult& report);
+    bool inventorySwVerQxCli(const commandResult& report);
+    // "V.10.1.5.101" -> "10.1.5.101", "V.7.10 Rev. 3 (Patch 12)" ->
+    // "7.10.3 Patch 12"; empty when the text has neither form.
+    static std::string getSwVersionFromMib(const std::string& text);
+
+    // Passwords (TarvoDevicePasswords.cpp): the router's administrator
+    // password (and on NEXA its communities) into the device, into the boot
+    // configuration too unless the customer's mode is "secure".
+    void setPasswords(ConnectionHandler& link);
+    void setPasswordsNexa(ConnectionHandler& link);
+    void setPasswordsQxCli(ConnectionHandler& link);
+
+    // The fallback timer and the boot configuration (TarvoDeviceFallback.cpp).
+    // Each is true when it did its part (qx.CLI devices have no timer: the
+    // two timer operations are true at once there, sending nothing).
+    // Once scheduleFallback succeeded, every path must end in flushFallback
+    // or reboot; where neither can reach the device, call
+    // reportArmedFallback.
+    bool scheduleFallback(ConnectionHandler& link, const std::string& seconds);
+    bool scheduleFallbackNexa(ConnectionHandler& link, const std::string& seconds);
+    bool flushFallback(ConnectionHandler& link);
+    bool flushFallbackNexa(ConnectionHandler& link);
+    // Logs (INF) that the device restarts by itself within the armed
+    // seconds; nothing when no timer is known to be armed.
+    void reportArmedFallback();
+    bool deleteBootConfig(ConnectionHandler& link);
+    bool deleteBootConfigNexa(ConnectionHandler& link);
+    bool deleteBootConfigQxCli(const std::string& name);
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -100,6 +160,10 @@ public:
     std::string reason;
     bool rebootPending = false;
     std::string fallbackVariable;
+    // The seconds of the device's armed fallback timer; empty when none is
+    // armed as far as the job knows (cleared by a flush the device
+    // confirmed and by reboot).
+    std::string fallbackSeconds;
     bool debug;
     bool dumpLog;
     bool writeLogfile;
@@ -143,8 +207,21 @@ public:
 private:
     // The stages of Run, in pipeline order; each returns false to end Run.
     // Which stages act for a workmode is part of the workmode table.
+    bool stageSetPasswords(ConnectionHandler& link);
+    bool stageInventory(ConnectionHandler& link);
     bool stageReboot(ConnectionHandler& link);
+    // Connects, runs operation, disconnects; false when anything failed.
+    bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
+    bool stageDownload(ConnectionHandler& link);
+    bool stageBuildConfig(ConnectionHandler& link);
+    bool stageConfigCreated(ConnectionHandler& link);
+    bool stageEncryptConfig(ConnectionHandler& link);
+    // Runs one command of the encryption tool through the shell; false, with
+    // the job failed, unless it exits with 0. shown is what the log may
+    // name of it.
+    bool runEncryptionStep(const std::string& command, const char* shown);
+    bool stageErase(ConnectionHandler& link);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.
@@ -167,6 +244,9 @@ private:
     int initConnectionType();
     int initWorkmode();
     int initProcessId();
+    // Hands every secret known so far to the log engine, which masks it in
+    // all lines below debug level; called as soon as secrets are loaded.
+    void registerSecrets();
 
     // Finish helpers.
     bool jobWasFound() const;
