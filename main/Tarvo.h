@@ -222,6 +222,7 @@ private:
     // name of it.
     bool runEncryptionStep(const std::string& command, const char* shown);
     bool stageErase(ConnectionHandler& link);
+    bool stageCompare(ConnectionHandler& link);  // TarvoCompare.cpp
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -51,7 +51,7 @@ const Workmode kWorkmodes[] = {
     {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
     {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
-    {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
+    {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, true},
     {"SSHKeyGen", true, false, kSSHKeyGen, true},
     {"Erase", false, false, kErase, true},
 };
@@ -106,6 +106,7 @@ void Tarvo::Run() {
         {kConfigCreated, &Tarvo::stageConfigCreated},
         {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
+        {kCompare, &Tarvo::stageCompare},
         {kErase, &Tarvo::stageErase},
     };
     unsigned stages = findWorkmode(workmode)->stages;

@@ -297,7 +297,8 @@ TEST_F(ConfigBuild, FetchAndMergeUsesTheAutomaticDownload) {
 
 TEST_F(ConfigBuild, MergingTypesNeedNexa) {
     storeConfig("cordal_configs", 1, kStoredTime, "AutoFetch", kDownloaded);
-    auto h = runJob(routerRow("Merge-Template", {{"model", "QX-1"}, {"downloadedmaster", std::to_string(kStoredTime)}}));
+    auto h =
+        runJob(routerRow("Merge-Template", {{"model", "QX-1"}, {"downloadedmaster", std::to_string(kStoredTime)}}));
     expectBuildFailure(h, "No merge-support for non-NEXA-devices");
 
     // Fetch-and-Merge downloads from the device first, then refuses.
