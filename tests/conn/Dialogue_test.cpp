@@ -120,6 +120,32 @@ TEST_F(DialogueTest, QxCliPasswordsOverTelnetKeepTheEchoedPasswordOutOfTheLog) {
     EXPECT_FALSE(logsInWith("admin"));
 }
 
+TEST_F(DialogueTest, NexaPasswordsAreSentQuietlyAndSaved) {
+    startDevice({"--family", "nexa", "--listen", "127.0.0.1"});
+    makeJob("NEXA");
+    job.router->tmibadmadmincommunity = "Adm(1)";
+    job.router->tmibadmwritecommunity = "Wr.2*";
+    {
+        connection link(job.log.get(), job.family);
+        ASSERT_TRUE(job.connect(link)) << jobLog();
+        job.setPasswords(link);
+        job.disconnect(link);
+    }
+    EXPECT_TRUE(job.reason.empty()) << jobLog();
+    expectInOrder({"<<< tmibAdmAdminCommunity=\"Adm(1)\"\n", "<<< tmibAdmWriteCommunity=\"Wr.2*\"\n",
+                   "<<< configd save all boot\n"});
+    EXPECT_EQ(device.transcript().find("ReadCommunity"), std::string::npos);
+    EXPECT_TRUE(jobHasLine("INF", "Read community password is empty, won't be changed."));
+    // The device echoes the assignments over Telnet and answers with the
+    // values: both only in debug lines.
+    EXPECT_EQ(jobLeaks("Adm(1)"), "") << jobLog();
+    EXPECT_EQ(jobLeaks("Wr.2*"), "") << jobLog();
+    EXPECT_NE(jobLog().find("DBG - tmibAdmWriteCommunity.0(\"Wr.2*\")"), std::string::npos) << jobLog();
+    EXPECT_EQ(device.readStateFile("communities"), "read public\nwrite Wr.2*\n");
+    EXPECT_TRUE(logsInWith("Adm(1)"));
+    EXPECT_FALSE(logsInWith("admin"));
+}
+
 TEST_F(DialogueTest, QxCliInventoryReadersOverSsh) {
     device.writeStateFile("version",
                           "qx.CLI edge QX Router, QX-2200/B\n S/N: 0815-4711\nSoftware release: 10.2.7 (Build 3)\n");
