@@ -50,13 +50,7 @@ protected:
 }  // namespace
 
 TEST_F(Inventory, BothFamiliesOverTelnetAndSsh) {
-    struct Case {
-        const char* family;
-        const char* model;
-        const char* conntype;
-    } cases[] = {
-        {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
-    for (const auto& c : cases) {
+    for (const auto& c : kEveryFamilyAndConnection) {
         const bool nexa = c.family == std::string("nexa");
         SCOPED_TRACE(std::string(c.family) + " over " + c.conntype);
         SimRouter device(std::string(c.family) + c.conntype);

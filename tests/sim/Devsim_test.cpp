@@ -113,6 +113,7 @@ TEST_F(DevsimTest, SigtermEndsTheDeviceWithSessionsOpenAndLeavesOnlyItsState) {
                                       "family",
                                       "fs",
                                       "ports",
+                                      "saved-passwords",
                                       "ssh",
                                       "users",
                                       "transcript",

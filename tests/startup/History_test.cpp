@@ -148,7 +148,7 @@ TEST(History, BuildingWorkmodeWithoutConfigurationHasNoConfigEntry) {
 TEST(History, FailedHistoryInsertKeepsTheJobRowAndTheLog) {
     JobSetup s;
     s.writeSettings();
-    routerWithJob(s, "SetPass");
+    routerWithJob(s, "Certs");
     // A column the program does not know and that has no default: the
     // server refuses the history row.
     s.db.exec("ALTER TABLE cordal_jobhistory ADD COLUMN audited INT NOT NULL");
@@ -158,7 +158,7 @@ TEST(History, FailedHistoryInsertKeepsTheJobRowAndTheLog) {
     EXPECT_TRUE(s.jobRowExists(42)) << "the job's outcome must not be lost";
     EXPECT_EQ(s.historyRows(42), 0);
     std::string log = testsupport::readFile(s.transferDir() + "42.log");
-    EXPECT_TRUE(contains(log, "Workmode 'SetPass' cannot be carried out")) << log;
+    EXPECT_TRUE(contains(log, "Workmode 'Certs' cannot be carried out")) << log;
     EXPECT_TRUE(contains(log, "Tarvo finished."));
 
     // With -w the log file that was written all along stays.
@@ -173,7 +173,7 @@ TEST(History, JobsStartedTogetherEachEndWithTheirOwnRow) {
     JobSetup s;
     s.writeSettings();
     const int jobs = 8;
-    for (int i = 0; i < jobs; ++i) routerWithJob(s, "SetPass", 100 + i);
+    for (int i = 0; i < jobs; ++i) routerWithJob(s, "Certs", 100 + i);
     std::vector<std::thread> runners;
     std::vector<int> exitCodes(jobs, -1);
     for (int i = 0; i < jobs; ++i) runners.emplace_back([&, i] { exitCodes[i] = s.run(100 + i, {"-w"}).exitCode; });
