@@ -146,6 +146,27 @@ TEST_F(DialogueTest, NexaPasswordsAreSentQuietlyAndSaved) {
     EXPECT_FALSE(logsInWith("admin"));
 }
 
+TEST_F(DialogueTest, PasswordsThatWouldBreakTheCommandAreNotSent) {
+    startDevice({"--family", "nexa", "--listen", "127.0.0.1"});
+    makeJob("NEXA");
+    job.router->tmibadmadmincommunity = "Fine-1";
+    // A quote would end the value early; a line end would start a command.
+    for (const std::string bad : {"half\"quoted", "two\rlines", "cmd\nreboot"}) {
+        SCOPED_TRACE(bad);
+        job.reason.clear();
+        job.router->tmibadmwritecommunity = bad;
+        connection link(job.log.get(), job.family);
+        ASSERT_TRUE(job.connect(link)) << jobLog();
+        job.setPasswords(link);
+        job.disconnect(link);
+        EXPECT_EQ(job.reason, "Bad password");
+    }
+    EXPECT_TRUE(jobHasLine("ERR", "A new password holds a double quote or a control character; nothing was sent."));
+    EXPECT_EQ(device.transcript().find("Community"), std::string::npos) << device.transcript();
+    EXPECT_EQ(device.readStateFile("saved-passwords"), "admin admin\nread public\nwrite private\n");
+    EXPECT_TRUE(logsInWith("admin"));
+}
+
 TEST_F(DialogueTest, QxCliInventoryReadersOverSsh) {
     device.writeStateFile("version",
                           "qx.CLI edge QX Router, QX-2200/B\n S/N: 0815-4711\nSoftware release: 10.2.7 (Build 3)\n");
@@ -172,6 +193,13 @@ TEST_F(DialogueTest, QxCliInventoryReadersOverSsh) {
     EXPECT_TRUE(job.inventorySerialQxCli(partial));
     EXPECT_EQ(job.router->seriennr, "1");
     EXPECT_EQ(job.router->partno, "QX-2200/B") << "a missing fact leaves the stored one";
+
+    // A marker without a value is no fact either.
+    commandResult empty;
+    empty.add("x\n S/N: \r\n");
+    empty.matchedReply = empty.replies[0];
+    EXPECT_FALSE(job.inventorySerialQxCli(empty));
+    EXPECT_EQ(job.router->seriennr, "1");
 }
 
 }  // namespace
