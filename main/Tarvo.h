@@ -67,7 +67,8 @@ public:
                                   const std::string& prompt, const std::string& second = "");
     // Whether an sftp reply reports a failed transfer, rename or removal:
     // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
-    // No such file or directory" and the like.
+    // No such file or directory" and the like, and 'File "X" not found.'
+    // for a get of a missing file.
     static bool sftpReplyFailed(const commandResult& reply);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
@@ -76,6 +77,21 @@ public:
     // The qx.CLI boot-configuration file name with ".CFG", "CONFIG.DEF" when
     // useDefault is true, empty (with the reason set) on failure.
     std::string getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault);
+
+    // Configuration download (TarvoDeviceDownload.cpp): the device's boot
+    // configuration into the transfer directory as JOBID.config. all asks
+    // NEXA devices for all configurations ("put_all"). False with the reason
+    // set on failure.
+    bool getConfig(ConnectionHandler& link, bool all);
+    bool getConfigNexa(ConnectionHandler& link, bool all);
+    bool getConfigQxCli(const std::string& name);  // opens its own SFTP connection
+    // Stores the job's downloaded configuration as the router's "AutoFetch"
+    // row (job time minus 1, every row kept but the newest AutoFetch one);
+    // false with "No config" when the file cannot be read.
+    bool storeAutoFetch();
+    // The "-s ADDR " option of configd for the router's localipfortftp ("" when
+    // it has none); false with "Cannot set src-addr" when the device lacks it.
+    bool configdSourceOption(ConnectionHandler& link, std::string& option);
 
     // Device operations on an open connection; failures go through setError.
     bool connect(ConnectionHandler& handler);
@@ -107,6 +123,23 @@ public:
     void setPasswordsNexa(ConnectionHandler& link);
     void setPasswordsQxCli(ConnectionHandler& link);
 
+    // The fallback timer and the boot configuration (TarvoDeviceFallback.cpp).
+    // Each is true when it did its part (qx.CLI devices have no timer: the
+    // two timer operations are true at once there, sending nothing).
+    // Once scheduleFallback succeeded, every path must end in flushFallback
+    // or reboot; where neither can reach the device, call
+    // reportArmedFallback.
+    bool scheduleFallback(ConnectionHandler& link, const std::string& seconds);
+    bool scheduleFallbackNexa(ConnectionHandler& link, const std::string& seconds);
+    bool flushFallback(ConnectionHandler& link);
+    bool flushFallbackNexa(ConnectionHandler& link);
+    // Logs (INF) that the device restarts by itself within the armed
+    // seconds; nothing when no timer is known to be armed.
+    void reportArmedFallback();
+    bool deleteBootConfig(ConnectionHandler& link);
+    bool deleteBootConfigNexa(ConnectionHandler& link);
+    bool deleteBootConfigQxCli(const std::string& name);
+
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
     // search and never parses the file: it gives "nostring" for a missing or
@@ -127,6 +160,10 @@ public:
     std::string reason;
     bool rebootPending = false;
     std::string fallbackVariable;
+    // The seconds of the device's armed fallback timer; empty when none is
+    // armed as far as the job knows (cleared by a flush the device
+    // confirmed and by reboot).
+    std::string fallbackSeconds;
     bool debug;
     bool dumpLog;
     bool writeLogfile;
@@ -176,6 +213,15 @@ private:
     // Connects, runs operation, disconnects; false when anything failed.
     bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
+    bool stageDownload(ConnectionHandler& link);
+    bool stageBuildConfig(ConnectionHandler& link);
+    bool stageConfigCreated(ConnectionHandler& link);
+    bool stageEncryptConfig(ConnectionHandler& link);
+    // Runs one command of the encryption tool through the shell; false, with
+    // the job failed, unless it exits with 0. shown is what the log may
+    // name of it.
+    bool runEncryptionStep(const std::string& command, const char* shown);
+    bool stageErase(ConnectionHandler& link);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -354,6 +354,13 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         entries.push_back("No config file generated or uploaded.");
         return;
     }
+    // After a failed download a file in the transfer directory can only be
+    // left over from an earlier run: it is no backup of this job, so it is
+    // neither recorded nor stored, and the failure's own reason stands.
+    if (!reason.empty()) {
+        entries.push_back("");
+        return;
+    }
     configFile downloaded(log.get(), jobId, workmode, paths.transferDir());
     downloaded.exportBuffer(entries);
     if (downloaded.getFileName().empty()) {

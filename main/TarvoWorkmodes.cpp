@@ -1,4 +1,6 @@
 // The workmodes a job can ask for and the pipeline that carries them out.
+#include <strings.h>
+
 #include <memory>
 
 #include "main/Tarvo.h"
@@ -39,19 +41,19 @@ const Workmode kWorkmodes[] = {
     {"SetPass", false, false, kSetPasswords, true},
     {"Invent", false, false, kInventory, true},
     {"Reboot", false, false, kReboot, true},
-    {"GetConf", false, false, kDownload, false},
-    {"GetconfAll", false, false, kDownload, false},
+    {"GetConf", false, false, kDownload, true},
+    {"GetconfAll", false, false, kDownload, true},
     {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"Image", true, false, kImages, false},
     {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
     {"Certs", false, false, kUpload, false},
     {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
-    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, false},
-    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, false},
+    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
+    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
     {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
     {"SSHKeyGen", true, false, kSSHKeyGen, true},
-    {"Erase", false, false, kErase, false},
+    {"Erase", false, false, kErase, true},
 };
 
 const Workmode* findWorkmode(const std::string& name) {
@@ -99,13 +101,24 @@ void Tarvo::Run() {
         {kSetPasswords, &Tarvo::stageSetPasswords},
         {kInventory, &Tarvo::stageInventory},
         {kReboot, &Tarvo::stageReboot},
+        {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
+        {kBuild, &Tarvo::stageBuildConfig},
+        {kConfigCreated, &Tarvo::stageConfigCreated},
+        {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
+        {kErase, &Tarvo::stageErase},
     };
-    const unsigned stages = findWorkmode(workmode)->stages;
+    unsigned stages = findWorkmode(workmode)->stages;
+    // The download of a configuration-building workmode belongs only to
+    // fetch-and-merge routers.
+    if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
-        if (!(this->*entry.run)(*handler)) return;
+        if (!(this->*entry.run)(*handler)) break;
     }
+    // Every stage that arms the fallback timer flushes it or reboots; should
+    // one still be armed here, the log must not leave it unsaid.
+    reportArmedFallback();
 }
 
 bool Tarvo::connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&)) {
@@ -138,4 +151,15 @@ bool Tarvo::stageSSHKeyGen(ConnectionHandler& link) {
         return false;
     }
     return true;
+}
+
+bool Tarvo::stageErase(ConnectionHandler& link) {
+    if (strcasecmp(ipAllowDelete.c_str(), "true") != 0) {
+        setError("!ipallowdelete", "'ipallowdelete' not enabled in cordal.xml.");
+        return false;
+    }
+    if (!connect(link)) return false;
+    deleteBootConfig(link);
+    reboot(link);
+    return reason.empty();
 }

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/ConfigStore.h"
 #include "sim/DevsimOptions.h"
 #include "sim/StateFile.h"
 
@@ -66,6 +67,8 @@ bool DeviceState::load(const DevsimOptions& options, std::string& error) {
     if (!loadFamily(options, error) || !loadAccounts(options, error) || !loadVariables(error) ||
         !loadSsh(options, error) || !loadBoot(error) || !loadPasswords(options, error) || !makeFileSystem(error))
         return false;
+    configs_ = std::make_unique<ConfigStore>(dir_, family_);
+    if (!configs_->prepare(options.hostname, error)) return false;
     bootTime_ = time(nullptr);
     if (!saveBoot()) {
         error = lastError_;
@@ -159,10 +162,12 @@ bool DeviceState::loadBoot(std::string& error) {
         bool numeric = !value.empty() && end && *end == '\0' && errno == 0 && value[0] != '-';
         if (key == "count" && numeric && number <= 0xffffffffULL) {
             rebootCount_ = static_cast<unsigned>(number);
+        } else if (key == "fallbacks" && numeric && number <= 0xffffffffULL) {
+            fallbackCount_ = static_cast<unsigned>(number);
         } else if (key == "time" && numeric) {
             // the boot time is rewritten at every start
         } else {
-            error = lineError(path("boot"), key + " " + value, "expected 'count N' or 'time SECONDS'");
+            error = lineError(path("boot"), key + " " + value, "expected 'count N', 'fallbacks N' or 'time SECONDS'");
             return false;
         }
     }
@@ -263,18 +268,25 @@ unsigned DeviceState::rebootCount() const {
     return rebootCount_;
 }
 
+unsigned DeviceState::fallbackCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fallbackCount_;
+}
+
 time_t DeviceState::bootTime() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return bootTime_;
 }
 
-void DeviceState::recordShutdown() {
+void DeviceState::recordShutdown(bool byFallbackTimer) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++rebootCount_;
+    if (byFallbackTimer) ++fallbackCount_;
     saveBoot();
 }
 
 void DeviceState::recordBoot() {
+    configs_->boot();
     std::lock_guard<std::mutex> lock(mutex_);
     restoreSavedPasswords();
     bootTime_ = time(nullptr);
@@ -305,8 +317,8 @@ bool DeviceState::saveSsh() {
 }
 
 bool DeviceState::saveBoot() {
-    return save("boot", "count " + std::to_string(rebootCount_) + "\ntime " +
-                            std::to_string(static_cast<long long>(bootTime_)) + "\n");
+    return save("boot", "count " + std::to_string(rebootCount_) + "\nfallbacks " + std::to_string(fallbackCount_) +
+                            "\ntime " + std::to_string(static_cast<long long>(bootTime_)) + "\n");
 }
 
 bool DeviceState::save(const std::string& name, const std::string& content) {

@@ -39,6 +39,15 @@ bool validHostname(const std::string& name) {
     return true;
 }
 
+// Two decimal numbers joined by a dot, as a management variable's
+// instance index is written.
+bool validInstance(const std::string& text) {
+    size_t dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size() || dot > 5 || text.size() - dot - 1 > 5)
+        return false;
+    return text.find_first_not_of("0123456789.") == std::string::npos && text.find('.', dot + 1) == std::string::npos;
+}
+
 struct OptionSpec {
     const char* name;
     bool takesValue;
@@ -130,9 +139,38 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.transferDir = v;
              return true;
          }},
+        {"--transfer-user", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty() || v.find_first_of(":@/ \t\r\n") != std::string::npos) {
+                 e = "--transfer-user: a user name without ':', '@', '/' or blanks";
+                 return false;
+             }
+             o.transferUser = v;
+             return true;
+         }},
+        {"--transfer-password", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.find_first_of("@/ \t\r\n") != std::string::npos) {
+                 e = "--transfer-password: a password without '@', '/' or blanks";
+                 return false;
+             }
+             o.transferPassword = v;
+             return true;
+         }},
+        {"--old-configd", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.configdWithoutSource = true; }},
         {"--reboot-downtime", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              return number("--reboot-downtime", v, 0, 3600, o.rebootDowntimeSeconds, e);
+         }},
+        {"--fallback-instance", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!validInstance(v)) {
+                 e = "--fallback-instance: '" + v + "' is not N.M";
+                 return false;
+             }
+             o.fallbackInstance = v;
+             return true;
          }},
         {"--max-auth-tries", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
@@ -179,6 +217,8 @@ const std::vector<OptionSpec>& optionSpecs() {
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.pingFails = true; }},
         {"--telnet-options", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.telnetOptions = true; }},
+        {"--no-fallback-timer", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noFallbackTimer = true; }},
     };
     return table;
 }
@@ -221,6 +261,10 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
         error = "--user " + options.accounts.back().user + " has no --password";
         return false;
     }
+    if (options.transferPassword.size() && options.transferUser.empty()) {
+        error = "--transfer-password needs --transfer-user";
+        return false;
+    }
     if (options.stateDir.empty()) {
         error = "--state-dir is required";
         return false;
@@ -253,11 +297,25 @@ std::string DevsimOptions::usage() {
            "                          Replaces the logins stored in DIR and the admin\n"
            "                          password a reboot restores (default one user\n"
            "                          admin with password admin)\n"
-           "  --transfer-dir DIR      local directory standing in for the transfer server\n"
-           "                          of the device's file fetches\n"
+           "  --transfer-dir DIR      local directory standing in for the TFTP/HTTP(S)\n"
+           "                          server of the device's transfers: tftp:HOST/ and\n"
+           "                          http(s)://[USER:PW@]HOST/tftpboot/ both mean DIR\n"
+           "  --transfer-user U --transfer-password P\n"
+           "                          credentials the HTTP(S) server expects (default:\n"
+           "                          any credentials, or none, pass)\n"
+           "  --old-configd           NEXA: an older configd without the \"-s <src>\"\n"
+           "                          option\n"
+           "                          Configurations: NEXA DIR/configs/NAME (\"running\",\n"
+           "                          \"boot\", ...); qx.CLI DIR/bootfile names the boot\n"
+           "                          file DIR/fs/DSK/NAME.CFG\n"
            "  --reboot-downtime SECONDS\n"
            "                          time a rebooting device refuses connections\n"
            "                          (default 3)\n"
+           "  --fallback-instance N.M instance index of the NEXA fallback-timer variable:\n"
+           "                          tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=SECONDS\n"
+           "                          arms a timer that reboots the device unless\n"
+           "                          tmibAdmConfigTimeout.N.M=-1 cancels it first\n"
+           "                          (default 1.1)\n"
            "  --max-auth-tries N      SSH passwords accepted per connection; later ones\n"
            "                          are refused, right or wrong (default 3)\n"
            "  --shell-timeout SECONDS idle time after which a shell session ends unless\n"
@@ -289,6 +347,8 @@ std::string DevsimOptions::usage() {
            "  --ping-fails            pings get no replies (\" 0 packets received\")\n"
            "  --telnet-options        send Telnet option negotiation bytes at connect, as\n"
            "                          some devices do, and strip the client's answers\n"
+           "  --no-fallback-timer     a NEXA device without the fallback timer: its\n"
+           "                          variables are unknown\n"
            "\n"
            "  --help                  this text\n";
 }

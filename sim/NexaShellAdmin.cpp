@@ -36,11 +36,3 @@ bool NexaShell::assignPassword(const std::string& name, const std::string& value
     return true;
 }
 
-void NexaShell::configdSave(const Args& args) {
-    if (args != Args{"all", "boot"}) {
-        error("usage: configd save all boot");
-        return;
-    }
-    state_.saveRunningPasswords();
-    sayLine("configuration saved to boot");
-}

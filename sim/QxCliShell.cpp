@@ -35,6 +35,7 @@ const CommandTable<QxCliShell>& QxCliShell::runningConfigCommands() {
     static const CommandTable<QxCliShell> table = {
         {"set inactivity-timer", &QxCliShell::inactivityTimer},
         {"set ftp", &QxCliShell::enterFtpConfig},
+        {"set file-cfg", &QxCliShell::fileCfg},
         {"feature ssh", &QxCliShell::enterSshConfig},
         {"user admin password", &QxCliShell::runningAdminPassword},
         {"exit", &QxCliShell::exitMode},

@@ -53,6 +53,7 @@ private:
     void ping(const Args& args);
     // Running configuration.
     void inactivityTimer(const Args& args);
+    void fileCfg(const Args& args);  // QxCliConfigFile.cpp
     void enterFtpConfig(const Args& args) { enter(Mode::FtpConfig, args); }
     void enterSshConfig(const Args& args) { enter(Mode::SshConfig, args); }
     // SSH configuration.

@@ -76,11 +76,13 @@ commandResult ConnectionHandler::judgeReply(const std::string& reply, const std:
 
     result.add(reply);
     if (!log) return result;
-    const std::string shown = maskSecret(reply, secret);
+    // A quiet reply may echo a secret of the command: the error line below
+    // is ordinary log and must not quote it.
+    const std::string shown = logReplyAsDebug ? std::string("***") : maskSecret(reply, secret);
     if (logReplyAsDebug) {
         // The unfinished last line of a quiet reply must not be glued to the
         // next traffic line, which is ordinary log.
-        log->addBlob(logEngine::DBG, shown);
+        log->addBlob(logEngine::DBG, maskSecret(reply, secret));
         log->flushPending(logEngine::DBG);
     } else {
         log->addBlob(logEngine::COM, shown);
