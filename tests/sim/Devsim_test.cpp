@@ -114,6 +114,7 @@ TEST_F(DevsimTest, SigtermEndsTheDeviceWithSessionsOpenAndLeavesOnlyItsState) {
                                       "family",
                                       "fs",
                                       "ports",
+                                      "saved-passwords",
                                       "ssh",
                                       "users",
                                       "transcript",
