@@ -75,7 +75,7 @@ bool Tarvo::workmodeAvailable(const std::string& name) {
 }
 
 void Tarvo::Run() {
-    if (!reason.empty() || workmode == "Test") return;
+    if (noteTermination() || !reason.empty() || workmode == "Test") return;
     // A workmode whose operations this build lacks fails before any device
     // is touched, rather than half-way through with a fallback timer set.
     if (!workmodeAvailable(workmode)) {
@@ -102,7 +102,7 @@ void Tarvo::Run() {
     const unsigned stages = findWorkmode(workmode)->stages;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
-        if (!(this->*entry.run)(*handler)) return;
+        if (!(this->*entry.run)(*handler) || noteTermination()) return;
     }
 }
 

@@ -34,6 +34,8 @@ struct JobSettings {
 class JobSetup {
 public:
     explicit JobSetup(testdb::Schema schema = testdb::Schema::Full);
+    // The same on another server (a PrivateServer the test stops or restarts).
+    explicit JobSetup(const testdb::ServerFacts& server, testdb::Schema schema = testdb::Schema::Full);
 
     testsupport::TempDir root;
     testdb::TestDatabase db;
@@ -57,13 +59,17 @@ public:
     double pauseScale = 0.05;
 
     // Runs the program with the root: RUNNER ROOT --pause-scale=F options... -j jobId.
+    // startedPid receives the program's pid once it runs.
     testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
-                                   int timeoutSeconds = 180);
+                                   int timeoutSeconds = 180, std::atomic<int>* startedPid = nullptr);
 
     bool jobRowExists(unsigned long jobId);
     long long historyRows(unsigned long jobId);
     // The job's history row, column name to value ("" for NULL); empty when none.
     std::map<std::string, std::string> history(unsigned long jobId);
+
+private:
+    void makeFolders();
 };
 
 }  // namespace e2e
