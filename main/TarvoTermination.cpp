@@ -76,13 +76,14 @@ void Tarvo::reportWithoutHistory(bool jobRowKept) {
             written = fclose(f) == 0 && written;
         }
     }
-    std::string where = written ? "the log is in '" + name + "'" : "the log could not be written to '" + name + "'";
+    const std::string where =
+        written ? "the log is in '" + name + "'" : "the log could not be written to '" + name + "'";
+    const std::string outcome = reason.empty() ? "the job itself succeeded" : reason + ": " + errorMessage;
     if (jobRowKept)
-        fprintf(stderr, "Tarvo: ERROR: Could not store the history of job %lu (%s: %s); the job row is kept and %s.\n",
-                static_cast<unsigned long>(jobId), reason.c_str(), errorMessage.c_str(), where.c_str());
+        fprintf(stderr, "Tarvo: ERROR: Could not store the history of job %lu (%s); the job row is kept and %s.\n",
+                static_cast<unsigned long>(jobId), outcome.c_str(), where.c_str());
     else
-        fprintf(stderr, "Tarvo: ERROR: Job %lu failed without a history row (%s: %s); %s.\n",
-                static_cast<unsigned long>(jobId), reason.empty() ? "no reason" : reason.c_str(), errorMessage.c_str(),
-                where.c_str());
+        fprintf(stderr, "Tarvo: ERROR: Job %lu failed without a history row (%s); %s.\n",
+                static_cast<unsigned long>(jobId), outcome.c_str(), where.c_str());
     fflush(stderr);
 }
