@@ -119,11 +119,23 @@ TEST_F(JudgeReplyTest, ReplyLoggedAsTrafficOrDebugWithTheSecretMasked) {
         if (entry.facility == "DBG") debug.push_back(entry.text);
         if (entry.facility == "ERR") errors.push_back(entry.text);
     }
-    EXPECT_EQ(traffic, std::vector<std::string>{"Welcome ******."});
+    // A reply without the awaited text is logged as it arrived: its
+    // unfinished last line stands alone (the flush adds a blank) and is not
+    // glued to the next reply.
+    EXPECT_EQ(traffic, (std::vector<std::string>{"Welcome ******.", "router>  "}));
     EXPECT_EQ(errors,
               std::vector<std::string>{"Expected 'nope' not found in Telnet-reply-lines 'Welcome ******. router> '!"});
-    // The pending "router> " joined the debug reply's line.
-    EXPECT_EQ(debug, std::vector<std::string>{"router> set community Pw-9"});
+    EXPECT_EQ(debug, std::vector<std::string>{"set community Pw-9"});
+
+    // A reply that ends in the awaited prompt keeps its last line pending,
+    // so the next traffic continues the prompt's line.
+    logEngine prompt(true);
+    Judge::judgeReply(&prompt, "ok\nrouter> ", "router>", "", false, "", "Telnet");
+    prompt.addBlob(logEngine::COM, "exit\n");
+    std::vector<std::string> lines;
+    prompt.fillVector(lines);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("COM - router> exit"), std::string::npos) << lines[1];
 }
 
 // Each connection pauses when it goes, so one case per command line.
