@@ -153,6 +153,20 @@ public:
     bool readXML(const std::string& model);
     bool deriveTransferUrl();  // NEXA family: transferScheme/Credentials/Base
 
+    // Termination requests (TarvoTermination.cpp). SIGTERM, SIGINT and SIGHUP
+    // only set a flag that ends pauses and device waits; installSignalHandlers
+    // is called once by the program before the job runs. noteTermination
+    // turns a pending request into the reason "Terminated" (once, logging
+    // the signal and an armed fallback timer) and tells whether there was
+    // one. reportWithoutHistory is the one line on standard error, and the
+    // log file, of a failed job that stored no history row.
+    static void installSignalHandlers();
+    static int terminationSignal();
+    bool noteTermination();
+    void reportWithoutHistory(bool jobRowKept);
+    bool terminationNoted = false;
+    std::string errorMessage;  // the long message of the last setError
+
     static std::string my_to_str(int value);
     static std::string my_to_str(unsigned long value);
     static std::string my_to_str(unsigned long long value);
@@ -254,6 +268,5 @@ private:
     void removeCertificateFiles();
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
-    void keepOutcomeOnDisk();
     std::string logFileName() const;
 };

@@ -246,8 +246,9 @@ int Tarvo::initLicenses() {
 int Tarvo::initConnectSettings() {
     connectSettings.reset(new ConnectSettings);
     connectSettings->address = router->ipnumber;
-    connectSettings->telnetPort = static_cast<int>(router->telnetport);
-    connectSettings->sshPort = static_cast<int>(router->sshport);
+    // Taken as they are: a port out of range is refused at connect time.
+    connectSettings->telnetPort = static_cast<long>(router->telnetport);
+    connectSettings->sshPort = static_cast<long>(router->sshport);
     connectSettings->connectTimeout = atoi(ipConnectTimeout.c_str());
     connectSettings->commandTimeout = 10;
     connectSettings->fallbackAddress = router->ipfallbacknumber;
@@ -415,35 +416,20 @@ bool Tarvo::storeHistory() {
     return true;
 }
 
-// The history row could not be stored: the job row stays for the management
-// system to see, and the whole log goes to the job's log file.
-void Tarvo::keepOutcomeOnDisk() {
-    std::string name = logFileName();
-    if (!writeLogfile) {
-        FILE* f = fopen(name.c_str(), "we");
-        if (f) {
-            std::string text = log->dumpAsString();
-            fwrite(text.data(), 1, text.size(), f);
-            fclose(f);
-        }
-    }
-    fprintf(stderr,
-            "Tarvo: ERROR: Could not store the history of job %lu; the job row is kept and the log is in '%s'.\n",
-            static_cast<unsigned long>(jobId), name.c_str());
-}
-
 bool Tarvo::Finish() {
+    noteTermination();
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
-    bool stored = true;
+    bool stored = false;
     if (jobWasFound()) {
         stored = storeHistory();
-        if (stored) {
-            if (writeLogfile) log->unlink();
-        } else {
-            keepOutcomeOnDisk();
-        }
+        if (stored && writeLogfile) log->unlink();
     }
     if (dumpLog) log->dumpLogStderr();
-    return stored && reason.empty();
+    const bool ok = stored && reason.empty();
+    // A failed job without a history row leaves the management system no
+    // trace unless it says so here: the job row (when there is one) is
+    // kept, and the whole log goes to the job's log file.
+    if (!stored && (jobWasFound() || !reason.empty())) reportWithoutHistory(jobWasFound());
+    return ok;
 }

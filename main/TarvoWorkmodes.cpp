@@ -77,7 +77,7 @@ bool Tarvo::workmodeAvailable(const std::string& name) {
 }
 
 void Tarvo::Run() {
-    if (!reason.empty() || workmode == "Test") return;
+    if (noteTermination() || !reason.empty() || workmode == "Test") return;
     // A workmode whose operations this build lacks fails before any device
     // is touched, rather than half-way through with a fallback timer set.
     if (!workmodeAvailable(workmode)) {
@@ -115,7 +115,7 @@ void Tarvo::Run() {
     if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
-        if (!(this->*entry.run)(*handler)) break;
+        if (!(this->*entry.run)(*handler) || noteTermination()) break;
     }
     // Every stage that arms the fallback timer flushes it or reboots; should
     // one still be armed here, the log must not leave it unsaid.

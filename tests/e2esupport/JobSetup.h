@@ -39,6 +39,8 @@ struct JobSettings {
 class JobSetup {
 public:
     explicit JobSetup(testdb::Schema schema = testdb::Schema::Full);
+    // The same on another server (a PrivateServer the test stops or restarts).
+    explicit JobSetup(const testdb::ServerFacts& server, testdb::Schema schema = testdb::Schema::Full);
 
     testsupport::TempDir root;
     std::string transferPassword;  // of the last settings file written
@@ -64,8 +66,9 @@ public:
     double pauseScale = 0.05;
 
     // Runs the program with the root: RUNNER ROOT --pause-scale=F options... -j jobId.
+    // startedPid receives the program's pid once it runs.
     testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
-                                   int timeoutSeconds = 180);
+                                   int timeoutSeconds = 180, std::atomic<int>* startedPid = nullptr);
 
     // Without -d, run() checks that no secret the job knows reached its
     // history row, its log file or its standard output and error; a leak is
@@ -84,6 +87,9 @@ public:
     long long historyRows(unsigned long jobId);
     // The job's history row, column name to value ("" for NULL); empty when none.
     std::map<std::string, std::string> history(unsigned long jobId);
+
+private:
+    void makeFolders();
 };
 
 }  // namespace e2e
