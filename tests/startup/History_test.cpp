@@ -236,7 +236,7 @@ TEST(History, TerminationRequestBecomesTheReasonAndNamesTheArmedFallbackTimer) {
         job.Init();
         ASSERT_EQ(job.reason, "");
         job.fallbackVariable = "fbtimer";
-        job.fallbackSeconds = 300;
+        job.fallbackSeconds = "300";
         raise(SIGHUP);
         EXPECT_EQ(Tarvo::terminationSignal(), SIGHUP);
         job.Run();  // ends before any device contact
@@ -249,7 +249,7 @@ TEST(History, TerminationRequestBecomesTheReasonAndNamesTheArmedFallbackTimer) {
     EXPECT_FALSE(s.jobRowExists(42));
     std::string log = testsupport::unwrappedLog(h["log"]);
     EXPECT_TRUE(contains(log, "ERR - Terminated by signal SIGHUP; no further command is sent to the device.")) << log;
-    EXPECT_TRUE(contains(log, "INF - The device will restart by itself within 300 seconds (fallback timer 'fbtimer')."))
+    EXPECT_TRUE(contains(log, "INF - The device will restart by itself within 300 seconds (auto-fallback-reboot)."))
         << log;
     EXPECT_TRUE(contains(log, "ERR - a failure the signal caused")) << "its message is still logged";
     EXPECT_FALSE(contains(log, "*** Starting to work on router.")) << log;
