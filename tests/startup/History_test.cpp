@@ -194,7 +194,7 @@ TEST(History, JobsStartedTogetherEachEndWithTheirOwnRow) {
 TEST(History, FailedRunSkipsTheTestPing) {
     JobSetup s;
     s.writeSettings();
-    routerWithJob(s, "Config");
+    routerWithJob(s, "All");
     auto r = s.run(42, {"-l"});
     EXPECT_EQ(r.exitCode, 2);
     auto h = s.history(42);
