@@ -127,10 +127,14 @@ ipInterfaceTable
 TEMPLATE
 sql cordal -e "UPDATE cordal_router SET tmibadmadmincommunity='demo-Pw1', configtype='Template',
   globalmaster='edge.tmpl', savebackupcfg='1' WHERE id=1"
-openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 -subj /CN=edge-nexa \
-  -keyout "$work/edge.key" -out "$work/edge.pem" 2>/dev/null
-openssl pkcs12 -export -in "$work/edge.pem" -inkey "$work/edge.key" -passout pass:demo-Pw1 \
-  -out "$root/tftpboot/0000000001.pkcs12"
+# Every job of a router removes its certificate files at the end, so the
+# file is written right before the job that loads it.
+make_certificate() {
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 -subj /CN=edge-nexa \
+    -keyout "$work/edge.key" -out "$work/edge.pem" 2>/dev/null
+  openssl pkcs12 -export -in "$work/edge.pem" -inkey "$work/edge.key" -passout pass:demo-Pw1 \
+    -out "$root/tftpboot/0000000001.pkcs12"
+}
 
 now=$(date +%s)
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
@@ -141,6 +145,7 @@ sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmo
   (104, 1, $now, $now, 'GetConf', 'queued'), (106, 1, $now + 1, $now + 1, 'Config', 'queued')"
 
 for job in 101 102 103 104 105 106; do
+  [ "$job" = 106 ] && make_certificate
   echo
   echo "== Tarvo -j $job ($(sql cordal -N -e "SELECT CONCAT(workmode, ' on ', r.name, ' over ', r.conntype_ip)
     FROM cordal_jobs j JOIN cordal_router r ON r.id=j.routerid WHERE j.id=$job"))"
@@ -179,5 +184,5 @@ $(grep -c '<<< cert get -f' "$work/nexa1/transcript") certificate(s) loaded, $(s
 echo "What nexa1 runs now (start of $work/nexa1/configs/running):"
 head -n 12 "$work/nexa1/configs/running" | sed 's/^/    /'
 echo "    ..."
-grep -B1 -A3 'certLabel.*"edge-nexa"' "$work/nexa1/configs/running" | sed 's/^/    /'
+grep -B1 -A3 'certLabel.*"edge-nexa"' "$work/nexa1/configs/running" | sed 's/^/    /' || true
 echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"
