@@ -325,18 +325,15 @@ bool Tarvo::jobWasFound() const {
 }
 
 void Tarvo::removeCertificateFiles() {
-    char name[64];
     unsigned long routerId = router ? router->id : 0;
-    snprintf(name, sizeof name, "%010ld.pkcs12", static_cast<long>(routerId));
-    std::string unnumbered = paths.transferDir() + name;
+    std::string unnumbered = paths.transferDir() + certFileName(routerId, -1);
     // Numbered files only come with the unnumbered one; they are removed
     // up to the first gap.
     if (!exists(unnumbered)) return;
     log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", unnumbered.c_str());
     remove(unnumbered.c_str());
     for (int n = 0;; ++n) {
-        snprintf(name, sizeof name, "%010ld_%i.pkcs12", static_cast<long>(routerId), n);
-        std::string numbered = paths.transferDir() + name;
+        std::string numbered = paths.transferDir() + certFileName(routerId, n);
         if (!exists(numbered)) break;
         log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", numbered.c_str());
         remove(numbered.c_str());

@@ -114,6 +114,7 @@ TEST_F(DevsimTest, SigtermEndsTheDeviceWithSessionsOpenAndLeavesOnlyItsState) {
                                       "family",
                                       "fs",
                                       "ports",
+                                      "running-config",
                                       "saved-passwords",
                                       "ssh",
                                       "users",

@@ -195,7 +195,11 @@ TEST(History, JobsStartedTogetherEachEndWithTheirOwnRow) {
 TEST(History, FailedRunSkipsTheTestPing) {
     JobSetup s;
     s.writeSettings();
-    routerWithJob(s, "Config");
+    // "All" still waits for the firmware update; it needs a release.
+    s.db.exec(
+        "INSERT INTO cordal_routertypes (shortname, ifindexoffset, os) VALUES ('QX-1', 0, 'qx.CLI');"
+        "INSERT INTO cordal_swrelease (name, routertype) VALUES ('rel-1', 'QX-1')");
+    s.addJob(42, s.addRouter({{"name", "edge-42"}, {"model", "QX-1"}, {"softwareimage", "rel-1"}}), "All");
     auto r = s.run(42, {"-l"});
     EXPECT_EQ(r.exitCode, 2);
     auto h = s.history(42);
