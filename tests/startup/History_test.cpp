@@ -159,7 +159,7 @@ TEST(History, FailedHistoryInsertKeepsTheJobRowAndTheLog) {
     EXPECT_TRUE(s.jobRowExists(42)) << "the job's outcome must not be lost";
     EXPECT_EQ(s.historyRows(42), 0);
     std::string log = testsupport::readFile(s.transferDir() + "42.log");
-    EXPECT_TRUE(contains(log, "Could not log in.")) << log;
+    EXPECT_TRUE(contains(log, "Refusing router address ''")) << log;
     EXPECT_TRUE(contains(log, "Tarvo finished."));
 
     // With -w the log file that was written all along stays.
