@@ -80,6 +80,19 @@ public:
     void sendPing(ConnectionHandler& handler);
     bool isQxCli() const { return family.isQxCli(); }
 
+    // Firmware images of the software release (TarvoDeviceFirmware.cpp).
+    // One image: its keyword, its file in the model's image directory and,
+    // for qx.CLI, the device file and directory it ends up in.
+    struct ImgRow {
+        std::string keyword, file, deviceFile, deviceDir;
+    };
+    std::vector<ImgRow> imageRowsNexa() const;
+    std::vector<ImgRow> imageRowsQxCli() const;
+    void updateImages(ConnectionHandler& link);
+    void updateImagesNexa(ConnectionHandler& link);
+    bool updateImagesPrepQxCli(ConnectionHandler& link);
+    void updateImagesQxCli();  // over an SFTP connection of its own
+
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
     // search and never parses the file: it gives "nostring" for a missing or
@@ -145,6 +158,9 @@ private:
     // Which stages act for a workmode is part of the workmode table.
     bool stageReboot(ConnectionHandler& link);
     bool stageSSHKeyGen(ConnectionHandler& link);
+
+    bool updateSourceOptionNexa(ConnectionHandler& link, std::string& option);
+    void updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

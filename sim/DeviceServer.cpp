@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "sim/DeviceState.h"
+#include "sim/FirmwareStore.h"
 #include "sim/SessionPool.h"
 #include "sim/SimLog.h"
 #include "sim/SshServer.h"
@@ -95,6 +96,8 @@ int DeviceServer::run() {
         if (down_ && monotonicSeconds() >= upAt_) {
             down_ = false;
             state_->recordBoot();
+            const std::string software = FirmwareStore::activate(*state_);
+            if (!software.empty()) transcript_->event(deviceLabel, software);
             transcript_->event(deviceLabel, "device up again (reboot " + std::to_string(state_->rebootCount()) + ")");
             SimLog::info("up again after reboot " + std::to_string(state_->rebootCount()));
         }

@@ -9,7 +9,8 @@
 // "HOSTNAME:admin> ", management variables shown by name and set by
 // NAME=VALUE assignments, the shell time-out "t N", "cmd=reboot", ping,
 // and the SSH set-up through the interactive update shell ("update -i",
-// "dir", "exit"), "ssh-keygen" and "sshd". Commands live in one table per
+// "dir", "exit"), "ssh-keygen" and "sshd", and firmware updates ("update
+// [-a] [-I SRC] URL", its questions following FirmwareStore's settings). Commands live in one table per
 // mode; a new command is a table line and a member.
 class NexaShell : public Shell {
 public:
@@ -37,6 +38,13 @@ private:
     void exitShell(const Args& args);
     void ping(const Args& args);
     void update(const Args& args);
+    // "update [-a ] [-I SRC ]URL": fetch, check and install an image.
+    void updateHelp();
+    void imageUpdate(const Args& args);
+    void askDelete(int question, int questions, const std::string& version);
+    void offerUpdate(const std::string& version);
+    void askUpdate(const std::string& version);
+    void installImage(const std::string& version);
     void sshd(const Args& args);
     void sshKeygen(const Args& args);
     void assignments(const std::string& line);
