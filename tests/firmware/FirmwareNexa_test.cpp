@@ -251,3 +251,17 @@ TEST_F(NexaUpdate, ReleaseWithoutImagesSendsNoUpdate) {
     EXPECT_FALSE(contains(device.transcript(), "<<< update"));
     EXPECT_TRUE(states().empty());
 }
+
+// A device whose flash never gets free enough must not keep the job
+// answering for ever.
+TEST_F(NexaUpdate, EndlessDeleteQuestionsEndInError) {
+    startNexa("delete-questions 100\n");
+    writeImage("nexa.img", systemImage(3));
+    job->swRelease->nexa = "nexa.img";
+    update();
+    EXPECT_EQ(job->reason, "SW-update failed");
+    EXPECT_TRUE(contains(log(), "ERR - Update of nexa failed."));
+    auto sent = after(received(), "update ");
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "y"), 64);
+    EXPECT_FALSE(testsupport::fileExists(device.statePath("pending")));
+}
