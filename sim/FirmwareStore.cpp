@@ -21,13 +21,21 @@ FirmwareStore::NexaDialogue FirmwareStore::nexaDialogue(const DeviceState& state
             dialogue.rebootQuestion = value != "no";
         else if (key == "source-option")
             dialogue.sourceOption = value != "no";
+        else if (key == "feature-set")
+            dialogue.featureSet = value;
     }
     return dialogue;
 }
 
 void FirmwareStore::setPending(const DeviceState& state, const std::string& version) {
     std::string error;
-    StateFile::writeAtomically(state.path("pending"), version + "\n", error);
+    const std::string featureSet = nexaDialogue(state).featureSet;
+    StateFile::writeAtomically(state.path("pending"), version + (featureSet.empty() ? "" : " " + featureSet) + "\n",
+                               error);
+}
+
+bool FirmwareStore::runs(const std::string& reported, const std::string& version) {
+    return reported == version || reported.compare(0, version.size() + 1, version + " ") == 0;
 }
 
 void FirmwareStore::setImageCheck(const DeviceState& state, const std::string& name, bool on) {

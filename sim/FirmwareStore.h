@@ -17,8 +17,11 @@ class DeviceState;
 //                reboot-question yes|no  ask "Reboot now" after an update
 //                                        (yes)
 //                source-option yes|no    "update" takes "-I <src>" (yes)
-//   pending    NEXA: the version written to flash, active after the next
-//              reboot (then the device's tmibAdmSWVersion)
+//                feature-set NAME        what the device reports after the
+//                                        version of its software (IPSec)
+//   pending    NEXA: the software written to flash, active after the next
+//              reboot: then the device's tmibAdmSWVersion, the image's
+//              version and the feature set ("V.7.10 Rev. 3 IPSec")
 //   checks     qx.CLI: the image checks of the FTP configuration switched
 //              off, one name a line ("bios", "firmware", "version")
 //   release    qx.CLI: the running release, read at boot from the first
@@ -31,11 +34,15 @@ public:
         bool activationNotice = false;
         bool rebootQuestion = true;
         bool sourceOption = true;
+        std::string featureSet = "IPSec";
     };
 
     // The dialogue settings; defaults for a missing file or unknown lines.
     static NexaDialogue nexaDialogue(const DeviceState& state);
+    // An image's version written to flash, running after the next reboot.
     static void setPending(const DeviceState& state, const std::string& version);
+    // Whether the software the device reports is the image's version.
+    static bool runs(const std::string& reported, const std::string& version);
     // An image check of the FTP configuration switched on or off.
     static void setImageCheck(const DeviceState& state, const std::string& name, bool on);
     // At boot: NEXA makes the pending version its running one, qx.CLI reads

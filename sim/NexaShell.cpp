@@ -169,7 +169,8 @@ void NexaShell::imageUpdate(const Args& args) {
         return;
     }
     std::string running;
-    if (!image.version.empty() && state_.variable("tmibAdmSWVersion", running) && running == image.version) {
+    if (!image.version.empty() && state_.variable("tmibAdmSWVersion", running) &&
+        FirmwareStore::runs(running, image.version)) {
         sayLine("Software is identical");
         return;
     }

@@ -114,12 +114,13 @@ TEST_F(NexaFirmware, DeclinedQuestionsCancelAndTheRebootActivates) {
     EXPECT_TRUE(contains(done, "Reboot now (y or n)"));
     EXPECT_TRUE(contains(feed(*s, "y\r\n"), "Rebooting..."));
     EXPECT_EQ(s->ending(), Shell::Ending::Reboot);
-    EXPECT_EQ(FirmwareStore::activate(*state), "running software V.7.10 Rev. 3");
+    EXPECT_EQ(FirmwareStore::activate(*state), "running software V.7.10 Rev. 3 IPSec");
     std::string version;
     ASSERT_TRUE(state->variable("tmibAdmSWVersion", version));
-    EXPECT_EQ(version, "V.7.10 Rev. 3");
-    // A second boot changes nothing.
+    EXPECT_EQ(version, "V.7.10 Rev. 3 IPSec");
+    // A second boot changes nothing; the running software is now identical.
     EXPECT_EQ(FirmwareStore::activate(*state), "");
+    EXPECT_TRUE(contains(feed(*s, "update tftp:127.0.0.1/good.img\r\n"), "Software is identical"));
 }
 
 TEST_F(NexaFirmware, HelpListsTheSourceOptionOnlyWhenTheDeviceHasIt) {
