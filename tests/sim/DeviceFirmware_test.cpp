@@ -120,7 +120,8 @@ TEST_F(NexaFirmware, DeclinedQuestionsCancelAndTheRebootActivates) {
     EXPECT_EQ(version, "V.7.10 Rev. 3 IPSec");
     // A second boot changes nothing; the running software is now identical.
     EXPECT_EQ(FirmwareStore::activate(*state), "");
-    EXPECT_TRUE(contains(feed(*s, "update tftp:127.0.0.1/good.img\r\n"), "Software is identical"));
+    auto rebooted = shell(false);
+    EXPECT_TRUE(contains(feed(*rebooted, "update tftp:127.0.0.1/good.img\r\n"), "Software is identical"));
 }
 
 TEST_F(NexaFirmware, HelpListsTheSourceOptionOnlyWhenTheDeviceHasIt) {
