@@ -54,6 +54,10 @@ public:
     // reply either way.
     bool step(ConnectionHandler& link, const std::string& command, const std::string& prompt,
               commandResult* reply = nullptr, bool quiet = false);
+    // step for a command that carries secret: the reply is ordinary traffic
+    // with the secret shown as "******".
+    bool secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                    const std::string& secret);
     // Fails the job with the common missing-prompt reason and message.
     void missingPrompt(const std::string& prompt);
     // A NEXA transfer command: head + transferCredentials + tail, awaiting
@@ -63,7 +67,8 @@ public:
                                   const std::string& prompt, const std::string& second = "");
     // Whether an sftp reply reports a failed transfer, rename or removal:
     // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
-    // No such file or directory" and the like.
+    // No such file or directory" and the like, and 'File "X" not found.'
+    // for a get of a missing file.
     static bool sftpReplyFailed(const commandResult& reply);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
@@ -73,12 +78,50 @@ public:
     // useDefault is true, empty (with the reason set) on failure.
     std::string getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault);
 
+    // Configuration download (TarvoDeviceDownload.cpp): the device's boot
+    // configuration into the transfer directory as JOBID.config. all asks
+    // NEXA devices for all configurations ("put_all"). False with the reason
+    // set on failure.
+    bool getConfig(ConnectionHandler& link, bool all);
+    bool getConfigNexa(ConnectionHandler& link, bool all);
+    bool getConfigQxCli(const std::string& name);  // opens its own SFTP connection
+    // Stores the job's downloaded configuration as the router's "AutoFetch"
+    // row (job time minus 1, every row kept but the newest AutoFetch one);
+    // false with "No config" when the file cannot be read.
+    bool storeAutoFetch();
+    // The "-s ADDR " option of configd for the router's localipfortftp ("" when
+    // it has none); false with "Cannot set src-addr" when the device lacks it.
+    bool configdSourceOption(ConnectionHandler& link, std::string& option);
+
     // Device operations on an open connection; failures go through setError.
     bool connect(ConnectionHandler& handler);
     void disconnect(ConnectionHandler& handler);
     void reboot(ConnectionHandler& handler);
     void sendPing(ConnectionHandler& handler);
     bool isQxCli() const { return family.isQxCli(); }
+
+    // Inventory (TarvoDeviceInventory.cpp): serial number, part number and
+    // software version, each stored in the router row as soon as it is
+    // found. The readers report no failure themselves; inventory does.
+    void inventory(ConnectionHandler& link);
+    bool inventoryPrepNexa(ConnectionHandler& link);
+    bool inventoryPrepQxCli(ConnectionHandler& link, commandResult& report);  // fills report
+    bool inventorySerialNexa(ConnectionHandler& link);
+    bool inventoryPartNoNexa(ConnectionHandler& link);
+    bool inventorySwVerNexa(ConnectionHandler& link);
+    bool inventorySerialQxCli(const commandResult& report);
+    bool inventoryPartNoQxCli(const commandResult& report);
+    bool inventorySwVerQxCli(const commandResult& report);
+    // "V.10.1.5.101" -> "10.1.5.101", "V.7.10 Rev. 3 (Patch 12)" ->
+    // "7.10.3 Patch 12"; empty when the text has neither form.
+    static std::string getSwVersionFromMib(const std::string& text);
+
+    // Passwords (TarvoDevicePasswords.cpp): the router's administrator
+    // password (and on NEXA its communities) into the device, into the boot
+    // configuration too unless the customer's mode is "secure".
+    void setPasswords(ConnectionHandler& link);
+    void setPasswordsNexa(ConnectionHandler& link);
+    void setPasswordsQxCli(ConnectionHandler& link);
 
     // Firmware images of the software release (TarvoDeviceFirmware.cpp).
     // One image: its keyword, its file in the model's image directory and,
@@ -156,8 +199,20 @@ public:
 private:
     // The stages of Run, in pipeline order; each returns false to end Run.
     // Which stages act for a workmode is part of the workmode table.
+    bool stageSetPasswords(ConnectionHandler& link);
+    bool stageInventory(ConnectionHandler& link);
     bool stageReboot(ConnectionHandler& link);
+    // Connects, runs operation, disconnects; false when anything failed.
+    bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
+    bool stageDownload(ConnectionHandler& link);
+    bool stageBuildConfig(ConnectionHandler& link);
+    bool stageConfigCreated(ConnectionHandler& link);
+    bool stageEncryptConfig(ConnectionHandler& link);
+    // Runs one command of the encryption tool through the shell; false, with
+    // the job failed, unless it exits with 0. shown is what the log may
+    // name of it.
+    bool runEncryptionStep(const std::string& command, const char* shown);
 
     bool updateSourceOptionNexa(ConnectionHandler& link, std::string& option);
     void updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row);
@@ -183,6 +238,9 @@ private:
     int initConnectionType();
     int initWorkmode();
     int initProcessId();
+    // Hands every secret known so far to the log engine, which masks it in
+    // all lines below debug level; called as soon as secrets are loaded.
+    void registerSecrets();
 
     // Finish helpers.
     bool jobWasFound() const;

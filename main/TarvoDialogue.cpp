@@ -16,6 +16,13 @@ bool Tarvo::step(ConnectionHandler& link, const std::string& command, const std:
     return found;
 }
 
+bool Tarvo::secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                       const std::string& secret) {
+    bool found = link.sendSecret(command, prompt, secret).foundFirst;
+    if (!found) missingPrompt(prompt);
+    return found;
+}
+
 void Tarvo::missingPrompt(const std::string& prompt) {
     setError("Missing prompt", "Missing '%s' prompt.", prompt.c_str());
 }
@@ -42,6 +49,12 @@ bool Tarvo::sftpReplyFailed(const commandResult& reply) {
             while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
             size_t first = line.find_first_not_of(" \r");
             if (first != std::string::npos && line.compare(first, 7, "remote ") == 0) return true;
+            // A get of a missing file: 'File "/DSK/X.CFG" not found.'
+            const std::string notFound = "\" not found.";
+            if (first != std::string::npos && line.compare(first, 6, "File \"") == 0 &&
+                line.size() >= notFound.size() &&
+                line.compare(line.size() - notFound.size(), notFound.size(), notFound) == 0)
+                return true;
             for (const char* ending : kFailureEndings) {
                 const std::string tailText(ending);
                 if (line.size() >= tailText.size() &&

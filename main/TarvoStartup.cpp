@@ -124,6 +124,7 @@ int Tarvo::initDatabaseSettings() {
         setError("No DB-settings", "Could not get database-settings from config.");
         return kInitDone;
     }
+    registerSecrets();
     log->addLine(logEngine::DBG, "Got DB-password '%s' from configfile.", dbPass.c_str());
     log->addLine(logEngine::DBG, "Got DB-username '%s' from configfile.", dbUser.c_str());
     log->addLine(logEngine::DBG, "Got DB-name '%s' from configfile.", dbName.c_str());
@@ -167,6 +168,7 @@ int Tarvo::initRouter() {
         setError("No router in DB", "Could not find router in database.");
         return kInitDone;
     }
+    registerSecrets();
     log->addLine(logEngine::INF, "Successfully loaded router '%s' from database.", router->name.c_str());
     return 6;
 }
@@ -190,6 +192,7 @@ int Tarvo::initSettings() {
         setError("Bad XML-settings", "Could not read settings from cordal.xml.");
         return kInitDone;
     }
+    registerSecrets();
     return 8;
 }
 
@@ -215,6 +218,7 @@ int Tarvo::initSoftwareRelease() {
 
 int Tarvo::initAdditionals() {
     additionals.reset(new dbGroupRouteradditionals(db.get(), job->routerid));
+    registerSecrets();
     log->addLine(logEngine::INF, "Fetched %d additional parameters from database.",
                  static_cast<int>(additionals->getNumParams()));
     return 10;
@@ -296,6 +300,25 @@ int Tarvo::initProcessId() {
     return kInitDone;
 }
 
+void Tarvo::registerSecrets() {
+    log->addSecret(dbPass);
+    log->addSecret(fileTransferPwd);
+    log->addSecret(transferCredentials);
+    if (router) {
+        for (const std::string* secret :
+             {&router->pass, &router->ipsec, &router->tmibadmadmincommunity, &router->oldcommunity,
+              &router->tmibadmreadcommunity, &router->tmibadmwritecommunity, &router->tmibadmhttppassword})
+            log->addSecret(*secret);
+        for (const auto& [name, value] : router->variables) {
+            auto flag = router->passwordFlags.find("pwd_" + name);
+            if (flag != router->passwordFlags.end() && flag->second == "yes") log->addSecret(value);
+        }
+    }
+    if (additionals)
+        for (unsigned long i = 0; i < additionals->getNumParams(); ++i)
+            if (additionals->getPasswordAt(i) == "yes") log->addSecret(additionals->getValueAt(i));
+}
+
 bool Tarvo::jobWasFound() const {
     return job && job->id != 0;
 }
@@ -329,6 +352,13 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
     }
     if (workmode != "GetConf" && workmode != "GetconfAll") {
         entries.push_back("No config file generated or uploaded.");
+        return;
+    }
+    // After a failed download a file in the transfer directory can only be
+    // left over from an earlier run: it is no backup of this job, so it is
+    // neither recorded nor stored, and the failure's own reason stands.
+    if (!reason.empty()) {
+        entries.push_back("");
         return;
     }
     configFile downloaded(log.get(), jobId, workmode, paths.transferDir());

@@ -36,19 +36,19 @@ struct Workmode {
 // Names are compared exactly, letter case included.
 const Workmode kWorkmodes[] = {
     {"Test", true, false, 0, true},
-    {"SetPass", false, false, kSetPasswords, false},
-    {"Invent", false, false, kInventory, false},
+    {"SetPass", false, false, kSetPasswords, true},
+    {"Invent", false, false, kInventory, true},
     {"Reboot", false, false, kReboot, true},
-    {"GetConf", false, false, kDownload, false},
-    {"GetconfAll", false, false, kDownload, false},
+    {"GetConf", false, false, kDownload, true},
+    {"GetconfAll", false, false, kDownload, true},
     {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, false},
     {"Image", true, false, kImages, false},
     {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
     {"Certs", false, false, kUpload, false},
     {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
-    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, false},
-    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, false},
+    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
+    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
     {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
     {"SSHKeyGen", true, false, kSSHKeyGen, true},
     {"Erase", false, false, kErase, false},
@@ -96,14 +96,38 @@ void Tarvo::Run() {
         bool (Tarvo::*run)(ConnectionHandler&);
     };
     static const StageEntry kPipeline[] = {
+        {kSetPasswords, &Tarvo::stageSetPasswords},
+        {kInventory, &Tarvo::stageInventory},
         {kReboot, &Tarvo::stageReboot},
+        {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
+        {kBuild, &Tarvo::stageBuildConfig},
+        {kConfigCreated, &Tarvo::stageConfigCreated},
+        {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
     };
-    const unsigned stages = findWorkmode(workmode)->stages;
+    unsigned stages = findWorkmode(workmode)->stages;
+    // The download of a configuration-building workmode belongs only to
+    // fetch-and-merge routers.
+    if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler)) return;
     }
+}
+
+bool Tarvo::connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&)) {
+    if (!connect(link)) return false;
+    (this->*operation)(link);
+    disconnect(link);
+    return reason.empty();
+}
+
+bool Tarvo::stageSetPasswords(ConnectionHandler& link) {
+    return connectedStage(link, &Tarvo::setPasswords);
+}
+
+bool Tarvo::stageInventory(ConnectionHandler& link) {
+    return connectedStage(link, &Tarvo::inventory);
 }
 
 bool Tarvo::stageReboot(ConnectionHandler& link) {

@@ -51,7 +51,7 @@ start_router() { # NAME FAMILY [devsim options...]
 port_of() { sed -n "s/^$2 //p" "$work/$1/ports"; }
 
 echo "== Starting three simulated routers"
-start_router nexa1 nexa --user admin --password demo-Pw1
+start_router nexa1 nexa --user admin --password demo-Pw1 --transfer-dir "$root/tftpboot"
 start_router qx1 qxcli --user admin --password demo-Pw1
 start_router nexa2 nexa --no-ssh --user admin --password demo-Pw1
 
@@ -88,12 +88,35 @@ sql cordal -e "INSERT INTO cordal_routertypes (shortname, ifindexoffset, os) VAL
 router 1 edge-nexa NX-4200 nexa1 SSH
 router 2 edge-qx QX-80 qx1 Telnet
 router 3 fresh-nexa NX-4200 nexa2 Telnet
+# A router whose configuration is only built (workmode LocalConf): its
+# template in the template folder of its model, patched with database values.
+mkdir -p "$root/var/template/master/NX-4200"
+cat > "$root/var/template/master/NX-4200/branch.tmpl" <<'TEMPLATE'
+# branch office template
+system
+{
+   tmibAdmSystemName   (RW,DisplayStr):  "[router.name]"
+   tmibAdmPassword     (RW,DisplayStr):  "[router.pass]"
+}
+ipif
+{
+   address "[router.ipnumber]/[{nm2pl}router.ipnetmask]"  vlan "[additional.vlan]"
+   backup-window "[22:50+75]"
+}
+TEMPLATE
+sql cordal -e "INSERT INTO cordal_router (id, name, model, pass, ipnumber, ipnetmask, configtype, globalmaster)
+  VALUES (4, 'branch-essen', 'NX-4200', 'Demo\$1-secret', '10.20.30.1', '255.255.255.0', 'Template', 'branch.tmpl');
+  INSERT INTO cordal_router_additionals (routerid, varname, data, pwd) VALUES (4, 'vlan', '120', 'no')"
+
 now=$(date +%s)
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
   (101, 1, $now, $now, 'Test', 'queued'), (102, 2, $now, $now, 'Reboot', 'queued'),
-  (103, 3, $now, $now, 'SSHKeyGen', 'queued')"
+  (103, 3, $now, $now, 'SSHKeyGen', 'queued'), (105, 4, $now, $now, 'LocalConf', 'queued')"
+# A configuration backup of edge-nexa (the device pushes it over "TFTP").
+sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
+  (104, 1, $now, $now, 'GetConf', 'queued')"
 
-for job in 101 102 103; do
+for job in 101 102 103 104 105; do
   echo
   echo "== Tarvo -j $job ($(sql cordal -N -e "SELECT CONCAT(workmode, ' on ', r.name, ' over ', r.conntype_ip)
     FROM cordal_jobs j JOIN cordal_router r ON r.id=j.routerid WHERE j.id=$job"))"
@@ -113,4 +136,13 @@ echo "== What the devices were asked to do"
 echo "nexa1 (ping):      $(grep -c '<<< ping' "$work/nexa1/transcript") ping command(s)"
 echo "qx1 (reboot):      $(sed -n 's/^count //p' "$work/qx1/boot") reboot(s)"
 echo "nexa2 (SSH keys):  $(tr '\n' ' ' < "$work/nexa2/ssh")"
+echo "nexa1 (backup):    $(grep '<<< configd' "$work/nexa1/transcript" | sed 's/.*<<< //')"
+echo
+echo "== The stored backup of edge-nexa (cordal_configs)"
+sql cordal -N -e "SELECT CONCAT('id ', id, ', router ', routerid, ', jobtime ', jobtime, ', workmode ', workmode)
+  FROM cordal_configs WHERE routerid=1"
+sql cordal -N -r -e "SELECT config FROM cordal_configs WHERE routerid=1 ORDER BY jobtime DESC LIMIT 1" | sed 's/^/    /'
+echo
+echo "== The configuration job 105 built for branch-essen (start of $root/tftpboot/105.config)"
+head -n 9 "$root/tftpboot/105.config" | sed 's/^/    /'
 echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sim/ConfigStore.h"
 #include "sim/DevsimOptions.h"
 #include "sim/StateFile.h"
 
@@ -64,8 +65,10 @@ std::unique_ptr<DeviceState> DeviceState::open(const DevsimOptions& options, std
 bool DeviceState::load(const DevsimOptions& options, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!loadFamily(options, error) || !loadAccounts(options, error) || !loadVariables(error) ||
-        !loadSsh(options, error) || !loadBoot(error) || !makeFileSystem(error))
+        !loadSsh(options, error) || !loadBoot(error) || !loadPasswords(options, error) || !makeFileSystem(error))
         return false;
+    configs_ = std::make_unique<ConfigStore>(dir_, family_);
+    if (!configs_->prepare(options.hostname, error)) return false;
     bootTime_ = time(nullptr);
     if (!saveBoot()) {
         error = lastError_;
@@ -275,7 +278,9 @@ void DeviceState::recordShutdown() {
 }
 
 void DeviceState::recordBoot() {
+    configs_->boot();
     std::lock_guard<std::mutex> lock(mutex_);
+    restoreSavedPasswords();
     bootTime_ = time(nullptr);
     saveBoot();
 }

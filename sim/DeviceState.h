@@ -27,7 +27,9 @@ struct DevsimOptions;
 //                --user/--password pairs overwrite the file; when it is
 //                missing it is created with "admin admin".
 //   variables    NEXA management variables, one a line: NAME=VALUE. The
-//                device shows and assigns only variables listed here.
+//                device shows and assigns only variables listed here. A
+//                name TABLE.COLUMN is a column of a table: the device
+//                answers COLUMN with TABLE.COLUMN.1("VALUE").
 //   ssh          "keys yes|no" (NEXA: host keys made) and
 //                "service enabled|disabled" (NEXA: sshd started; qx.CLI:
 //                SSH server enabled). Missing: both on. --no-ssh starts
@@ -36,6 +38,23 @@ struct DevsimOptions;
 //   boot         "count N" (reboots so far) and "time T" (seconds since
 //                1970 when the device last came up; written at start and
 //                after every reboot).
+//   communities  NEXA: the running read and write community passwords,
+//                "read VALUE" and "write VALUE". Missing: "public" and
+//                "private".
+//   saved-passwords
+//                what the boot configuration holds: "admin VALUE" (the
+//                admin login's password), and on NEXA "read VALUE" and
+//                "write VALUE". Written by the save commands ("configd save
+//                all boot" on NEXA, "save yes" in the qx.CLI config
+//                process); at every boot the running passwords are set back
+//                to these. Missing (and with --user/--password): the
+//                running ones.
+//   version      qx.CLI: the text of the monitor's "version" report, lines
+//                as they are. Missing: a built-in report with " S/N: ",
+//                " Router, " and "Software release: " lines. The release
+//                shown is the one in "release" when that file exists. NEXA devices
+//                report their inventory as variables (tmibAdmSystemId,
+//                tmibAdmSWVersion, tmibAdmBoardTable.tmibABrdPartNo).
 //   transcript   the dialogue log (see Transcript).
 //   ports        "telnet N" and "ssh N", written by devsim once it listens.
 //   ssh_host_ed25519_key, ssh_host_ed25519_key.pub
@@ -44,6 +63,12 @@ struct DevsimOptions;
 //                the device's software (see FirmwareStore).
 //   fs/          the file system the SFTP server shows: fs/DSK, fs/MEM and
 //                fs/BIO on qx.CLI, fs/flash and fs/tmp on NEXA.
+//   configs/     NEXA: the named configurations, one file each ("running",
+//                "boot", ...); bootfile: qx.CLI's boot configuration name
+//                (see ConfigStore). After a reboot a NEXA device runs its
+//                boot configuration.
+class ConfigStore;
+
 class DeviceState {
 public:
     // Opens the state directory of options.stateDir (creating it and the
@@ -87,6 +112,26 @@ public:
     void recordShutdown();
     void recordBoot();
 
+    // The device's configurations; lives as long as the state.
+    ConfigStore& configs() const { return *configs_; }
+    // Inventory and passwords (DeviceStateAdmin.cpp).
+    // A table column by its column name: false when no variable
+    // TABLE.column exists.
+    bool tableColumn(const std::string& column, std::string& table, std::string& value) const;
+    // The qx.CLI version report, lines ended by CR LF.
+    std::string versionReport(const std::string& hostname) const;
+    // The running administrator password: the admin login's.
+    void setAdminPassword(const std::string& password);
+    // NEXA communities, which is "read" or "write".
+    std::string community(const std::string& which) const;
+    void setCommunity(const std::string& which, const std::string& value);
+    // qx.CLI static configuration: the admin password "save yes" keeps.
+    void setStaticAdminPassword(const std::string& password);
+    // The save commands: the running passwords (NEXA) or the static
+    // configuration's (qx.CLI) become the boot configuration's.
+    void saveRunningPasswords();
+    void saveStaticPasswords();
+
     // The last error of writing a state file ("" when none).
     std::string lastError() const;
 
@@ -104,6 +149,11 @@ private:
     bool saveVariables();
     bool saveSsh();
     bool saveBoot();
+    // REQUIRES: mutex_ held (DeviceStateAdmin.cpp).
+    bool loadPasswords(const DevsimOptions& options, std::string& error);
+    void restoreSavedPasswords();
+    std::string adminPassword() const;
+    bool savePasswords();
     bool save(const std::string& name, const std::string& content);
 
     std::string dir_;
@@ -111,10 +161,14 @@ private:
     mutable std::mutex mutex_;
     std::vector<Account> accounts_;
     std::map<std::string, std::string> variables_;
+    std::map<std::string, std::string> communities_;     // "read", "write"
+    std::map<std::string, std::string> savedPasswords_;  // "admin", "read", "write"
+    std::string staticAdminPassword_;                    // qx.CLI, until saved
     bool sshKeys_ = true;
     bool sshService_ = true;
     unsigned rebootCount_ = 0;
     time_t bootTime_ = 0;
     std::string lastError_;
     std::function<void()> sshObserver_;
+    std::unique_ptr<ConfigStore> configs_;
 };

@@ -130,6 +130,26 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.transferDir = v;
              return true;
          }},
+        {"--transfer-user", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty() || v.find_first_of(":@/ \t\r\n") != std::string::npos) {
+                 e = "--transfer-user: a user name without ':', '@', '/' or blanks";
+                 return false;
+             }
+             o.transferUser = v;
+             return true;
+         }},
+        {"--transfer-password", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.find_first_of("@/ \t\r\n") != std::string::npos) {
+                 e = "--transfer-password: a password without '@', '/' or blanks";
+                 return false;
+             }
+             o.transferPassword = v;
+             return true;
+         }},
+        {"--old-configd", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.configdWithoutSource = true; }},
         {"--reboot-downtime", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              return number("--reboot-downtime", v, 0, 3600, o.rebootDowntimeSeconds, e);
@@ -221,6 +241,10 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
         error = "--user " + options.accounts.back().user + " has no --password";
         return false;
     }
+    if (options.transferPassword.size() && options.transferUser.empty()) {
+        error = "--transfer-password needs --transfer-user";
+        return false;
+    }
     if (options.stateDir.empty()) {
         error = "--state-dir is required";
         return false;
@@ -252,8 +276,17 @@ std::string DevsimOptions::usage() {
            "                          a login of the device; repeat the pair for more.\n"
            "                          Replaces the logins stored in DIR (default one\n"
            "                          user admin with password admin)\n"
-           "  --transfer-dir DIR      local directory standing in for the transfer server\n"
-           "                          of the device's file fetches\n"
+           "  --transfer-dir DIR      local directory standing in for the TFTP/HTTP(S)\n"
+           "                          server of the device's transfers: tftp:HOST/ and\n"
+           "                          http(s)://[USER:PW@]HOST/tftpboot/ both mean DIR\n"
+           "  --transfer-user U --transfer-password P\n"
+           "                          credentials the HTTP(S) server expects (default:\n"
+           "                          any credentials, or none, pass)\n"
+           "  --old-configd           NEXA: an older configd without the \"-s <src>\"\n"
+           "                          option\n"
+           "                          Configurations: NEXA DIR/configs/NAME (\"running\",\n"
+           "                          \"boot\", ...); qx.CLI DIR/bootfile names the boot\n"
+           "                          file DIR/fs/DSK/NAME.CFG\n"
            "  --reboot-downtime SECONDS\n"
            "                          time a rebooting device refuses connections\n"
            "                          (default 3)\n"

@@ -32,6 +32,9 @@ struct DevsimOptions {
     std::vector<Account> accounts;  // empty: keep the accounts of the state directory
     std::string hostname = "router1";
     std::string transferDir;
+    std::string transferUser;  // credentials the transfer server expects ("" any)
+    std::string transferPassword;
+    bool configdWithoutSource = false;  // an older NEXA configd without "-s <src>"
     int rebootDowntimeSeconds = 3;
     int maxAuthTries = 3;
     int shellTimeoutSeconds = 0;  // idle time after which a shell ends; 0 never

@@ -1,5 +1,7 @@
 #include "sim/NexaShell.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "sim/DeviceState.h"
@@ -8,13 +10,60 @@
 #include "sim/FirmwareStore.h"
 #include "sim/TransferUrl.h"
 
+namespace {
+
+// An image URL is the transfer server's URL ("tftp:HOST/" or
+// "http[s]://[USER:PASS@]HOST/tftpboot/") followed by the image's path in
+// the server's directory ("images/MODEL/FILE"). file is the local copy the
+// simulated server serves.
+bool imageFile(const std::string& url, const DevsimOptions& options, std::string& file, std::string& error) {
+    const bool tftp = url.compare(0, 5, "tftp:") == 0;
+    const size_t separator = url.find("://");
+    const size_t authority = tftp ? 5 : separator == std::string::npos ? 0 : separator + 3;
+    const size_t hostEnd = url.find('/', authority);
+    size_t serverEnd = hostEnd == std::string::npos ? url.size() : hostEnd + 1;
+    const std::string webRoot = "tftpboot/";
+    if (!tftp && url.compare(serverEnd, webRoot.size(), webRoot) == 0) serverEnd += webRoot.size();
+    TransferUrl server;
+    if (!TransferUrl::parse(url.substr(0, serverEnd), server, error)) return false;
+    if (!server.credentialsAccepted(options.transferUser, options.transferPassword)) {
+        error = "401 Unauthorized";
+        return false;
+    }
+    const std::string path = url.substr(serverEnd);
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (!TransferUrl::validFileName(path.substr(start, end - start))) {
+            error = "bad file name '" + path + "'";
+            return false;
+        }
+        start = end + 1;
+    }
+    if (options.transferDir.empty()) {
+        error = "no transfer server reachable";
+        return false;
+    }
+    file = options.transferDir + (options.transferDir.back() == '/' ? "" : "/") + path;
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "file not found: " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context)
     : Shell(state, options, transcript, std::move(context)) {}
 
 const CommandTable<NexaShell>& NexaShell::mainCommands() {
     static const CommandTable<NexaShell> table = {
-        {"t", &NexaShell::shellTimeout}, {"exit", &NexaShell::exitShell}, {"ping", &NexaShell::ping},
-        {"update", &NexaShell::update},  {"sshd", &NexaShell::sshd},      {"ssh-keygen", &NexaShell::sshKeygen},
+        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell},  {"ping", &NexaShell::ping},
+        {"update", &NexaShell::update},   {"sshd", &NexaShell::sshd},       {"ssh-keygen", &NexaShell::sshKeygen},
+        {"y", &NexaShell::systemSummary}, {"configd", &NexaShell::configd},
     };
     return table;
 }
@@ -61,6 +110,7 @@ void NexaShell::runCommand(const std::string& line) {
         sayLine(formatVariable(words[0], value));
         return;
     }
+    if (mode_ == Mode::Main && words.size() == 1 && showTableColumn(words[0])) return;
     error("unknown command");
 }
 
@@ -151,14 +201,12 @@ void NexaShell::imageUpdate(const Args& args) {
         error("usage: update [-a] [-I <src>] URL | update -i | update -h");
         return;
     }
-    TransferUrl parsed;
     std::string file, bytes, reason;
-    if (!TransferUrl::parse(url, parsed, reason) || !parsed.localFile(options_.transferDir, file, reason) ||
-        !FirmwareImage::load(file, bytes)) {
+    if (!imageFile(url, options_, file, reason) || !FirmwareImage::load(file, bytes)) {
         error("cannot load image: " + (reason.empty() ? "read error" : reason));
         return;
     }
-    sayLine("Loaded " + std::to_string(bytes.size()) + " bytes from " + parsed.host);
+    sayLine("Loaded " + std::to_string(bytes.size()) + " bytes");
     FirmwareImage image;
     if (!FirmwareImage::readNexa(bytes, image, reason)) {
         error("image refused: " + reason);
@@ -294,6 +342,7 @@ bool NexaShell::assign(const std::string& name, const std::string& value) {
         configCommand(value);
         return true;
     }
+    if (assignPassword(name, value)) return true;
     if (!state_.setVariable(name, value)) {
         error("unknown variable " + name);
         return false;

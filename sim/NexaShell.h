@@ -9,8 +9,10 @@
 // "HOSTNAME:admin> ", management variables shown by name and set by
 // NAME=VALUE assignments, the shell time-out "t N", "cmd=reboot", ping,
 // and the SSH set-up through the interactive update shell ("update -i",
-// "dir", "exit"), "ssh-keygen" and "sshd", and firmware updates ("update
-// [-a] [-I SRC] URL", its questions following FirmwareStore's settings). Commands live in one table per
+// "dir", "exit"), "ssh-keygen" and "sshd", the system summary "y", the
+// community assignments, "configd save all boot" and firmware updates
+// ("update [-a] [-I SRC] URL", its questions following FirmwareStore's
+// settings). Commands live in one table per
 // mode; a new command is a table line and a member.
 class NexaShell : public Shell {
 public:
@@ -47,9 +49,18 @@ private:
     void installImage(const std::string& version);
     void sshd(const Args& args);
     void sshKeygen(const Args& args);
+    void configd(const Args& args);  // NexaConfigd.cpp
     void assignments(const std::string& line);
     bool assign(const std::string& name, const std::string& value);
     void configCommand(const std::string& value);
+    // Inventory and passwords (NexaShellAdmin.cpp).
+    void systemSummary(const Args& args);
+    // Answers a table column read by its column name; false when the
+    // device has no such column.
+    bool showTableColumn(const std::string& column);
+    // The community variables set passwords, not variables; false for any
+    // other name.
+    bool assignPassword(const std::string& name, const std::string& value);
     // Update mode.
     void updateDir(const Args& args);
     void updateExit(const Args& args);

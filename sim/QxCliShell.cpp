@@ -10,8 +10,8 @@ QxCliShell::QxCliShell(DeviceState& state, const DevsimOptions& options, Transcr
 const QxCliShell::ModeSpec& QxCliShell::modeOf(Mode mode) {
     static const ModeSpec modeTable[] = {
         {"*", Mode::Main, &QxCliShell::mainCommands},
-        {"+", Mode::Main, &QxCliShell::exitOnlyCommands},
-        {"Config>", Mode::Main, &QxCliShell::exitOnlyCommands},
+        {"+", Mode::Main, &QxCliShell::monitorCommands},
+        {"Config>", Mode::Main, &QxCliShell::configCommands},
         {"Config$", Mode::Main, &QxCliShell::runningConfigCommands},
         {"FTP config$", Mode::RunningConfig, &QxCliShell::ftpConfigCommands},
         {"SSH Config$", Mode::RunningConfig, &QxCliShell::sshConfigCommands},
@@ -36,7 +36,9 @@ const CommandTable<QxCliShell>& QxCliShell::runningConfigCommands() {
     static const CommandTable<QxCliShell> table = {
         {"set inactivity-timer", &QxCliShell::inactivityTimer},
         {"set ftp", &QxCliShell::enterFtpConfig},
+        {"set file-cfg", &QxCliShell::fileCfg},
         {"feature ssh", &QxCliShell::enterSshConfig},
+        {"user admin password", &QxCliShell::runningAdminPassword},
         {"exit", &QxCliShell::exitMode},
     };
     return table;

@@ -42,6 +42,8 @@ private:
     static const CommandTable<QxCliShell>& sshConfigCommands();
     static const CommandTable<QxCliShell>& sshServerCommands();
     static const CommandTable<QxCliShell>& exitOnlyCommands();
+    static const CommandTable<QxCliShell>& monitorCommands();
+    static const CommandTable<QxCliShell>& configCommands();
 
     // Main process.
     void enterMonitor(const Args& args) { enter(Mode::Monitor, args); }
@@ -52,6 +54,7 @@ private:
     void ping(const Args& args);
     // Running configuration.
     void inactivityTimer(const Args& args);
+    void fileCfg(const Args& args);  // QxCliConfigFile.cpp
     void enterFtpConfig(const Args& args) { enter(Mode::FtpConfig, args); }
     void enterSshConfig(const Args& args) { enter(Mode::SshConfig, args); }
     // FTP configuration: the device's checks of uploaded images.
@@ -63,6 +66,13 @@ private:
     void listEnable(const Args& args);
     void enableServer(const Args& args);
     void disableServer(const Args& args);
+    // Inventory and passwords (QxCliShellAdmin.cpp): the monitor's version
+    // report, the admin password of the running and the static
+    // configuration, and saving the static one for the boot.
+    void version(const Args& args);
+    void runningAdminPassword(const Args& args);
+    void staticAdminPassword(const Args& args);
+    void save(const Args& args);
     // Every sub-mode.
     void exitMode(const Args& args);
 

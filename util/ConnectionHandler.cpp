@@ -16,13 +16,21 @@ ConnectionHandler::~ConnectionHandler() = default;
 
 commandResult ConnectionHandler::sendCmd(const std::string& command, const std::string& first,
                                          const std::string& second, bool logReplyAsDebug) {
-    log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
-    if (!writeCommand(command)) {
-        alive = false;
-        return commandResult();
-    }
-    if (first.empty() && second.empty()) return commandResult();
+    if (!send(command) || (first.empty() && second.empty())) return commandResult();
     return catchTraffic(first, second, logReplyAsDebug);
+}
+
+commandResult ConnectionHandler::sendSecret(const std::string& command, const std::string& first,
+                                            const std::string& secret) {
+    if (!send(command)) return commandResult();
+    return catchTrafficMasked(first, "", secret);
+}
+
+bool ConnectionHandler::send(const std::string& command) {
+    log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
+    if (writeCommand(command)) return true;
+    alive = false;
+    return false;
 }
 
 commandResult ConnectionHandler::catchTraffic(const std::string& first, const std::string& second,
@@ -68,11 +76,13 @@ commandResult ConnectionHandler::judgeReply(const std::string& reply, const std:
 
     result.add(reply);
     if (!log) return result;
-    const std::string shown = maskSecret(reply, secret);
+    // A quiet reply may echo a secret of the command: the error line below
+    // is ordinary log and must not quote it.
+    const std::string shown = logReplyAsDebug ? std::string("***") : maskSecret(reply, secret);
     if (logReplyAsDebug) {
         // The unfinished last line of a quiet reply must not be glued to the
         // next traffic line, which is ordinary log.
-        log->addBlob(logEngine::DBG, shown);
+        log->addBlob(logEngine::DBG, reply);
         log->flushPending(logEngine::DBG);
     } else {
         log->addBlob(logEngine::COM, shown);
@@ -93,16 +103,7 @@ commandResult ConnectionHandler::judgeReply(const std::string& reply, const std:
 }
 
 std::string ConnectionHandler::maskSecret(const std::string& text, const std::string& secret) {
-    if (secret.empty()) return text;
-    std::string out;
-    size_t from = 0, at;
-    while ((at = text.find(secret, from)) != std::string::npos) {
-        out.append(text, from, at - from);
-        out += "******";
-        from = at + secret.size();
-    }
-    out.append(text, from, std::string::npos);
-    return out;
+    return logEngine::maskLiterally(text, secret);
 }
 
 bool ConnectionHandler::takePromptPrefix(const std::string& reply) {

@@ -59,6 +59,10 @@ public:
     // ordinary log, for commands whose echo or reply carries a secret.
     commandResult sendCmd(const std::string& command, const std::string& first, const std::string& second = "",
                           bool logReplyAsDebug = false);
+    // sendCmd for a command that carries secret: the reply stays ordinary
+    // traffic, with every occurrence of secret (the device's echo) logged
+    // as "******".
+    commandResult sendSecret(const std::string& command, const std::string& first, const std::string& secret);
     // Waits for one or two texts without sending anything.
     commandResult catchTraffic(const std::string& first, const std::string& second = "", bool logReplyAsDebug = false);
     // sendCmd for the connection's own dialogues (login, exit, reboot):
@@ -91,6 +95,8 @@ protected:
     // Writes command plus the connection's line end. False, with the error
     // logged, when the peer is gone.
     virtual bool writeCommand(const std::string& command) = 0;
+    // writeCommand after the debug line "Sending '%s'."; marks a gone peer.
+    bool send(const std::string& command);
     // Reads device output into reply until first or second (plain texts,
     // either may be empty) arrives or the device stays silent for the
     // current time-out. Returns the wait's error message, "" when it ended

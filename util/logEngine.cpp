@@ -1,6 +1,8 @@
 #include "util/logEngine.h"
 
 #include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -36,7 +38,9 @@ void logEngine::addLine(int facility, const char* format, ...) {
 void logEngine::add(int facility, const std::string& message) {
     // A discarded debug line costs nothing else.
     if (facility == DBG && !debug) return;
-    std::string text = message;
+    // Masked before the line is wrapped, so a secret never straddles two
+    // lines of the log.
+    std::string text = facility == DBG ? message : maskSecrets(message);
     cleanup(text);
 
     std::string line;
@@ -75,6 +79,34 @@ void logEngine::add(int facility, const std::string& message) {
         fputc('\n', stdout);
         fflush(stdout);
     }
+}
+
+void logEngine::addSecret(const std::string& secret) {
+    if (secret.empty() || std::find(secrets.begin(), secrets.end(), secret) != secrets.end()) return;
+    // A longer secret goes first, so none that contains another is left
+    // half shown.
+    auto at = std::find_if(secrets.begin(), secrets.end(),
+                           [&](const std::string& known) { return known.size() < secret.size(); });
+    secrets.insert(at, secret);
+}
+
+std::string logEngine::maskSecrets(const std::string& text) const {
+    std::string masked = text;
+    for (const auto& secret : secrets) masked = maskLiterally(masked, secret);
+    return masked;
+}
+
+std::string logEngine::maskLiterally(const std::string& text, const std::string& secret) {
+    if (secret.empty()) return text;
+    std::string out;
+    size_t from = 0;
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, from)) {
+        out.append(text, from, at - from);
+        out += "******";
+        from = at + secret.size();
+    }
+    out.append(text, from, std::string::npos);
+    return out;
 }
 
 void logEngine::addBlob(int facility, const std::string& chunk) {

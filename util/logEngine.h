@@ -20,6 +20,16 @@ public:
     logEngine(bool debug, const std::string& fileName);  // "nofile" for none
 
     void setDirectPrint(bool on) { directPrint = on; }
+    // A text that must never appear in a line below debug level: from now
+    // on every such line shows it as "******" (replaced literally, before
+    // the line is kept, written or printed). Debug lines stay as they are.
+    // An empty secret is ignored.
+    void addSecret(const std::string& secret);
+    // text with every registered secret replaced by "******".
+    std::string maskSecrets(const std::string& text) const;
+    // text with every occurrence of secret replaced literally by "******";
+    // text itself when secret is empty.
+    static std::string maskLiterally(const std::string& text, const std::string& secret);
     bool isDebug() const { return debug; }
     const std::string& getFileName() const { return fileName; }
 
@@ -46,6 +56,7 @@ public:
 
 private:
     std::vector<std::string> lines;
+    std::vector<std::string> secrets;  // longest first
     std::string pending;
     bool debug;
     std::string fileName;

@@ -88,6 +88,21 @@ TEST_F(JudgeReplyTest, ReplyLoggedAsTrafficOrDebugWithTheSecretMasked) {
     EXPECT_EQ(debug, std::vector<std::string>{"router> set community Pw-9"});
 }
 
+TEST_F(JudgeReplyTest, AQuietReplyWithoutItsPromptIsNotQuotedInTheErrorLine) {
+    // A transfer command's echo carries the transfer password.
+    Judge::judgeReply(&log, "configd put all http://u:Pw-9@h/tftpboot/ 1.config boot\n", "router>", "", true, "",
+                      "Telnet");
+    std::vector<std::string> errors, debug;
+    for (const auto& entry : entries()) {
+        if (entry.facility == "ERR") errors.push_back(entry.text);
+        if (entry.facility == "DBG") debug.push_back(entry.text);
+        if (entry.facility != "DBG") EXPECT_EQ(entry.text.find("Pw-9"), std::string::npos) << entry.text;
+    }
+    EXPECT_EQ(errors, std::vector<std::string>{"Expected 'router>' not found in Telnet-reply-lines '***'!"});
+    ASSERT_EQ(debug.size(), 1u);
+    EXPECT_NE(debug[0].find("Pw-9"), std::string::npos) << "the reply itself stays in the debug log";
+}
+
 // Each connection pauses when it goes, so one case per command line.
 TEST(SSHCommandLineTest, SshToNexaWithoutTerminal) {
     logEngine log;

@@ -110,6 +110,7 @@ TEST_F(DevsimTest, SigtermEndsTheDeviceWithSessionsOpenAndLeavesOnlyItsState) {
     std::set<std::string> expected = {".",
                                       "..",
                                       "boot",
+                                      "bootfile",
                                       "family",
                                       "fs",
                                       "ports",

@@ -154,3 +154,55 @@ TEST(logEngine, AddLineCutsAt2047Bytes) {
     log.addLine(4, "%s", big.c_str());
     EXPECT_EQ(linesOf(log)[0].size(), 2047u);
 }
+
+TEST(logEngine, SecretsAreMaskedLiterallyInEveryLineBelowDebug) {
+    TempDir dir;
+    const std::string file = dir.file("job.log");
+    logEngine log(true, file);
+    // Characters that mean something in patterns or replacement texts are
+    // plain characters of a secret.
+    const std::vector<std::string> secrets = {"a.b", "x*y", "p(q", "$1z", "back\\slash"};
+    for (const auto& secret : secrets) log.addSecret(secret);
+    log.addSecret("");
+    log.addLine(logEngine::INF, "one a.b two x*y three p(q four $1z five back\\slash");
+    log.add(logEngine::COM, "axb and xxy stay: they only look alike");
+    log.add(logEngine::ERR, "failed with p(q");
+    log.add(logEngine::RAW, "raw $1z");
+    log.addBlob(logEngine::COM, "echo: x*");
+    log.addBlob(logEngine::COM, "y\r\n");
+    log.add(logEngine::DBG, "debug keeps a.b");
+    auto v = linesOf(log);
+    ASSERT_EQ(v.size(), 6u);
+    EXPECT_NE(v[0].find("INF - one ****** two ****** three ****** four ****** five ******"), std::string::npos) << v[0];
+    EXPECT_NE(v[1].find("axb and xxy stay"), std::string::npos) << v[1];
+    EXPECT_NE(v[2].find("failed with ******"), std::string::npos) << v[2];
+    EXPECT_EQ(v[3], "raw ******");
+    // A secret cut across two chunks of traffic is masked in the line.
+    EXPECT_NE(v[4].find("COM - echo: ******"), std::string::npos) << v[4];
+    EXPECT_NE(v[5].find("DBG - debug keeps a.b"), std::string::npos) << v[5];
+    // The mirror file shows a secret only in the debug line.
+    const std::string written = readFile(file);
+    for (const auto& secret : secrets) {
+        size_t n = 0;
+        for (size_t at = written.find(secret); at != std::string::npos; at = written.find(secret, at + 1)) ++n;
+        EXPECT_EQ(n, secret == "a.b" ? 1u : 0u) << secret << " in " << written;
+    }
+}
+
+TEST(logEngine, LongerSecretsFirstAndNoSplitByWrapping) {
+    logEngine log(false);
+    log.addSecret("pass");
+    log.addSecret("password1");
+    log.add(logEngine::INF, "password1 pass");
+    // 95 characters, then the secret across the wrap column.
+    log.add(logEngine::INF, std::string(95, '-') + "password1" + std::string(10, '-'));
+    auto v = linesOf(log);
+    ASSERT_EQ(v.size(), 2u);
+    // No tail of the longer secret is left.
+    EXPECT_EQ(v[0].substr(v[0].size() - 19), "INF - ****** ******") << v[0];
+    EXPECT_EQ(v[1].find("pass"), std::string::npos) << v[1];
+    EXPECT_NE(v[1].find(std::string(95, '-') + "*****\n"), std::string::npos) << v[1];
+    // Debug lines of a log without -d are dropped, masked or not.
+    log.add(logEngine::DBG, "password1");
+    EXPECT_EQ(log.getLines(), 2);
+}

@@ -1,0 +1,98 @@
+// Configuration download: the device's boot configuration into the transfer
+// directory as JOBID.config. A NEXA device pushes it with configd to the
+// transfer server; a qx.CLI device is read over an SFTP connection of its
+// own.
+#include "db/Cordal_configs.h"
+#include "main/Tarvo.h"
+#include "util/logEngine.h"
+
+bool Tarvo::getConfig(ConnectionHandler& link, bool all) {
+    if (!isQxCli()) return getConfigNexa(link, all);
+    const std::string name = getCfgFileNameQxCli(link, false);
+    if (name.empty()) return false;
+    return getConfigQxCli(name);
+}
+
+// The source-address option of configd, probed only when the router names a
+// local address for its transfers. False (with the reason set) when the
+// device cannot honour the address: the transfer is then not tried without.
+bool Tarvo::configdSourceOption(ConnectionHandler& link, std::string& option) {
+    option.clear();
+    if (router->localipfortftp.empty()) return true;
+    updateJob("Checking 'configd' options");
+    if (!step(link, "tmibAdmSWVersion", promptAdmin)) return false;
+    commandResult help = link.sendCmd("configd -h", promptAdmin);
+    if (help.foundFirst && help.contains("-s <src>")) {
+        log->add(logEngine::INF, "Command 'configd' supports '-s' option.");
+        option = "-s " + router->localipfortftp + " ";
+        return true;
+    }
+    setError("Cannot set src-addr", "Command 'configd' does NOT support '-s' option.");
+    return false;
+}
+
+bool Tarvo::getConfigNexa(ConnectionHandler& link, bool all) {
+    std::string source;
+    if (!configdSourceOption(link, source) || !reason.empty()) return false;
+    const std::string head = "configd " + source + (all ? "put_all" : "put") + " all " + transferScheme;
+    const std::string tail = transferBase + " " + my_to_str(static_cast<unsigned long>(jobId)) + ".config boot";
+    updateJob("Getting config");
+    commandResult reply;
+    {
+        ScopedTimeout slow(link, 60);
+        reply = transferCommand(link, head, tail, promptMain);
+    }
+    if (!reply.foundFirst || !reply.contains("transfer ok")) {
+        setError("Bad file-transfer", "%s-file-transfer failed for '%s'.", fileTransferMethod.c_str(),
+                 tftpHost.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool Tarvo::getConfigQxCli(const std::string& name) {
+    log->addLine(logEngine::INF, "Hint: '%s' treats ALL configs as 'full'.", routerOs.c_str());
+    bool transferred = false;
+    bool connected = withSftp([&](ConnectionHandler& sftp) {
+        updateJob("Getting config");
+        commandResult reply;
+        {
+            ScopedTimeout slow(sftp, 60);
+            reply = sftp.sendCmd("get /DSK/" + name + " " + paths.transferDir() +
+                                     my_to_str(static_cast<unsigned long>(jobId)) + ".config",
+                                 promptSftp);
+        }
+        // "100%" alone is not enough: the client may report a failure on a
+        // later line of the same reply.
+        transferred = reply.foundFirst && reply.contains("100%") && !sftpReplyFailed(reply);
+        if (!transferred) setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+    });
+    return connected && transferred;
+}
+
+bool Tarvo::stageDownload(ConnectionHandler& link) {
+    if (!connect(link)) return false;
+    getConfig(link, workmode == "GetconfAll" || workmode == "ConfigAll");
+    disconnect(link);
+    if (!reason.empty()) return false;
+    if (workmode == "GetConf" || workmode == "GetconfAll" || workmode == "ConfComp") return true;
+    return storeAutoFetch();
+}
+
+// A fetch-and-merge router's download is kept as its one "AutoFetch"
+// configuration, a second older than the job, for the build to merge into.
+bool Tarvo::storeAutoFetch() {
+    configFile fetched(log.get(), jobId, workmode, paths.transferDir());
+    if (fetched.getFileName().empty()) {
+        setError("No config", "Could not read device-config");
+        return false;
+    }
+    Cordal_configs stored(db.get(), 2147483647);
+    stored.routerid = job->routerid;
+    stored.jobtime = job->jobtime - 1ULL;
+    stored.workmode = "AutoFetch";
+    stored.osrel = job->osrel;
+    fetched.exportBuffer(stored.config);
+    stored.insert();
+    return true;
+}
