@@ -123,6 +123,7 @@ public:
     void setPasswordsNexa(ConnectionHandler& link);
     void setPasswordsQxCli(ConnectionHandler& link);
 
+<<<<<<< HEAD
     // Firmware images of the software release (TarvoDeviceFirmware.cpp).
     // One image: its keyword, its file in the model's image directory and,
     // for qx.CLI, the device file and directory it ends up in.
@@ -135,6 +136,24 @@ public:
     void updateImagesNexa(ConnectionHandler& link);
     bool updateImagesPrepQxCli(ConnectionHandler& link);
     void updateImagesQxCli();  // over an SFTP connection of its own
+=======
+    // The fallback timer and the boot configuration (TarvoDeviceFallback.cpp).
+    // Each is true when it did its part (qx.CLI devices have no timer: the
+    // two timer operations are true at once there, sending nothing).
+    // Once scheduleFallback succeeded, every path must end in flushFallback
+    // or reboot; where neither can reach the device, call
+    // reportArmedFallback.
+    bool scheduleFallback(ConnectionHandler& link, const std::string& seconds);
+    bool scheduleFallbackNexa(ConnectionHandler& link, const std::string& seconds);
+    bool flushFallback(ConnectionHandler& link);
+    bool flushFallbackNexa(ConnectionHandler& link);
+    // Logs (INF) that the device restarts by itself within the armed
+    // seconds; nothing when no timer is known to be armed.
+    void reportArmedFallback();
+    bool deleteBootConfig(ConnectionHandler& link);
+    bool deleteBootConfigNexa(ConnectionHandler& link);
+    bool deleteBootConfigQxCli(const std::string& name);
+>>>>>>> main
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -156,6 +175,10 @@ public:
     std::string reason;
     bool rebootPending = false;
     std::string fallbackVariable;
+    // The seconds of the device's armed fallback timer; empty when none is
+    // armed as far as the job knows (cleared by a flush the device
+    // confirmed and by reboot).
+    std::string fallbackSeconds;
     bool debug;
     bool dumpLog;
     bool writeLogfile;
@@ -213,6 +236,7 @@ private:
     // the job failed, unless it exits with 0. shown is what the log may
     // name of it.
     bool runEncryptionStep(const std::string& command, const char* shown);
+    bool stageErase(ConnectionHandler& link);
 
     bool updateSourceOptionNexa(ConnectionHandler& link, std::string& option);
     void updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row);

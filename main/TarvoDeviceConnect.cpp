@@ -31,11 +31,15 @@ void Tarvo::disconnect(ConnectionHandler& handler) {
 
 void Tarvo::reboot(ConnectionHandler& handler) {
     updateJob("Rebooting");
+    // A connection that is gone cannot carry the reboot command; an armed
+    // fallback timer restarts the device instead, and the log says so.
+    if (!handler.isConnected() || !handler.peerAlive()) reportArmedFallback();
     handler.triggerReboot();
     log->addLine(logEngine::INF, "[ Sleeping %d seconds. ]", static_cast<int>(rebootSleepSeconds));
     ConnectionHandler::pauseSeconds(rebootSleepSeconds);
     rebootPending = false;
     fallbackVariable.clear();
+    fallbackSeconds.clear();
 }
 
 void Tarvo::sendPing(ConnectionHandler& handler) {

@@ -1,4 +1,6 @@
 // The workmodes a job can ask for and the pipeline that carries them out.
+#include <strings.h>
+
 #include <memory>
 
 #include "main/Tarvo.h"
@@ -51,7 +53,7 @@ const Workmode kWorkmodes[] = {
     {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
     {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, false},
     {"SSHKeyGen", true, false, kSSHKeyGen, true},
-    {"Erase", false, false, kErase, false},
+    {"Erase", false, false, kErase, true},
 };
 
 const Workmode* findWorkmode(const std::string& name) {
@@ -104,6 +106,7 @@ void Tarvo::Run() {
         {kConfigCreated, &Tarvo::stageConfigCreated},
         {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
+        {kErase, &Tarvo::stageErase},
     };
     unsigned stages = findWorkmode(workmode)->stages;
     // The download of a configuration-building workmode belongs only to
@@ -111,8 +114,11 @@ void Tarvo::Run() {
     if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
-        if (!(this->*entry.run)(*handler)) return;
+        if (!(this->*entry.run)(*handler)) break;
     }
+    // Every stage that arms the fallback timer flushes it or reboots; should
+    // one still be armed here, the log must not leave it unsaid.
+    reportArmedFallback();
 }
 
 bool Tarvo::connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&)) {
@@ -145,4 +151,15 @@ bool Tarvo::stageSSHKeyGen(ConnectionHandler& link) {
         return false;
     }
     return true;
+}
+
+bool Tarvo::stageErase(ConnectionHandler& link) {
+    if (strcasecmp(ipAllowDelete.c_str(), "true") != 0) {
+        setError("!ipallowdelete", "'ipallowdelete' not enabled in cordal.xml.");
+        return false;
+    }
+    if (!connect(link)) return false;
+    deleteBootConfig(link);
+    reboot(link);
+    return reason.empty();
 }

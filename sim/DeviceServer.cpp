@@ -14,7 +14,11 @@
 #include <cstdint>
 
 #include "sim/DeviceState.h"
+<<<<<<< HEAD
 #include "sim/FirmwareStore.h"
+=======
+#include "sim/FallbackTimer.h"
+>>>>>>> main
 #include "sim/SessionPool.h"
 #include "sim/SimLog.h"
 #include "sim/SshServer.h"
@@ -43,6 +47,7 @@ DeviceServer::DeviceServer(DevsimOptions options)
 
 DeviceServer::~DeviceServer() {
     if (pool_) pool_->stopAll(0);
+    fallback_.reset();
     if (state_) state_->setSshObserver(nullptr);
 }
 
@@ -92,6 +97,12 @@ int DeviceServer::run() {
             }
         }
         if (rebootRequested_.exchange(false) && !down_) reboot();
+        // A timer that ran out while the device was going down anyway was
+        // cleared by that reboot.
+        if (fallbackExpired_.exchange(false) && !down_) {
+            transcript_->event(deviceLabel, "fallback timer ran out");
+            reboot(true);
+        }
         pool_->reap();
         if (down_ && monotonicSeconds() >= upAt_) {
             down_ = false;
@@ -106,6 +117,8 @@ int DeviceServer::run() {
         applyListening();
     }
     pool_->stopAll(stopGraceMs);
+    if (fallback_->cancel()) transcript_->event(deviceLabel, "fallback timer dropped: device stopped");
+    fallback_.reset();
     transcript_->event(deviceLabel, "device stopped");
     endpoints_.clear();
     SimLog::info("stopped");
@@ -130,6 +143,10 @@ bool DeviceServer::setUp(std::string& error) {
     ssh_ = SshServer::create(state_->path("ssh_host_ed25519_key"), error);
     if (!ssh_) return false;
     pool_ = std::make_unique<SessionPool>(maxSessions, [this] { wake(); });
+    fallback_ = std::make_unique<FallbackTimer>([this] {
+        fallbackExpired_ = true;
+        wake();
+    });
     state_->setSshObserver([this] { wake(); });
     if (!bindService(Service::Telnet, options_.telnetPort, error) ||
         !bindService(Service::Ssh, options_.sshPort, error))
@@ -228,8 +245,15 @@ void DeviceServer::requestReboot() {
     wake();
 }
 
-void DeviceServer::reboot() {
-    state_->recordShutdown();
+FallbackTimer* DeviceServer::fallbackTimer() {
+    if (state_->family() != DeviceFamily::Nexa || options_.faults.noFallbackTimer) return nullptr;
+    return fallback_.get();
+}
+
+void DeviceServer::reboot(bool byFallbackTimer) {
+    // Whatever restarts the device clears a delayed command still pending.
+    if (fallback_->cancel()) transcript_->event(deviceLabel, "fallback timer cleared by the reboot");
+    state_->recordShutdown(byFallbackTimer);
     transcript_->event(deviceLabel, "reboot " + std::to_string(state_->rebootCount()) + ": down for " +
                                         std::to_string(options_.rebootDowntimeSeconds) + " seconds");
     SimLog::info("rebooting, down for " + std::to_string(options_.rebootDowntimeSeconds) + " seconds");

@@ -10,6 +10,7 @@
 #include "sim/UniqueFd.h"
 
 class DeviceState;
+class FallbackTimer;
 class SessionPool;
 class SshServer;
 class Transcript;
@@ -19,8 +20,9 @@ class Transcript;
 // writes the ports file, accepts connections and gives each a session
 // thread, and carries out reboots: the sessions are closed, connections
 // are refused for the downtime, then the device is up again. SSH is served
-// only while the device state says so. It ends on SIGTERM or SIGINT,
-// closing every session first.
+// only while the device state says so. A NEXA device has a fallback timer
+// that reboots it the same way when it runs out. It ends on SIGTERM or
+// SIGINT, closing every session first.
 class DeviceServer : public SessionHost {
 public:
     explicit DeviceServer(DevsimOptions options);
@@ -32,6 +34,7 @@ public:
     // be set up.
     int run();
     void requestReboot() override;
+    FallbackTimer* fallbackTimer() override;
 
 private:
     enum class Service { Telnet, Ssh };
@@ -47,7 +50,7 @@ private:
     void applyListening();
     void accept(Endpoint& endpoint);
     void serve(Service service, const std::string& label, int fd, const class StopSignal& stop);
-    void reboot();
+    void reboot(bool byFallbackTimer = false);
     void wake();
     int port(Service service) const;
 
@@ -60,6 +63,10 @@ private:
     UniqueFd wake_;
     UniqueFd signals_;
     std::atomic<bool> rebootRequested_{false};
+    std::atomic<bool> fallbackExpired_{false};
+    // Declared after everything its expiry touches (wake_, the flag) and
+    // reset once the sessions that use it have ended.
+    std::unique_ptr<FallbackTimer> fallback_;
     bool down_ = false;
     double upAt_ = 0;
     unsigned long connections_ = 0;

@@ -162,10 +162,12 @@ bool DeviceState::loadBoot(std::string& error) {
         bool numeric = !value.empty() && end && *end == '\0' && errno == 0 && value[0] != '-';
         if (key == "count" && numeric && number <= 0xffffffffULL) {
             rebootCount_ = static_cast<unsigned>(number);
+        } else if (key == "fallbacks" && numeric && number <= 0xffffffffULL) {
+            fallbackCount_ = static_cast<unsigned>(number);
         } else if (key == "time" && numeric) {
             // the boot time is rewritten at every start
         } else {
-            error = lineError(path("boot"), key + " " + value, "expected 'count N' or 'time SECONDS'");
+            error = lineError(path("boot"), key + " " + value, "expected 'count N', 'fallbacks N' or 'time SECONDS'");
             return false;
         }
     }
@@ -266,14 +268,20 @@ unsigned DeviceState::rebootCount() const {
     return rebootCount_;
 }
 
+unsigned DeviceState::fallbackCount() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fallbackCount_;
+}
+
 time_t DeviceState::bootTime() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return bootTime_;
 }
 
-void DeviceState::recordShutdown() {
+void DeviceState::recordShutdown(bool byFallbackTimer) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++rebootCount_;
+    if (byFallbackTimer) ++fallbackCount_;
     saveBoot();
 }
 
@@ -309,8 +317,8 @@ bool DeviceState::saveSsh() {
 }
 
 bool DeviceState::saveBoot() {
-    return save("boot", "count " + std::to_string(rebootCount_) + "\ntime " +
-                            std::to_string(static_cast<long long>(bootTime_)) + "\n");
+    return save("boot", "count " + std::to_string(rebootCount_) + "\nfallbacks " + std::to_string(fallbackCount_) +
+                            "\ntime " + std::to_string(static_cast<long long>(bootTime_)) + "\n");
 }
 
 bool DeviceState::save(const std::string& name, const std::string& content) {

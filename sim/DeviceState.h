@@ -35,9 +35,10 @@ struct DevsimOptions;
 //                SSH server enabled). Missing: both on. --no-ssh starts
 //                with both off. SSH is served while the service is
 //                enabled and, on NEXA, the keys exist.
-//   boot         "count N" (reboots so far) and "time T" (seconds since
-//                1970 when the device last came up; written at start and
-//                after every reboot).
+//   boot         "count N" (reboots so far), "fallbacks N" (how many of
+//                them the NEXA fallback timer caused by running out) and
+//                "time T" (seconds since 1970 when the device last came
+//                up; written at start and after every reboot).
 //   communities  NEXA: the running read and write community passwords,
 //                "read VALUE" and "write VALUE". Missing: "public" and
 //                "private".
@@ -105,11 +106,13 @@ public:
     void setSshServiceEnabled(bool enabled);
     void setSshObserver(std::function<void()> observer);
 
-    // Reboots: the count rises when the device goes down, the boot time is
-    // set when it comes up.
+    // Reboots: the count rises when the device goes down (the fallback
+    // count too when the fallback timer ran out), the boot time is set when
+    // it comes up.
     unsigned rebootCount() const;
+    unsigned fallbackCount() const;
     time_t bootTime() const;
-    void recordShutdown();
+    void recordShutdown(bool byFallbackTimer = false);
     void recordBoot();
 
     // The device's configurations; lives as long as the state.
@@ -167,6 +170,7 @@ private:
     bool sshKeys_ = true;
     bool sshService_ = true;
     unsigned rebootCount_ = 0;
+    unsigned fallbackCount_ = 0;
     time_t bootTime_ = 0;
     std::string lastError_;
     std::function<void()> sshObserver_;

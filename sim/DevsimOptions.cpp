@@ -39,6 +39,15 @@ bool validHostname(const std::string& name) {
     return true;
 }
 
+// Two decimal numbers joined by a dot, as a management variable's
+// instance index is written.
+bool validInstance(const std::string& text) {
+    size_t dot = text.find('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 >= text.size() || dot > 5 || text.size() - dot - 1 > 5)
+        return false;
+    return text.find_first_not_of("0123456789.") == std::string::npos && text.find('.', dot + 1) == std::string::npos;
+}
+
 struct OptionSpec {
     const char* name;
     bool takesValue;
@@ -154,6 +163,15 @@ const std::vector<OptionSpec>& optionSpecs() {
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              return number("--reboot-downtime", v, 0, 3600, o.rebootDowntimeSeconds, e);
          }},
+        {"--fallback-instance", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!validInstance(v)) {
+                 e = "--fallback-instance: '" + v + "' is not N.M";
+                 return false;
+             }
+             o.fallbackInstance = v;
+             return true;
+         }},
         {"--max-auth-tries", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              return number("--max-auth-tries", v, 1, 100, o.maxAuthTries, e);
@@ -199,6 +217,8 @@ const std::vector<OptionSpec>& optionSpecs() {
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.pingFails = true; }},
         {"--telnet-options", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.telnetOptions = true; }},
+        {"--no-fallback-timer", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noFallbackTimer = true; }},
     };
     return table;
 }
@@ -290,6 +310,11 @@ std::string DevsimOptions::usage() {
            "  --reboot-downtime SECONDS\n"
            "                          time a rebooting device refuses connections\n"
            "                          (default 3)\n"
+           "  --fallback-instance N.M instance index of the NEXA fallback-timer variable:\n"
+           "                          tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=SECONDS\n"
+           "                          arms a timer that reboots the device unless\n"
+           "                          tmibAdmConfigTimeout.N.M=-1 cancels it first\n"
+           "                          (default 1.1)\n"
            "  --max-auth-tries N      SSH passwords accepted per connection; later ones\n"
            "                          are refused, right or wrong (default 3)\n"
            "  --shell-timeout SECONDS idle time after which a shell session ends unless\n"
@@ -321,6 +346,8 @@ std::string DevsimOptions::usage() {
            "  --ping-fails            pings get no replies (\" 0 packets received\")\n"
            "  --telnet-options        send Telnet option negotiation bytes at connect, as\n"
            "                          some devices do, and strip the client's answers\n"
+           "  --no-fallback-timer     a NEXA device without the fallback timer: its\n"
+           "                          variables are unknown\n"
            "\n"
            "  --help                  this text\n";
 }

@@ -16,6 +16,7 @@ struct Faults {
     size_t largeReplyBytes = 0;                 // --large-reply: filler before every command's prompt
     bool pingFails = false;                     // --ping-fails: no ping target answers
     bool telnetOptions = false;                 // --telnet-options: IAC bytes at connect
+    bool noFallbackTimer = false;               // --no-fallback-timer: NEXA without delayed command
 };
 
 // DevsimOptions is the parsed command line of devsim. Parsing checks every
@@ -36,6 +37,7 @@ struct DevsimOptions {
     std::string transferPassword;
     bool configdWithoutSource = false;  // an older NEXA configd without "-s <src>"
     int rebootDowntimeSeconds = 3;
+    std::string fallbackInstance = "1.1";  // N.M of the NEXA timer variable tmibAdmConfigTimeout.N.M
     int maxAuthTries = 3;
     int shellTimeoutSeconds = 0;  // idle time after which a shell ends; 0 never
     Faults faults;

@@ -6,8 +6,10 @@
 
 #include "sim/DeviceState.h"
 #include "sim/DevsimOptions.h"
+#include "sim/FallbackTimer.h"
 #include "sim/FirmwareImage.h"
 #include "sim/FirmwareStore.h"
+#include "sim/Transcript.h"
 #include "sim/TransferUrl.h"
 
 namespace {
@@ -103,6 +105,10 @@ void NexaShell::runCommand(const std::string& line) {
     const auto& table = mode_ == Mode::Main ? mainCommands() : updateCommands();
     if (auto handler = table.find(words, args)) {
         (this->*handler)(args);
+        return;
+    }
+    if (mode_ == Mode::Main && words.size() == 1 && context_.fallbackTimer && words[0] == timerInstance()) {
+        showTimer();
         return;
     }
     std::string value;
@@ -305,8 +311,29 @@ void NexaShell::sshKeygen(const Args& args) {
 }
 
 // NAME=VALUE pairs, separated by blanks; a value may be double-quoted and
-// then hold blanks. Each pair is answered with the variable as it is now.
+// then hold blanks. Each pair is answered with the variable as it is now;
+// the two variables of the delayed configuration command act together once
+// the whole line has been read.
 void NexaShell::assignments(const std::string& line) {
+    std::vector<Assignment> pairs;
+    if (!parseAssignments(line, pairs)) return;
+    const std::string* command = nullptr;
+    const std::string* timeout = nullptr;
+    for (const auto& [name, value] : pairs) {
+        if (context_.fallbackTimer && name == "tmibAdmConfigCmd") {
+            command = &value;
+        } else if (context_.fallbackTimer && name == "tmibAdmConfigTimeout") {
+            timeout = &value;
+        } else if (context_.fallbackTimer && name == timerInstance()) {
+            if (!assignTimerInstance(value)) return;
+        } else if (!assign(name, value)) {
+            return;
+        }
+    }
+    if (command || timeout) delayedCommand(command, timeout);
+}
+
+bool NexaShell::parseAssignments(const std::string& line, std::vector<Assignment>& pairs) {
     size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && line[i] == ' ') ++i;
@@ -314,7 +341,7 @@ void NexaShell::assignments(const std::string& line) {
         size_t equals = line.find('=', i);
         if (equals == std::string::npos || equals == i || line.find(' ', i) < equals) {
             error("expected NAME=VALUE");
-            return;
+            return false;
         }
         std::string name = line.substr(i, equals - i);
         std::string value;
@@ -323,7 +350,7 @@ void NexaShell::assignments(const std::string& line) {
             size_t close = line.find('"', i + 1);
             if (close == std::string::npos) {
                 error("missing closing quote");
-                return;
+                return false;
             }
             value = line.substr(i + 1, close - i - 1);
             i = close + 1;
@@ -333,8 +360,9 @@ void NexaShell::assignments(const std::string& line) {
             value = line.substr(i, blank - i);
             i = blank;
         }
-        if (!assign(name, value)) return;
+        pairs.emplace_back(std::move(name), std::move(value));
     }
+    return true;
 }
 
 bool NexaShell::assign(const std::string& name, const std::string& value) {
@@ -360,6 +388,82 @@ void NexaShell::configCommand(const std::string& value) {
     }
     sayLine("system is going down for reboot");
     end(Ending::Reboot, true);
+}
+
+namespace {
+// A delay in whole seconds: 1 to a day.
+bool parseDelay(const std::string& text, int& seconds) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    seconds = std::stoi(text);
+    return seconds >= 1 && seconds <= 86400;
+}
+}  // namespace
+
+std::string NexaShell::timerInstance() const {
+    return "tmibAdmConfigTimeout." + options_.fallbackInstance;
+}
+
+// The command is carried out when the timeout runs out; without a timeout
+// it runs at once. The device answers with the instance variables of the
+// delayed command, the timeout's value in parentheses.
+void NexaShell::delayedCommand(const std::string* command, const std::string* timeout) {
+    if (!command) {
+        error("tmibAdmConfigTimeout: no tmibAdmConfigCmd to delay");
+        return;
+    }
+    if (!timeout) {
+        configCommand(*command);
+        return;
+    }
+    if (*command != "reboot") {
+        error("tmibAdmConfigCmd: unknown command " + *command);
+        return;
+    }
+    int seconds = 0;
+    if (!parseDelay(*timeout, seconds)) {
+        error("tmibAdmConfigTimeout: bad value " + *timeout);
+        return;
+    }
+    context_.fallbackTimer->arm(seconds);
+    if (transcript_)
+        transcript_->event(context_.session, "fallback timer armed: reboot in " + std::to_string(seconds) +
+                                                 " seconds (" + timerInstance() + ")");
+    sayLine("tmibAdmConfigCmd." + options_.fallbackInstance + "(reboot)");
+    sayLine(timerInstance() + "(" + std::to_string(seconds) + ")");
+}
+
+// -1 cancels the timer (also when none runs); a number of seconds starts
+// the count-down of a pending command again.
+bool NexaShell::assignTimerInstance(const std::string& value) {
+    if (value == "-1") {
+        int left = context_.fallbackTimer->remaining();
+        bool wasArmed = context_.fallbackTimer->cancel();
+        if (transcript_)
+            transcript_->event(context_.session,
+                               wasArmed ? "fallback timer cancelled, " + std::to_string(left) + " seconds were left"
+                                        : "fallback timer cancelled, none was armed");
+        sayLine(timerInstance() + "(-1)");
+        return true;
+    }
+    int seconds = 0;
+    if (!parseDelay(value, seconds)) {
+        error(timerInstance() + ": bad value " + value);
+        return false;
+    }
+    if (context_.fallbackTimer->remaining() < 0) {
+        error(timerInstance() + ": no delayed command pending");
+        return false;
+    }
+    context_.fallbackTimer->arm(seconds);
+    if (transcript_)
+        transcript_->event(context_.session,
+                           "fallback timer armed again: reboot in " + std::to_string(seconds) + " seconds");
+    sayLine(timerInstance() + "(" + std::to_string(seconds) + ")");
+    return true;
+}
+
+void NexaShell::showTimer() {
+    sayLine(timerInstance() + "(" + std::to_string(context_.fallbackTimer->remaining()) + ")");
 }
 
 void NexaShell::updateDir(const Args&) {

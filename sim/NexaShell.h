@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/CommandTable.h"
@@ -12,8 +13,11 @@
 // "dir", "exit"), "ssh-keygen" and "sshd", the system summary "y", the
 // community assignments, "configd save all boot" and firmware updates
 // ("update [-a] [-I SRC] URL", its questions following FirmwareStore's
-// settings). Commands live in one table per
-// mode; a new command is a table line and a member.
+// settings). The configuration command can be delayed:
+// "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=SECONDS" arms the device's
+// fallback timer, which the instance variable tmibAdmConfigTimeout.N.M
+// shows and, set to -1, cancels. Commands live in one table per mode; a
+// new command is a table line and a member.
 class NexaShell : public Shell {
 public:
     NexaShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context);
@@ -50,9 +54,18 @@ private:
     void sshd(const Args& args);
     void sshKeygen(const Args& args);
     void configd(const Args& args);  // NexaConfigd.cpp
+    using Assignment = std::pair<std::string, std::string>;
     void assignments(const std::string& line);
+    bool parseAssignments(const std::string& line, std::vector<Assignment>& pairs);
     bool assign(const std::string& name, const std::string& value);
     void configCommand(const std::string& value);
+    // The fallback timer. delayedCommand takes the two variables of one
+    // line that together arm it; timerInstance is the variable of the
+    // armed timer ("tmibAdmConfigTimeout.1.1").
+    void delayedCommand(const std::string* command, const std::string* timeout);
+    bool assignTimerInstance(const std::string& value);
+    std::string timerInstance() const;
+    void showTimer();
     // Inventory and passwords (NexaShellAdmin.cpp).
     void systemSummary(const Args& args);
     // Answers a table column read by its column name; false when the

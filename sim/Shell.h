@@ -4,6 +4,7 @@
 #include <string>
 
 class DeviceState;
+class FallbackTimer;
 class Transcript;
 struct DevsimOptions;
 
@@ -25,6 +26,9 @@ public:
         bool login = false;   // ask for user and password first (Telnet)
         bool echo = false;    // echo what is received (Telnet, pty sessions)
         std::string user;     // the user SSH authenticated (no login)
+        // The device's delayed configuration command (NEXA); null on a
+        // device without one. Must outlive the shell.
+        FallbackTimer* fallbackTimer = nullptr;
     };
     static constexpr size_t maxLineBytes = 65536;
 

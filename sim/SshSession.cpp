@@ -93,6 +93,7 @@ void SshSession::runShell(const StopSignal& stop) {
     context.session = label_;
     context.echo = pty_;
     context.user = user_;
+    context.fallbackTimer = host_.fallbackTimer();
     auto shell = ShellFactory::make(state_, options_, &transcript_, context);
     ReplyWriter writer([this](const char* data, size_t length) { return writeChannel(data, length); },
                        options_.faults.slowReplyMs, stop);

@@ -41,6 +41,7 @@ void TelnetSession::run(const StopSignal& stop) {
     context.session = label_;
     context.login = true;
     context.echo = true;
+    context.fallbackTimer = host_.fallbackTimer();
     auto shell = ShellFactory::make(state_, options_, &transcript_, context);
     shell->start();
     bool clientGone = !writer.write(shell->takeOutput());

@@ -82,7 +82,7 @@ commandResult ConnectionHandler::judgeReply(const std::string& reply, const std:
     if (logReplyAsDebug) {
         // The unfinished last line of a quiet reply must not be glued to the
         // next traffic line, which is ordinary log.
-        log->addBlob(logEngine::DBG, reply);
+        log->addBlob(logEngine::DBG, maskSecret(reply, secret));
         log->flushPending(logEngine::DBG);
     } else {
         log->addBlob(logEngine::COM, shown);

@@ -35,6 +35,14 @@ std::string JobSetup::settingsXml(const JobSettings& s) const {
     xml += "    " + element("dbpass", db.password()) + "\n";
     xml += "  </database>\n  <config>\n";
     xml += "    " + element("autoSelectLoaded", s.autoSelectLoaded) + "\n";
+    if (!s.configRestoreTimeoutConfig.empty() || !s.configRestoreTimeoutImage.empty()) {
+        xml += "    <configrestoretimeout>\n      <ip>\n";
+        if (!s.configRestoreTimeoutConfig.empty())
+            xml += "        " + element("config", s.configRestoreTimeoutConfig) + "\n";
+        if (!s.configRestoreTimeoutImage.empty())
+            xml += "        " + element("image", s.configRestoreTimeoutImage) + "\n";
+        xml += "      </ip>\n    </configrestoretimeout>\n";
+    }
     xml += "    " + element("configsPerRouter", s.configsPerRouter) + "\n";
     xml += "    " + element("iptftphost", s.tftpHost) + "\n";
     xml += "    " + element("fileTransferMethod", s.fileTransferMethod) + "\n";

@@ -18,6 +18,10 @@ namespace e2e {
 // from the test's own database.
 struct JobSettings {
     std::string autoSelectLoaded = "false";
+    // The fallback timers in seconds; empty leaves the elements out (the
+    // program then uses 600).
+    std::string configRestoreTimeoutConfig;
+    std::string configRestoreTimeoutImage;
     std::string configsPerRouter = "5";
     std::string tftpHost = "127.0.0.1";
     std::string fileTransferMethod = "tftp";

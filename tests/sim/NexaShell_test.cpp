@@ -1,5 +1,12 @@
 #include "sim/NexaShell.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "sim/FallbackTimer.h"
 #include "tests/sim/ShellFixture.h"
 
 namespace {
@@ -235,6 +242,120 @@ TEST_F(NexaShellTest, FaultsSilenceCutAndInflateReplies) {
     EXPECT_EQ(s->ending(), Shell::Ending::None) << "a silent device does not end the session either";
     EXPECT_NE(testsupport::readFile(state->path("transcript")).find("telnet#1 <<< t 0"), std::string::npos)
         << "what the silent device is told is still recorded";
+}
+
+}  // namespace
+
+namespace {
+
+class NexaTimerTest : public NexaShellTest {
+protected:
+    void SetUp() override {
+        NexaShellTest::SetUp();
+        fallbackTimer = &timer;
+    }
+    FallbackTimer timer{[this] { ++expired; }};
+    std::atomic<int> expired{0};
+};
+
+TEST_F(NexaTimerTest, TheDelayedRebootIsArmedShownCancelledAndRefusedWhenMalformed) {
+    auto s = shell(false, false);
+    EXPECT_EQ(feed(*s, "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=600\n"),
+              "tmibAdmConfigCmd.1.1(reboot)\r\ntmibAdmConfigTimeout.1.1(600)\r\nrouter1:admin> ");
+    EXPECT_GT(timer.remaining(), 590);
+    EXPECT_NE(feed(*s, "tmibAdmConfigTimeout.1.1\n").find("tmibAdmConfigTimeout.1.1(6"), std::string::npos);
+    // Only the armed instance's name is known; -1 cancels, also twice.
+    EXPECT_NE(feed(*s, "tmibAdmConfigTimeout.1.2=-1\n").find("error: unknown variable tmibAdmConfigTimeout.1.2"),
+              std::string::npos);
+    EXPECT_GT(timer.remaining(), 0);
+    EXPECT_EQ(feed(*s, "tmibAdmConfigTimeout.1.1=-1\n"), "tmibAdmConfigTimeout.1.1(-1)\r\nrouter1:admin> ");
+    EXPECT_EQ(timer.remaining(), -1);
+    EXPECT_EQ(feed(*s, "tmibAdmConfigTimeout.1.1=-1\n"), "tmibAdmConfigTimeout.1.1(-1)\r\nrouter1:admin> ");
+    // A new count-down needs a pending command.
+    EXPECT_NE(feed(*s, "tmibAdmConfigTimeout.1.1=30\n").find("error: tmibAdmConfigTimeout.1.1: no delayed command"),
+              std::string::npos);
+    EXPECT_EQ(timer.remaining(), -1);
+
+    for (const char* bad :
+         {"tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=", "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=0",
+          "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=-1", "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=ten",
+          "tmibAdmConfigCmd=halt tmibAdmConfigTimeout=60", "tmibAdmConfigTimeout=60"}) {
+        std::string reply = feed(*s, std::string(bad) + "\n");
+        EXPECT_NE(reply.find("error: "), std::string::npos) << bad << ": " << reply;
+        EXPECT_EQ(reply.find("tmibAdmConfigTimeout.1.1("), std::string::npos) << bad;
+        EXPECT_EQ(timer.remaining(), -1) << bad;
+        EXPECT_EQ(s->ending(), Shell::Ending::None) << bad;
+    }
+    EXPECT_EQ(expired, 0);
+    // Without a timeout the configuration command runs at once.
+    feed(*s, "tmibAdmConfigCmd=reboot\n");
+    EXPECT_EQ(s->ending(), Shell::Ending::Reboot);
+    std::string log = testsupport::readFile(state->path("transcript"));
+    EXPECT_NE(log.find("fallback timer armed: reboot in 600 seconds (tmibAdmConfigTimeout.1.1)"), std::string::npos);
+    EXPECT_NE(log.find("fallback timer cancelled, none was armed"), std::string::npos);
+}
+
+TEST_F(NexaTimerTest, OtherInstanceNumbersAndADeviceWithoutTimer) {
+    options.fallbackInstance = "3.17";
+    auto s = shell(false, false);
+    EXPECT_EQ(feed(*s, "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=5\n"),
+              "tmibAdmConfigCmd.3.17(reboot)\r\ntmibAdmConfigTimeout.3.17(5)\r\nrouter1:admin> ");
+    EXPECT_EQ(feed(*s, "tmibAdmConfigTimeout.3.17=-1\n"), "tmibAdmConfigTimeout.3.17(-1)\r\nrouter1:admin> ");
+
+    // The option takes two numbers joined by a dot, nothing else.
+    DevsimOptions parsed;
+    std::string error;
+    for (const char* bad : {"1", "1.", ".1", "a.1", "1.2.3", "1.-2", "123456.1"})
+        EXPECT_FALSE(DevsimOptions::parse({"--state-dir", "s", "--fallback-instance", bad}, parsed, error)) << bad;
+    ASSERT_TRUE(DevsimOptions::parse({"--state-dir", "s", "--fallback-instance", "12.345"}, parsed, error)) << error;
+    EXPECT_EQ(parsed.fallbackInstance, "12.345");
+
+    fallbackTimer = nullptr;
+    auto old = shell(false, false);
+    EXPECT_EQ(feed(*old, "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=5\n"),
+              "error: unknown variable tmibAdmConfigCmd\r\nrouter1:admin> ");
+    EXPECT_EQ(timer.remaining(), -1);
+}
+
+// The timer on its own: it runs out not before its seconds, a cancelled or
+// re-armed one does not, and its end while armed drops it silently.
+TEST(FallbackTimer, RunsOutCancelsRearmsAndStops) {
+    std::mutex mutex;
+    std::condition_variable ran;
+    int expiries = 0;
+    FallbackTimer timer([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++expiries;
+        ran.notify_all();
+    });
+    EXPECT_EQ(timer.remaining(), -1);
+    EXPECT_FALSE(timer.cancel());
+
+    auto start = std::chrono::steady_clock::now();
+    timer.arm(1);
+    EXPECT_LE(timer.remaining(), 1);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(ran.wait_for(lock, std::chrono::seconds(30), [&] { return expiries == 1; }));
+    }
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(timer.remaining(), -1);
+
+    // Re-armed to a longer time just before it runs out: it waits anew, and
+    // a cancel ends it for good.
+    timer.arm(1);
+    timer.arm(600);
+    EXPECT_GT(timer.remaining(), 598);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_TRUE(timer.cancel());
+    EXPECT_EQ(timer.remaining(), -1);
+
+    {
+        FallbackTimer armed([&] { ++expiries; });
+        armed.arm(600);
+    }  // joined without running out
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(expiries, 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "sim/DeviceState.h"
 #include "sim/DevsimOptions.h"
+#include "sim/FallbackTimer.h"
 #include "sim/Shell.h"
 #include "sim/ShellFactory.h"
 #include "sim/Transcript.h"
@@ -34,6 +35,7 @@ protected:
         context.login = telnet;
         context.echo = echo;
         if (!telnet) context.user = "admin";
+        context.fallbackTimer = fallbackTimer;
         auto made = ShellFactory::make(*state, options, transcript.get(), context);
         made->start();
         greeting = made->takeOutput();
@@ -77,6 +79,7 @@ protected:
     DevsimOptions options;
     std::unique_ptr<DeviceState> state;
     std::unique_ptr<Transcript> transcript;
+    FallbackTimer* fallbackTimer = nullptr;  // the device's, when a test gives it one
     std::string greeting;
     std::string loginReply;
 };

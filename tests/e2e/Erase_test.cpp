@@ -1,0 +1,84 @@
+// Whole "Erase" jobs: the boot configuration deleted and the device
+// rebooted, only where the settings allow it, for both families.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/SimRouter.h"
+
+using e2e::JobSetup;
+using testsupport::contains;
+
+namespace {
+
+class Erase : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setup.addRouterType("NX-1", "NEXA");
+        setup.addRouterType("QX-1", "qx.CLI");
+    }
+
+    void allowDelete(const std::string& value) {
+        e2e::JobSettings settings;
+        settings.connectTimeout = "3";
+        settings.ipAllowDelete = value;
+        setup.writeSettings(settings);
+    }
+
+    std::map<std::string, std::string> runJob(const std::map<std::string, std::string>& router) {
+        unsigned long id = setup.addRouter(router);
+        setup.addJob(42, id, "Erase");
+        result = setup.run(42);
+        auto h = setup.history(42);
+        log = testsupport::unwrappedLog(h["log"]);
+        return h;
+    }
+
+    JobSetup setup;
+    testsupport::ProcessResult result;
+    std::string log;
+};
+
+}  // namespace
+
+TEST_F(Erase, RefusedUnlessTheSettingsAllowDeletion) {
+    allowDelete("false");
+    SimRouter device("refused");
+    ASSERT_TRUE(device.start("nexa")) << device.sim.error();
+    auto h = runJob(device.row("NX-1", "Telnet"));
+    EXPECT_EQ(result.exitCode, 2) << log;
+    EXPECT_EQ(h["status"], "error");
+    EXPECT_EQ(h["reason"], "!ipallowdelete");
+    EXPECT_TRUE(contains(log, "ERR - 'ipallowdelete' not enabled in cordal.xml.")) << log;
+    EXPECT_FALSE(contains(device.sim.transcript(), "connection from")) << "the device is never contacted";
+    EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 0\n"));
+}
+
+TEST_F(Erase, NexaDeletesTheBootConfigurationAndReboots) {
+    allowDelete("TRUE");  // any letter case
+    SimRouter device("nexa");
+    ASSERT_TRUE(device.start("nexa", {"--reboot-downtime", "0"})) << device.sim.error();
+    auto h = runJob(device.row("NX-1", "SSH"));
+    EXPECT_EQ(result.exitCode, 0) << log;
+    EXPECT_EQ(h["status"], "success");
+    std::string transcript = device.sim.transcript();
+    size_t deleted = transcript.find("<<< configd delete boot\n");
+    ASSERT_NE(deleted, std::string::npos) << transcript;
+    EXPECT_NE(transcript.find("<<< cmd=reboot\n", deleted), std::string::npos) << transcript;
+    EXPECT_TRUE(device.sim.waitForTranscript("device up again", 30000));
+    EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 1\n"));
+    EXPECT_TRUE(contains(log, "*** Deleting boot-config."));
+    EXPECT_TRUE(contains(log, "*** Rebooting."));
+}
+
+TEST_F(Erase, QxCliWithoutABootFileNameRemovesNothing) {
+    allowDelete("true");
+    SimRouter device("qxcli");
+    device.sim.writeStateFile("bootfile", "");  // no boot configuration file set
+    ASSERT_TRUE(device.start("qxcli", {"--reboot-downtime", "0"})) << device.sim.error();
+    auto h = runJob(device.row("QX-1", "Telnet"));
+    EXPECT_EQ(result.exitCode, 2) << log;
+    EXPECT_EQ(h["reason"], "No cfg-file-name");
+    std::string transcript = device.sim.transcript();
+    EXPECT_TRUE(contains(transcript, "<<< set file-cfg")) << transcript;
+    EXPECT_FALSE(contains(transcript, "remove ")) << "no removal over SFTP";
+    EXPECT_FALSE(contains(transcript, "ssh#")) << "no SFTP connection at all";
+}
