@@ -123,20 +123,6 @@ public:
     void setPasswordsNexa(ConnectionHandler& link);
     void setPasswordsQxCli(ConnectionHandler& link);
 
-<<<<<<< HEAD
-    // Firmware images of the software release (TarvoDeviceFirmware.cpp).
-    // One image: its keyword, its file in the model's image directory and,
-    // for qx.CLI, the device file and directory it ends up in.
-    struct ImgRow {
-        std::string keyword, file, deviceFile, deviceDir;
-    };
-    std::vector<ImgRow> imageRowsNexa() const;
-    std::vector<ImgRow> imageRowsQxCli() const;
-    void updateImages(ConnectionHandler& link);
-    void updateImagesNexa(ConnectionHandler& link);
-    bool updateImagesPrepQxCli(ConnectionHandler& link);
-    void updateImagesQxCli();  // over an SFTP connection of its own
-=======
     // The fallback timer and the boot configuration (TarvoDeviceFallback.cpp).
     // Each is true when it did its part (qx.CLI devices have no timer: the
     // two timer operations are true at once there, sending nothing).
@@ -153,7 +139,19 @@ public:
     bool deleteBootConfig(ConnectionHandler& link);
     bool deleteBootConfigNexa(ConnectionHandler& link);
     bool deleteBootConfigQxCli(const std::string& name);
->>>>>>> main
+
+    // Firmware images of the software release (TarvoDeviceFirmware.cpp).
+    // One image: its keyword, its file in the model's image directory and,
+    // for qx.CLI, the device file and directory it ends up in.
+    struct ImgRow {
+        std::string keyword, file, deviceFile, deviceDir;
+    };
+    std::vector<ImgRow> imageRowsNexa() const;
+    std::vector<ImgRow> imageRowsQxCli() const;
+    void updateImages(ConnectionHandler& link);
+    void updateImagesNexa(ConnectionHandler& link);
+    bool updateImagesPrepQxCli(ConnectionHandler& link);
+    void updateImagesQxCli();  // over an SFTP connection of its own
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -229,6 +227,7 @@ private:
     bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
     bool stageDownload(ConnectionHandler& link);
+    bool stageImages(ConnectionHandler& link);  // TarvoDeviceFirmware.cpp
     bool stageBuildConfig(ConnectionHandler& link);
     bool stageConfigCreated(ConnectionHandler& link);
     bool stageEncryptConfig(ConnectionHandler& link);

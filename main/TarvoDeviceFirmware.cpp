@@ -114,3 +114,32 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
     log->add(logEngine::INF, "Waiting for 10 minutes before reboot.");
     Pause::seconds(600);
 }
+
+// Stage 7: the firmware images, guarded by the device's fallback timer.
+// Whatever fails after the timer was armed ends in a reboot, so the device
+// never waits for a timer the job forgot.
+bool Tarvo::stageImages(ConnectionHandler& link) {
+    if (!connect(link)) return false;
+    if (!scheduleFallback(link, configRestoreTimeoutImage) || !reason.empty()) {
+        reboot(link);
+        return false;
+    }
+    updateImages(link);
+    if (!reason.empty()) {
+        reboot(link);
+        return false;
+    }
+    if (rebootPending) {
+        // The new software runs only after the restart.
+        reboot(link);
+        if (!connect(link)) return false;
+    } else if (!flushFallback(link) || !reason.empty()) {
+        reboot(link);
+        return false;
+    }
+    // The version the device runs now goes into the router row.
+    inventory(link);
+    if (reason.empty() && workmode == "All") return true;  // the upload goes on on this connection
+    disconnect(link);
+    return reason.empty();
+}

@@ -14,11 +14,8 @@
 #include <cstdint>
 
 #include "sim/DeviceState.h"
-<<<<<<< HEAD
-#include "sim/FirmwareStore.h"
-=======
 #include "sim/FallbackTimer.h"
->>>>>>> main
+#include "sim/FirmwareStore.h"
 #include "sim/SessionPool.h"
 #include "sim/SimLog.h"
 #include "sim/SshServer.h"

@@ -70,3 +70,76 @@ TEST_F(ImageJobs, CorruptNexaImageEndsTheJobBeforeAnyDeviceContact) {
     EXPECT_FALSE(contains(log, "-connecting"));
     EXPECT_FALSE(contains(device.sim.transcript(), "session started")) << device.sim.transcript();
 }
+
+namespace {
+const char kNexaVariables[] =
+    "tmibAdmSystemId=NX-SN-1\ntmibAdmBoardTable.tmibABrdPartNo=P-1\ntmibAdmSWVersion=V.7.10 Rev. 2 IPSec\n";
+}
+
+TEST_F(ImageJobs, NexaImageIsInstalledActivatedAndRecorded) {
+    SimRouter device("nexa");
+    device.sim.writeStateFile("variables", kNexaVariables);
+    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
+        << device.sim.error();
+    imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
+    part.header.revision = 3;
+    writeImage("NX-1", "nexa.img", imagebuilder::singleImage(part));
+    addRelease("NX-1", {{"nexa", "nexa.img"}});
+    auto h = runJob(device.row("NX-1", "Telnet"), "Image");
+    EXPECT_EQ(result.exitCode, 0) << log;
+    EXPECT_EQ(h["status"], "success") << h["reason"];
+    EXPECT_EQ(setup.db.value("SELECT swversion FROM cordal_router"), "7.10.3");
+    const std::string transcript = device.sim.transcript();
+    // Armed timer, update, declined reboot question, the job's own reboot,
+    // then the inventory on the restarted device.
+    const size_t armed = transcript.find("<<< tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=600");
+    const size_t update = transcript.find("<<< update tftp:127.0.0.1/images/NX-1/nexa.img");
+    const size_t running = transcript.find("running software V.7.10 Rev. 3 IPSec");
+    const size_t asked = transcript.rfind("<<< tmibAdmSWVersion");
+    ASSERT_NE(armed, std::string::npos) << transcript;
+    ASSERT_NE(update, std::string::npos) << transcript;
+    ASSERT_NE(running, std::string::npos) << transcript;
+    ASSERT_NE(asked, std::string::npos) << transcript;
+    EXPECT_LT(armed, update);
+    EXPECT_LT(update, running);
+    EXPECT_LT(running, asked);
+    EXPECT_FALSE(contains(transcript, "=-1"));  // rebooted, not flushed
+    EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 1"));
+    EXPECT_TRUE(contains(log, "*** Updating nexa."));
+}
+
+// Only a router type whose os is exactly "NEXA" needs the system image's
+// version at start-up; another NEXA-family type may leave every image
+// column empty.
+TEST_F(ImageJobs, NexaReleaseWithoutImagesSendsNoUpdateAndFlushesTheTimer) {
+    setup.addRouterType("NX-LTE", "NEXA-LTE");
+    SimRouter device("nexa");
+    device.sim.writeStateFile("variables", kNexaVariables);
+    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir()})) << device.sim.error();
+    addRelease("NX-LTE", {});
+    auto h = runJob(device.row("NX-LTE", "SSH"), "Image");
+    const std::string transcript = device.sim.transcript();
+    EXPECT_TRUE(contains(transcript, "<<< tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=600")) << transcript;
+    EXPECT_TRUE(contains(transcript, "<<< tmibAdmConfigTimeout.1.1=-1")) << transcript;
+    EXPECT_FALSE(contains(transcript, "<<< update"));
+    EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 0"));
+    // The inventory reads nothing from a type that is not exactly "NEXA".
+    EXPECT_EQ(h["reason"], "No sw-version") << log;
+}
+
+TEST_F(ImageJobs, QxCliImagesAreInstalledAndTheNewReleaseRecorded) {
+    SimRouter device("qxcli");
+    ASSERT_TRUE(device.start("qxcli", {"--reboot-downtime", "0"})) << device.sim.error();
+    writeImage("QX-1", "boot.bin", "BIOS 4.2\n" + std::string(3000, 'b'));
+    writeImage("QX-1", "sys.img", "QXCLI-IMAGE 10.3.1\n" + std::string(9000, 's'));
+    addRelease("QX-1", {{"bootmonitor", "boot.bin"}, {"nexa", "sys.img"}});
+    auto h = runJob(device.row("QX-1", "SSH"), "Image");
+    EXPECT_EQ(result.exitCode, 0) << log;
+    EXPECT_EQ(h["status"], "success") << h["reason"];
+    EXPECT_EQ(setup.db.value("SELECT swversion FROM cordal_router"), "10.3.1");
+    EXPECT_EQ(testsupport::readFile(device.sim.statePath("fs/DSK/SYS.IMG")),
+              testsupport::readFile(setup.transferDir() + "images/QX-1/sys.img"));
+    EXPECT_EQ(device.sim.readStateFile("release"), "10.3.1\n");
+    EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 1"));
+    EXPECT_FALSE(contains(device.sim.transcript(), "tmibAdmConfig"));
+}
