@@ -143,3 +143,31 @@ TEST_F(ImageJobs, QxCliImagesAreInstalledAndTheNewReleaseRecorded) {
     EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 1"));
     EXPECT_FALSE(contains(device.sim.transcript(), "tmibAdmConfig"));
 }
+
+// A failed update ends in a reboot, never with the timer left armed.
+TEST_F(ImageJobs, RefusedNexaImageRebootsTheDevice) {
+    SimRouter device("nexa");
+    device.sim.writeStateFile("variables", kNexaVariables);
+    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
+        << device.sim.error();
+    imagebuilder::Part system = imagebuilder::systemPart(std::string(4000, 'n'));
+    system.header.revision = 3;
+    writeImage("NX-1", "nexa.img", imagebuilder::singleImage(system));
+    imagebuilder::Part logic = imagebuilder::systemPart(std::string(500, 'l'));
+    logic.header.type = 3;
+    logic.header.crc = 0x12345678;  // the device's own check refuses it
+    writeImage("NX-1", "logic.img", imagebuilder::singleImage(logic));
+    addRelease("NX-1", {{"logic", "logic.img"}, {"nexa", "nexa.img"}});
+    auto h = runJob(device.row("NX-1", "Telnet"), "Image");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(h["reason"], "SW-update failed") << log;
+    EXPECT_TRUE(contains(log, "Update of logic failed."));
+    const std::string transcript = device.sim.transcript();
+    EXPECT_TRUE(contains(transcript, "image refused: checksum error")) << transcript;
+    EXPECT_FALSE(contains(transcript, "nexa.img"));
+    EXPECT_FALSE(contains(transcript, "=-1"));
+    EXPECT_TRUE(contains(device.sim.readStateFile("boot"), "count 1"));
+    EXPECT_TRUE(contains(log, "*** Rebooting."));
+    EXPECT_TRUE(contains(log, "Testping skipped because job already failed."));
+    EXPECT_FALSE(contains(transcript, "<<< ping"));
+}
