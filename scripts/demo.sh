@@ -4,7 +4,7 @@
 #
 # The program is built with its installation root inside build-demo/root,
 # so it runs exactly as installed without touching /opsbase. A private
-# MariaDB server and three devsim routers (loopback only) are started and
+# MariaDB server and four devsim routers (loopback only) are started and
 # everything is stopped again at the end, also on failure or Ctrl-C.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -50,10 +50,26 @@ start_router() { # NAME FAMILY [devsim options...]
 }
 port_of() { sed -n "s/^$2 //p" "$work/$1/ports"; }
 
-echo "== Starting three simulated routers"
+echo "== Starting four simulated routers"
 start_router nexa1 nexa --user admin --password demo-Pw1 --transfer-dir "$root/tftpboot"
 start_router qx1 qxcli --user admin --password demo-Pw1
 start_router nexa2 nexa --no-ssh --user admin --password demo-Pw1
+# nexa3 runs a configuration that drifted by one line from what the database
+# would generate for it (the comparison job 106 finds it).
+mkdir -p "$work/nexa3/configs"
+cat > "$work/nexa3/configs/boot" <<'BOOT'
+system
+{
+   tmibAdmSystemName   (RW,DisplayStr):  "drift-nexa"
+   tmibAdmPassword     (RW,DisplayStr):  "Drift#pw-3"
+}
+routes
+{
+   route "0.0.0.0/0" via "10.0.0.254"
+   route "192.168.7.0/24" via "10.0.0.9"
+}
+BOOT
+start_router nexa3 nexa --user admin --password demo-Pw1 --transfer-dir "$root/tftpboot"
 
 cat > "$root/etc/cordal.xml" <<XML
 <?xml version="1.0" encoding="ISO-8859-1"?>
@@ -108,15 +124,64 @@ sql cordal -e "INSERT INTO cordal_router (id, name, model, pass, ipnumber, ipnet
   VALUES (4, 'branch-essen', 'NX-4200', 'Demo\$1-secret', '10.20.30.1', '255.255.255.0', 'Template', 'branch.tmpl');
   INSERT INTO cordal_router_additionals (routerid, varname, data, pwd) VALUES (4, 'vlan', '120', 'no')"
 
+# A router compared with what its template would give (workmode ConfComp):
+# the template starts like the device's export, whose third line is the
+# export time.
+cat > "$root/var/template/master/NX-4200/drift.tmpl" <<'TEMPLATE'
+# NEXA configuration export
+# configuration boot of nexa3
+# Created by the provisioning system
+system
+{
+   tmibAdmSystemName   (RW,DisplayStr):  "[router.name]"
+   tmibAdmPassword     (RW,DisplayStr):  "[router.pass]"
+}
+routes
+{
+   route "0.0.0.0/0" via "10.0.0.254"
+}
+TEMPLATE
+router 5 drift-nexa NX-4200 nexa3 Telnet
+sql cordal -e "UPDATE cordal_router SET pass='Drift#pw-3', configtype='Template', globalmaster='drift.tmpl' WHERE id=5"
+# The main job: edge-nexa gets a configuration built from its template and
+# uploaded with its certificate, a PKCS#12 file whose passphrase is the
+# router's administrator password, as the management system would leave it
+# in the transfer directory.
+cat > "$root/var/template/master/NX-4200/edge.tmpl" <<'TEMPLATE'
+# edge router template
+systemTable
+{
+   tmibAdmSystemName   (RW,DisplayStr):  "[router.name]"
+   tmibAdmContact      (RW,DisplayStr):  "noc@example.net"
+}
+ipInterfaceTable
+{
+   ipIfName            (RW,DisplayStr):  "eth0"
+   ipIfAddress         (RW,IpAddress):   [router.ipnumber]
+}
+TEMPLATE
+sql cordal -e "UPDATE cordal_router SET tmibadmadmincommunity='demo-Pw1', configtype='Template',
+  globalmaster='edge.tmpl', savebackupcfg='1' WHERE id=1"
+# Every job of a router removes its certificate files at the end, so the
+# file is written right before the job that loads it.
+make_certificate() {
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 -subj /CN=edge-nexa \
+    -keyout "$work/edge.key" -out "$work/edge.pem" 2>/dev/null
+  openssl pkcs12 -export -in "$work/edge.pem" -inkey "$work/edge.key" -passout pass:demo-Pw1 \
+    -out "$root/tftpboot/0000000001.pkcs12"
+}
+
 now=$(date +%s)
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
   (101, 1, $now, $now, 'Test', 'queued'), (102, 2, $now, $now, 'Reboot', 'queued'),
   (103, 3, $now, $now, 'SSHKeyGen', 'queued'), (105, 4, $now, $now, 'LocalConf', 'queued')"
 # A configuration backup of edge-nexa (the device pushes it over "TFTP").
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
-  (104, 1, $now, $now, 'GetConf', 'queued')"
+  (104, 1, $now, $now, 'GetConf', 'queued'), (106, 1, $now + 1, $now + 1, 'Config', 'queued'),
+  (107, 5, $now, $now, 'ConfComp', 'queued')"
 
-for job in 101 102 103 104 105; do
+for job in 101 102 103 104 105 106 107; do
+  [ "$job" = 106 ] && make_certificate
   echo
   echo "== Tarvo -j $job ($(sql cordal -N -e "SELECT CONCAT(workmode, ' on ', r.name, ' over ', r.conntype_ip)
     FROM cordal_jobs j JOIN cordal_router r ON r.id=j.routerid WHERE j.id=$job"))"
@@ -136,7 +201,7 @@ echo "== What the devices were asked to do"
 echo "nexa1 (ping):      $(grep -c '<<< ping' "$work/nexa1/transcript") ping command(s)"
 echo "qx1 (reboot):      $(sed -n 's/^count //p' "$work/qx1/boot") reboot(s)"
 echo "nexa2 (SSH keys):  $(tr '\n' ' ' < "$work/nexa2/ssh")"
-echo "nexa1 (backup):    $(grep '<<< configd' "$work/nexa1/transcript" | sed 's/.*<<< //')"
+echo "nexa1 (backup):    $(grep '<<< configd put' "$work/nexa1/transcript" | sed 's/.*<<< //')"
 echo
 echo "== The stored backup of edge-nexa (cordal_configs)"
 sql cordal -N -e "SELECT CONCAT('id ', id, ', router ', routerid, ', jobtime ', jobtime, ', workmode ', workmode)
@@ -145,4 +210,15 @@ sql cordal -N -r -e "SELECT config FROM cordal_configs WHERE routerid=1 ORDER BY
 echo
 echo "== The configuration job 105 built for branch-essen (start of $root/tftpboot/105.config)"
 head -n 9 "$root/tftpboot/105.config" | sed 's/^/    /'
+echo
+echo "== The main job: Config for edge-nexa over SSH (history row of job 106)"
+sql cordal -N -e "SELECT CONCAT('status ', status, ', reason ', IF(reason='', '(none)', reason), ', workmode ',
+  workmode) FROM cordal_jobhistory WHERE id=106"
+echo "lupdate of edge-nexa: $(sql cordal -N -e 'SELECT lupdate FROM cordal_router WHERE id=1')"
+echo "nexa1 (upload):    $(grep -c '<<< configd' "$work/nexa1/transcript") configd command(s), \
+$(grep -c '<<< cert get -f' "$work/nexa1/transcript") certificate(s) loaded, $(sed -n 's/^count //p' "$work/nexa1/boot") reboot(s)"
+echo "What nexa1 runs now (start of $work/nexa1/configs/running):"
+head -n 12 "$work/nexa1/configs/running" | sed 's/^/    /'
+echo "    ..."
+grep -B1 -A3 'certLabel.*"edge-nexa"' "$work/nexa1/configs/running" | sed 's/^/    /' || true
 echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"

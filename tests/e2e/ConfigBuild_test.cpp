@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/e2esupport/JobSetup.h"
+#include "tests/e2e/SimRouter.h"
 
 using e2e::JobSetup;
 using testsupport::contains;
@@ -138,6 +138,15 @@ protected:
         return h;
     }
 
+    // The columns that point a router row at a simulated device.
+    static std::map<std::string, std::string> deviceColumns(const SimRouter& device, const std::string& conntype) {
+        return {{"ipnumber", "127.0.0.1"},
+                {"telnetport", std::to_string(device.sim.telnetPort())},
+                {"sshport", std::to_string(device.sim.sshPort())},
+                {"conntype_ip", conntype},
+                {"tmibadmadmincommunity", "admin"}};
+    }
+
     void storeConfig(const std::string& table, unsigned long router, unsigned long long jobtime,
                      const std::string& workmode, const std::string& text) {
         std::string id = table == "cordal_jobhistory" ? "900, " : "";
@@ -266,29 +275,45 @@ TEST_F(ConfigBuild, MergeTemplateIntoTheDownloadedMaster) {
 }
 
 TEST_F(ConfigBuild, FetchAndMergeUsesTheAutomaticDownload) {
-    // The router's automatic download, as the download step stores it, and
-    // an older one that must not count.
+    // The job downloads the device's boot configuration first and stores it
+    // as its automatic download, which then counts over the older ones.
+    SimRouter device("fetch");
+    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir()})) << device.sim.error();
+    device.sim.writeStateFile("configs/boot", kDownloaded);
     storeConfig("cordal_configs", 1, kStoredTime - 100, "AutoFetch", "system\n{\n stale\n}");
-    storeConfig("cordal_configs", 1, kStoredTime, "AutoFetch", kDownloaded);
     storeConfig("cordal_configs", 1, kStoredTime + 100, "GetConf", "system\n{\n not automatic\n}");
-    auto h = runJob(routerRow("Fetch-and-Merge"));
+    auto h = runJob(routerRow("Fetch-and-Merge", deviceColumns(device, "Telnet")));
     ASSERT_EQ(routerId, 1u);
-    expectBuilt(h, kMerged);
-
-    setup.db.exec("DELETE FROM cordal_configs WHERE workmode='AutoFetch'");
-    h = runJob(routerRow("Fetch-and-Merge"));
-    expectBuildFailure(h, "Could not find downloaded config for merge");
+    EXPECT_TRUE(contains(device.sim.transcript(), "<<< configd put all tftp:127.0.0.1/ 42.config boot"))
+        << device.sim.transcript();
+    const std::string stored = setup.db.value(
+        "SELECT config FROM cordal_configs WHERE workmode='AutoFetch' AND jobtime=1699999999 AND routerid=1");
+    const std::string downloaded(kDownloaded);
+    ASSERT_GT(stored.size(), downloaded.size());
+    ASSERT_EQ(stored.substr(stored.size() - downloaded.size()), downloaded) << "the export ends with the boot file";
+    // The export's own header lines join the preamble of the merged file.
+    expectBuilt(h, stored.substr(0, stored.size() - downloaded.size()) + kMerged);
 }
 
 TEST_F(ConfigBuild, MergingTypesNeedNexa) {
     storeConfig("cordal_configs", 1, kStoredTime, "AutoFetch", kDownloaded);
-    for (const char* type : {"Merge-Template", "Fetch-and-Merge"}) {
-        SCOPED_TRACE(type);
-        auto h = runJob(routerRow(type, {{"model", "QX-1"}, {"downloadedmaster", std::to_string(kStoredTime)}}));
-        expectBuildFailure(h, "No merge-support for non-NEXA-devices");
-    }
+    auto h =
+        runJob(routerRow("Merge-Template", {{"model", "QX-1"}, {"downloadedmaster", std::to_string(kStoredTime)}}));
+    expectBuildFailure(h, "No merge-support for non-NEXA-devices");
+
+    // Fetch-and-Merge downloads from the device first, then refuses.
+    SimRouter device("qx-fetch");
+    device.sim.writeStateFile("bootfile", "SITE\n");
+    ASSERT_TRUE(device.start("qxcli")) << device.sim.error();
+    device.sim.writeStateFile("fs/DSK/SITE.CFG", kDownloaded);
+    std::map<std::string, std::string> columns = deviceColumns(device, "Telnet");
+    columns["model"] = "QX-1";
+    h = runJob(routerRow("Fetch-and-Merge", columns));
+    expectBuildFailure(h, "No merge-support for non-NEXA-devices");
+    EXPECT_TRUE(contains(device.sim.transcript(), "open /DSK/SITE.CFG for reading")) << device.sim.transcript();
+
     // Plain templates are fine for qx.CLI.
-    auto h = runJob(routerRow("Template", {{"model", "QX-1"}}));
+    h = runJob(routerRow("Template", {{"model", "QX-1"}}));
     EXPECT_EQ(h["status"], "success") << log;
 }
 

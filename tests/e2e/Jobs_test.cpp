@@ -95,19 +95,13 @@ TEST_F(Jobs, FallbackAddressWhenTheMainOneRefuses) {
 }
 
 TEST_F(Jobs, RebootOverTelnetAndSshForBothFamilies) {
-    struct Case {
-        const char* family;
-        const char* model;
-        const char* conntype;
-    } cases[] = {
-        {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
     e2e::JobSettings settings;
     settings.connectTimeout = "3";
     settings.rebootTime = "1";
     settings.rebootTimePerModel["QX-1"] = "3";
     setup.writeSettings(settings);
     setup.pauseScale = 1.0;  // the reboot wait is checked as a lower bound
-    for (const auto& c : cases) {
+    for (const auto& c : kEveryFamilyAndConnection) {
         SCOPED_TRACE(std::string(c.family) + " over " + c.conntype);
         setup.db.exec("DELETE FROM cordal_jobhistory; DELETE FROM cordal_router");
         SimRouter device(std::string(c.family) + c.conntype);
@@ -227,4 +221,16 @@ TEST_F(Jobs, StatusColumnFollowsTheSteps) {
     EXPECT_GE(connecting, 0) << all;
     EXPECT_GT(pinging, connecting) << all;
     EXPECT_GT(disconnecting, pinging) << all;
+}
+
+// The scan every end-to-end run makes is only worth something if it finds
+// a secret where one is: with -d the job logs its passwords in debug lines.
+TEST_F(Jobs, SecretScanFindsThePasswordsThatDebugShows) {
+    SimRouter device("scan");
+    ASSERT_TRUE(device.start("nexa", {"--user", "admin", "--password", "Scan-pw-7"})) << device.sim.error();
+    runJob(device.row("NX-1", "Telnet", {{"tmibadmadmincommunity", "Scan-pw-7"}}), "Test", {"-l", "-d"});
+    EXPECT_EQ(result.exitCode, 0) << log;
+    std::string leaks = setup.leakedSecrets(42, result);
+    EXPECT_TRUE(contains(leaks, "secret 'Scan-pw-7' in the history log")) << leaks;
+    EXPECT_TRUE(contains(leaks, "secret '" + setup.db.password() + "'")) << leaks;
 }

@@ -1,5 +1,8 @@
 #include "tests/e2esupport/JobSetup.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
@@ -21,6 +24,14 @@ std::string perModel(const std::string& name, const std::string& defaultValue,
 }  // namespace
 
 JobSetup::JobSetup(testdb::Schema schema) : db(schema) {
+    makeFolders();
+}
+
+JobSetup::JobSetup(const testdb::ServerFacts& server, testdb::Schema schema) : db(server, schema) {
+    makeFolders();
+}
+
+void JobSetup::makeFolders() {
     testsupport::makeDirs(root.path() + "/etc");
     testsupport::makeDirs(transferDir());
     testsupport::makeDirs(templateDir());
@@ -62,6 +73,51 @@ void JobSetup::writeSettings(const JobSettings& settings) {
 
 void JobSetup::writeSettingsText(const std::string& text) {
     testsupport::writeFile(root.path() + "/etc/cordal.xml", text);
+    transferPassword.clear();
+    size_t open = text.find("<fileTransferPwd>");
+    size_t close = text.find("</fileTransferPwd>");
+    if (open != std::string::npos && close != std::string::npos && close > open)
+        transferPassword = text.substr(open + 17, close - open - 17);
+}
+
+std::vector<std::string> JobSetup::knownSecrets() {
+    std::vector<std::string> secrets{transferPassword, db.password()};
+    const std::vector<std::string> columns = db.columns("cordal_router");
+    static const char* const kSecretColumns[] = {"pass",
+                                                 "ipsec",
+                                                 "tmibadmadmincommunity",
+                                                 "oldcommunity",
+                                                 "tmibadmreadcommunity",
+                                                 "tmibadmwritecommunity",
+                                                 "tmibadmhttppassword"};
+    for (const auto& row : db.rows("SELECT * FROM cordal_router")) {
+        std::map<std::string, std::string> byName;
+        for (size_t i = 0; i < columns.size() && i < row.size(); ++i) byName[columns[i]] = row[i].value_or("");
+        for (const char* column : kSecretColumns) secrets.push_back(byName[column]);
+        for (const auto& column : byName)
+            if (column.first.rfind("var_", 0) == 0 && byName["pwd_" + column.first] == "yes")
+                secrets.push_back(column.second);
+    }
+    std::vector<std::string> kept;
+    for (const auto& secret : secrets)
+        if (secret.size() >= 4 && secret != "admin" && std::find(kept.begin(), kept.end(), secret) == kept.end())
+            kept.push_back(secret);
+    return kept;
+}
+
+std::string JobSetup::leakedSecrets(unsigned long jobId, const testsupport::ProcessResult& result) {
+    std::map<std::string, std::string> outputs{{"standard output", result.out}, {"standard error", result.err}};
+    auto h = history(jobId);
+    outputs["history log"] = h["log"];
+    outputs["history reason"] = h["reason"];
+    const std::string logFile = transferDir() + std::to_string(jobId) + ".log";
+    if (testsupport::fileExists(logFile)) outputs["log file"] = testsupport::readFile(logFile);
+    std::string found;
+    for (const auto& secret : knownSecrets())
+        for (const auto& output : outputs)
+            if (output.second.find(secret) != std::string::npos)
+                found += "secret '" + secret + "' in the " + output.first + " of job " + std::to_string(jobId) + "\n";
+    return found;
 }
 
 void JobSetup::addRouterType(const std::string& shortname, const std::string& os) {
@@ -90,7 +146,8 @@ void JobSetup::addJob(unsigned long id, unsigned long routerId, const std::strin
             std::to_string(jobtime + 5) + ", " + TestDatabase::quote(workmode) + ", 'queued', 'R7.1', 4711)");
 }
 
-testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::string> options, int timeoutSeconds) {
+testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::string> options, int timeoutSeconds,
+                                         std::atomic<int>* startedPid) {
     std::vector<std::string> argv{testsupport::builtProgram("tests/tarvo-test-runner"), root.path()};
     char scale[64];
     snprintf(scale, sizeof scale, "--pause-scale=%g", pauseScale);
@@ -98,7 +155,17 @@ testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::s
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("-j");
     argv.push_back(std::to_string(jobId));
-    return testsupport::runProcess(argv, timeoutSeconds);
+    testsupport::ProcessResult result = testsupport::runProcess(argv, timeoutSeconds, startedPid);
+    const bool debug = std::any_of(options.begin(), options.end(), [](const std::string& o) {
+        return o.size() > 1 && o[0] == '-' && o.find('d') != std::string::npos;
+    });
+    if (scanSecrets && !debug) {
+        // The test's database connection serves one statement at a time.
+        std::lock_guard<std::mutex> hold(scanLock);
+        std::string leaks = leakedSecrets(jobId, result);
+        if (!leaks.empty()) ADD_FAILURE() << leaks;
+    }
+    return result;
 }
 
 bool JobSetup::jobRowExists(unsigned long jobId) {

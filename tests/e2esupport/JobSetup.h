@@ -1,5 +1,6 @@
 #pragma once
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,12 @@ struct JobSettings {
 class JobSetup {
 public:
     explicit JobSetup(testdb::Schema schema = testdb::Schema::Full);
+    // The same on another server (a PrivateServer the test stops or restarts).
+    explicit JobSetup(const testdb::ServerFacts& server, testdb::Schema schema = testdb::Schema::Full);
 
     testsupport::TempDir root;
+    std::string transferPassword;  // of the last settings file written
+    std::mutex scanLock;           // run() may be called from several threads
     testdb::TestDatabase db;
 
     std::string settingsXml(const JobSettings& settings) const;
@@ -61,13 +66,30 @@ public:
     double pauseScale = 0.05;
 
     // Runs the program with the root: RUNNER ROOT --pause-scale=F options... -j jobId.
+    // startedPid receives the program's pid once it runs.
     testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
-                                   int timeoutSeconds = 180);
+                                   int timeoutSeconds = 180, std::atomic<int>* startedPid = nullptr);
+
+    // Without -d, run() checks that no secret the job knows reached its
+    // history row, its log file or its standard output and error; a leak is
+    // a test failure. A test that means to show a secret switches it off.
+    bool scanSecrets = true;
+    // The secrets a job can know: every router's passwords and communities,
+    // the variables flagged pwd_ "yes", the transfer password of the
+    // settings file and the database password. Values shorter than four
+    // characters and the user name "admin" are left out: they occur in
+    // ordinary text.
+    std::vector<std::string> knownSecrets();
+    // Where a known secret occurs in the job's outputs; "" when nowhere.
+    std::string leakedSecrets(unsigned long jobId, const testsupport::ProcessResult& result);
 
     bool jobRowExists(unsigned long jobId);
     long long historyRows(unsigned long jobId);
     // The job's history row, column name to value ("" for NULL); empty when none.
     std::map<std::string, std::string> history(unsigned long jobId);
+
+private:
+    void makeFolders();
 };
 
 }  // namespace e2e
