@@ -27,6 +27,16 @@ std::vector<Tarvo::ImgRow> Tarvo::imageRowsQxCli() const {
     };
 }
 
+namespace {
+// A line break or other control character in a file or model name would
+// end the command line early and make the rest a command of its own.
+bool fitsOnOneLine(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return false;
+    return true;
+}
+}  // namespace
+
 void Tarvo::updateImages(ConnectionHandler& link) {
     if (!isQxCli()) {
         updateImagesNexa(link);
@@ -59,6 +69,11 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         if (!reason.empty()) break;
         if (row.file.empty()) continue;
         updateJob("Updating " + row.keyword);
+        if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
+            log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
+            setError("SW-update failed", "Update of %s failed.", row.keyword.c_str());
+            break;
+        }
         // Only the system image can be a multi-part package.
         const std::string packageOption = row.keyword == "nexa" && swRelease->multiPart ? "-a " : "";
         const std::string head = "update " + packageOption + sourceOption + transferScheme;
@@ -95,6 +110,11 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
     updateJob("Updating " + row.keyword);
     // Whatever happens to this row, the device has seen new files.
     rebootPending = true;
+    if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
+        log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
+        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        return;
+    }
     ScopedTimeout slow(sftp, 600);
     const std::string memoryFile = "/MEM/" + row.deviceFile;
     commandResult put = sftp.sendCmd(

@@ -265,3 +265,17 @@ TEST_F(NexaUpdate, EndlessDeleteQuestionsEndInError) {
     EXPECT_EQ(std::count(sent.begin(), sent.end(), "y"), 64);
     EXPECT_FALSE(testsupport::fileExists(device.statePath("pending")));
 }
+
+// A file name from the database must not smuggle a second command line.
+TEST_F(NexaUpdate, ImageNameWithALineBreakIsNeverSent) {
+    startNexa();
+    writeImage("nexa.img", systemImage(3));
+    job->swRelease->bootmonitor = "boot.img\ncmd=reboot";
+    job->swRelease->nexa = "nexa.img";
+    update();
+    EXPECT_EQ(job->reason, "SW-update failed");
+    EXPECT_TRUE(contains(log(), "ERR - Update of bootmon failed."));
+    EXPECT_FALSE(contains(device.transcript(), "<<< update"));
+    EXPECT_FALSE(contains(device.transcript(), "cmd=reboot"));
+    EXPECT_TRUE(contains(device.readStateFile("boot"), "count 0"));
+}

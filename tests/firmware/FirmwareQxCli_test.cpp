@@ -154,3 +154,15 @@ TEST_F(QxCliUpdate, FailedRenameWaitsTenMinutesUnscaled) {
     EXPECT_EQ(job->reason, "Bad file-renaming");
     EXPECT_GE(waited, 600.0);
 }
+
+TEST_F(QxCliUpdate, ImageNameWithALineBreakIsNeverSent) {
+    writeImage("sys.img", "QXCLI-IMAGE 10.3.1\n");
+    job->swRelease->nexa = "sys.img\nrm /DSK/CONFIG.CFG";
+    auto link = connected(Telnet);
+    ASSERT_TRUE(link);
+    ASSERT_TRUE(job->updateImagesPrepQxCli(*link));
+    job->updateImagesQxCli();
+    EXPECT_EQ(job->reason, "Bad file-transfer");
+    EXPECT_FALSE(contains(device.transcript(), "CONFIG.CFG"));
+    EXPECT_FALSE(contains(device.transcript(), "SYS.IMG"));
+}
