@@ -166,6 +166,19 @@ public:
     bool deleteBootConfigNexa(ConnectionHandler& link);
     bool deleteBootConfigQxCli(const std::string& name);
 
+    // Firmware images of the software release (TarvoDeviceFirmware.cpp).
+    // One image: its keyword, its file in the model's image directory and,
+    // for qx.CLI, the device file and directory it ends up in.
+    struct ImgRow {
+        std::string keyword, file, deviceFile, deviceDir;
+    };
+    std::vector<ImgRow> imageRowsNexa() const;
+    std::vector<ImgRow> imageRowsQxCli() const;
+    void updateImages(ConnectionHandler& link);
+    void updateImagesNexa(ConnectionHandler& link);
+    bool updateImagesPrepQxCli(ConnectionHandler& link);
+    void updateImagesQxCli();  // over an SFTP connection of its own
+
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
     // search and never parses the file: it gives "nostring" for a missing or
@@ -254,6 +267,7 @@ private:
     bool connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&));
     bool stageSSHKeyGen(ConnectionHandler& link);
     bool stageDownload(ConnectionHandler& link);
+    bool stageImages(ConnectionHandler& link);  // TarvoDeviceFirmware.cpp
     bool stageBuildConfig(ConnectionHandler& link);
     bool stageUpload(ConnectionHandler& link);
     bool stageConfigCreated(ConnectionHandler& link);
@@ -287,6 +301,9 @@ private:
     bool loadCertificates(ConnectionHandler& link);
     commandResult sendCertGet(ConnectionHandler& link, const std::string& source, const std::string& file,
                               const std::string& label);
+
+    bool updateSourceOptionNexa(ConnectionHandler& link, std::string& option);
+    void updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.

@@ -15,6 +15,7 @@
 
 #include "sim/DeviceState.h"
 #include "sim/FallbackTimer.h"
+#include "sim/FirmwareStore.h"
 #include "sim/SessionPool.h"
 #include "sim/SimLog.h"
 #include "sim/SshServer.h"
@@ -103,6 +104,8 @@ int DeviceServer::run() {
         if (down_ && monotonicSeconds() >= upAt_) {
             down_ = false;
             state_->recordBoot();
+            const std::string software = FirmwareStore::activate(*state_);
+            if (!software.empty()) transcript_->event(deviceLabel, software);
             transcript_->event(deviceLabel, "device up again (reboot " + std::to_string(state_->rebootCount()) + ")");
             SimLog::info("up again after reboot " + std::to_string(state_->rebootCount()));
         }

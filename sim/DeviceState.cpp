@@ -212,11 +212,11 @@ bool DeviceState::variable(const std::string& name, std::string& value) const {
     return true;
 }
 
-bool DeviceState::setVariable(const std::string& name, const std::string& value) {
+bool DeviceState::setVariable(const std::string& name, const std::string& value, bool create) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = variables_.find(name);
-    if (it == variables_.end()) return false;
-    it->second = value;
+    if (it == variables_.end() && !create) return false;
+    variables_[name] = value;
     saveVariables();
     return true;
 }

@@ -52,13 +52,16 @@ struct DevsimOptions;
 //                running ones.
 //   version      qx.CLI: the text of the monitor's "version" report, lines
 //                as they are. Missing: a built-in report with " S/N: ",
-//                " Router, " and "Software release: " lines. NEXA devices
+//                " Router, " and "Software release: " lines. The release
+//                shown is the one in "release" when that file exists. NEXA devices
 //                report their inventory as variables (tmibAdmSystemId,
 //                tmibAdmSWVersion, tmibAdmBoardTable.tmibABrdPartNo).
 //   transcript   the dialogue log (see Transcript).
 //   ports        "telnet N" and "ssh N", written by devsim once it listens.
 //   ssh_host_ed25519_key, ssh_host_ed25519_key.pub
 //                the SSH host key, made at the first start.
+//   firmware, pending, checks, release
+//                the device's software (see FirmwareStore).
 //   fs/          the file system the SFTP server shows: fs/DSK, fs/MEM and
 //                fs/BIO on qx.CLI, fs/flash and fs/tmp on NEXA.
 //   configs/     NEXA: the named configurations, one file each ("running",
@@ -93,7 +96,9 @@ public:
 
     // Management variables; false for a variable the device does not have.
     bool variable(const std::string& name, std::string& value) const;
-    bool setVariable(const std::string& name, const std::string& value);
+    // create: add the variable when the device does not have it yet (a new
+    // software brings its own variables).
+    bool setVariable(const std::string& name, const std::string& value, bool create = false);
 
     // SSH service. The observer is called (from the changing thread) after
     // every change of sshAvailable's inputs.

@@ -66,11 +66,21 @@ bool DeviceState::tableColumn(const std::string& column, std::string& table, std
 
 std::string DeviceState::versionReport(const std::string& hostname) const {
     std::string content;
-    if (StateFile::read(path("version"), content)) return withCrLf(content);
-    return withCrLf("qx.CLI " + hostname + " QX-SIM Router, QX-1000-SIM\n" +
-                    " S/N: SIM0000001\n"
-                    "Software release: 9.4.2 (Build 17)\n"
-                    "Boot monitor: 2.1.0\n");
+    if (!StateFile::read(path("version"), content))
+        content = "qx.CLI " + hostname + " QX-SIM Router, QX-1000-SIM\n" +
+                  " S/N: SIM0000001\n"
+                  "Software release: 9.4.2 (Build 17)\n"
+                  "Boot monitor: 2.1.0\n";
+    // A device that booted a new system image reports its release.
+    std::string release;
+    const std::string label = "Software release: ";
+    size_t at = content.find(label);
+    if (StateFile::read(path("release"), release) && at != std::string::npos) {
+        release = release.substr(0, release.find_first_of("\r\n"));
+        at += label.size();
+        content.replace(at, content.find_first_of("\r\n", at) - at, release);
+    }
+    return withCrLf(content);
 }
 
 std::string DeviceState::adminPassword() const {

@@ -1,11 +1,62 @@
 #include "sim/NexaShell.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "sim/DeviceState.h"
 #include "sim/DevsimOptions.h"
 #include "sim/FallbackTimer.h"
+#include "sim/FirmwareImage.h"
+#include "sim/FirmwareStore.h"
 #include "sim/Transcript.h"
+#include "sim/TransferUrl.h"
+
+namespace {
+
+// An image URL is the transfer server's URL ("tftp:HOST/" or
+// "http[s]://[USER:PASS@]HOST/tftpboot/") followed by the image's path in
+// the server's directory ("images/MODEL/FILE"). file is the local copy the
+// simulated server serves.
+bool imageFile(const std::string& url, const DevsimOptions& options, std::string& file, std::string& error) {
+    const bool tftp = url.compare(0, 5, "tftp:") == 0;
+    const size_t separator = url.find("://");
+    const size_t authority = tftp ? 5 : separator == std::string::npos ? 0 : separator + 3;
+    const size_t hostEnd = url.find('/', authority);
+    size_t serverEnd = hostEnd == std::string::npos ? url.size() : hostEnd + 1;
+    const std::string webRoot = "tftpboot/";
+    if (!tftp && url.compare(serverEnd, webRoot.size(), webRoot) == 0) serverEnd += webRoot.size();
+    TransferUrl server;
+    if (!TransferUrl::parse(url.substr(0, serverEnd), server, error)) return false;
+    if (!server.credentialsAccepted(options.transferUser, options.transferPassword)) {
+        error = "401 Unauthorized";
+        return false;
+    }
+    const std::string path = url.substr(serverEnd);
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        if (!TransferUrl::validFileName(path.substr(start, end - start))) {
+            error = "bad file name '" + path + "'";
+            return false;
+        }
+        start = end + 1;
+    }
+    if (options.transferDir.empty()) {
+        error = "no transfer server reachable";
+        return false;
+    }
+    file = options.transferDir + (options.transferDir.back() == '/' ? "" : "/") + path;
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "file not found: " + path;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context)
     : Shell(state, options, transcript, std::move(context)) {}
@@ -121,7 +172,117 @@ void NexaShell::update(const Args& args) {
         sayLine("interactive update shell, 'exit' leaves it");
         return;
     }
-    error("usage: update -i");
+    if (args.size() == 1 && args[0] == "-h") {
+        updateHelp();
+        return;
+    }
+    imageUpdate(args);
+}
+
+void NexaShell::updateHelp() {
+    const bool source = FirmwareStore::nexaDialogue(state_).sourceOption;
+    sayLine("usage: update [-a] " + std::string(source ? "[-I <src>] " : "") + "URL");
+    sayLine("       update -i");
+    sayLine("  -a         the image is a multi-part package");
+    if (source) sayLine("  -I <src>   source address of the transfer");
+    sayLine("  -i         interactive update shell");
+}
+
+void NexaShell::imageUpdate(const Args& args) {
+    const FirmwareStore::NexaDialogue dialogue = FirmwareStore::nexaDialogue(state_);
+    bool packageOption = false;
+    std::string url;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "-a" && !packageOption) {
+            packageOption = true;
+        } else if (args[i] == "-I" && dialogue.sourceOption && i + 1 < args.size() && url.empty()) {
+            ++i;
+        } else if (args[i][0] != '-' && url.empty()) {
+            url = args[i];
+        } else {
+            error("usage: update [-a] " + std::string(dialogue.sourceOption ? "[-I <src>] " : "") + "URL");
+            return;
+        }
+    }
+    if (url.empty()) {
+        error("usage: update [-a] [-I <src>] URL | update -i | update -h");
+        return;
+    }
+    std::string file, bytes, reason;
+    if (!imageFile(url, options_, file, reason) || !FirmwareImage::load(file, bytes)) {
+        error("cannot load image: " + (reason.empty() ? "read error" : reason));
+        return;
+    }
+    sayLine("Loaded " + std::to_string(bytes.size()) + " bytes");
+    FirmwareImage image;
+    if (!FirmwareImage::readNexa(bytes, image, reason)) {
+        error("image refused: " + reason);
+        return;
+    }
+    if (image.package != packageOption) {
+        error(image.package ? "image refused: multi-part package needs -a" : "image refused: -a needs a package");
+        return;
+    }
+    std::string running;
+    if (!image.version.empty() && state_.variable("tmibAdmSWVersion", running) &&
+        FirmwareStore::runs(running, image.version)) {
+        sayLine("Software is identical");
+        return;
+    }
+    if (!image.version.empty()) sayLine("New image: " + image.platform + " " + image.version);
+    if (dialogue.deleteQuestions > 0)
+        askDelete(1, dialogue.deleteQuestions, image.version);
+    else
+        offerUpdate(image.version);
+}
+
+// A flash too full for the new image: each old file is offered for removal.
+void NexaShell::askDelete(int question, int questions, const std::string& version) {
+    sayLine("Not enough space in Flash-ROM.");
+    confirm("*** delete old file 'image." + std::to_string(question) + "' (y or n) ",
+            [this, question, questions, version](bool yes) {
+                if (!yes) {
+                    sayLine("Update canceled.");
+                } else if (question < questions) {
+                    askDelete(question + 1, questions, version);
+                } else {
+                    offerUpdate(version);
+                }
+            });
+}
+
+// Some software versions write the image at once and only tell that a
+// reboot activates it; others ask first.
+void NexaShell::offerUpdate(const std::string& version) {
+    if (!FirmwareStore::nexaDialogue(state_).activationNotice) {
+        askUpdate(version);
+        return;
+    }
+    installImage(version);
+    sayLine("Do reboot to activate new SW");
+}
+
+void NexaShell::askUpdate(const std::string& version) {
+    confirm("Perform update (y or n) ", [this, version](bool yes) {
+        if (!yes) {
+            sayLine("Update canceled.");
+            return;
+        }
+        installImage(version);
+        sayLine("update successfully finished");
+        if (!FirmwareStore::nexaDialogue(state_).rebootQuestion) return;
+        confirm("Reboot now (y or n) ", [this](bool now) {
+            if (!now) return;
+            sayLine("Rebooting...");
+            end(Ending::Reboot);
+        });
+    });
+}
+
+void NexaShell::installImage(const std::string& version) {
+    sayLine("Writing Flash-ROM ... done");
+    // Only a system image changes the software the device runs.
+    if (!version.empty()) FirmwareStore::setPending(state_, version);
 }
 
 void NexaShell::sshd(const Args&) {

@@ -11,12 +11,13 @@
 // NAME=VALUE assignments, the shell time-out "t N", "cmd=reboot", ping,
 // and the SSH set-up through the interactive update shell ("update -i",
 // "dir", "exit"), "ssh-keygen" and "sshd", the system summary "y", the
-// community assignments, "configd" and "cert get". The configuration
-// command can be delayed: "tmibAdmConfigCmd=reboot
-// tmibAdmConfigTimeout=SECONDS" arms the device's fallback timer, which
-// the instance variable tmibAdmConfigTimeout.N.M shows and, set to -1,
-// cancels. Commands live in one table per mode; a new command is a table
-// line and a member.
+// community assignments, "configd", "cert get" and firmware updates
+// ("update [-a] [-I SRC] URL", its questions following FirmwareStore's
+// settings). The configuration command can be delayed:
+// "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=SECONDS" arms the device's
+// fallback timer, which the instance variable tmibAdmConfigTimeout.N.M
+// shows and, set to -1, cancels. Commands live in one table per mode; a
+// new command is a table line and a member.
 class NexaShell : public Shell {
 public:
     NexaShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context);
@@ -43,6 +44,13 @@ private:
     void exitShell(const Args& args);
     void ping(const Args& args);
     void update(const Args& args);
+    // "update [-a ] [-I SRC ]URL": fetch, check and install an image.
+    void updateHelp();
+    void imageUpdate(const Args& args);
+    void askDelete(int question, int questions, const std::string& version);
+    void offerUpdate(const std::string& version);
+    void askUpdate(const std::string& version);
+    void installImage(const std::string& version);
     void sshd(const Args& args);
     void sshKeygen(const Args& args);
     void configd(const Args& args);  // NexaConfigd.cpp

@@ -2,6 +2,7 @@
 
 #include "sim/DeviceState.h"
 #include "sim/DevsimOptions.h"
+#include "sim/FirmwareStore.h"
 
 QxCliShell::QxCliShell(DeviceState& state, const DevsimOptions& options, Transcript* transcript, Context context)
     : Shell(state, options, transcript, std::move(context)) {}
@@ -12,7 +13,7 @@ const QxCliShell::ModeSpec& QxCliShell::modeOf(Mode mode) {
         {"+", Mode::Main, &QxCliShell::monitorCommands},
         {"Config>", Mode::Main, &QxCliShell::configCommands},
         {"Config$", Mode::Main, &QxCliShell::runningConfigCommands},
-        {"FTP config$", Mode::RunningConfig, &QxCliShell::exitOnlyCommands},
+        {"FTP config$", Mode::RunningConfig, &QxCliShell::ftpConfigCommands},
         {"SSH Config$", Mode::RunningConfig, &QxCliShell::sshConfigCommands},
         {"SSHS$", Mode::SshConfig, &QxCliShell::sshServerCommands},
     };
@@ -38,6 +39,15 @@ const CommandTable<QxCliShell>& QxCliShell::runningConfigCommands() {
         {"set file-cfg", &QxCliShell::fileCfg},
         {"feature ssh", &QxCliShell::enterSshConfig},
         {"user admin password", &QxCliShell::runningAdminPassword},
+        {"exit", &QxCliShell::exitMode},
+    };
+    return table;
+}
+
+const CommandTable<QxCliShell>& QxCliShell::ftpConfigCommands() {
+    static const CommandTable<QxCliShell> table = {
+        {"no check", &QxCliShell::noImageCheck},
+        {"check", &QxCliShell::imageCheckOn},
         {"exit", &QxCliShell::exitMode},
     };
     return table;
@@ -187,4 +197,14 @@ void QxCliShell::enableServer(const Args&) {
 void QxCliShell::disableServer(const Args&) {
     state_.setSshServiceEnabled(false);
     sayLine("SSH server stopped.");
+}
+
+// "[no] check bios|firmware|version"
+void QxCliShell::imageCheck(const Args& args, bool on) {
+    if (args.size() != 1 || (args[0] != "bios" && args[0] != "firmware" && args[0] != "version")) {
+        error("Invalid parameter");
+        return;
+    }
+    FirmwareStore::setImageCheck(state_, args[0], on);
+    sayLine("Check of " + args[0] + " " + (on ? "enabled." : "disabled."));
 }

@@ -38,6 +38,7 @@ private:
     static const ModeSpec& modeOf(Mode mode);
     static const CommandTable<QxCliShell>& mainCommands();
     static const CommandTable<QxCliShell>& runningConfigCommands();
+    static const CommandTable<QxCliShell>& ftpConfigCommands();
     static const CommandTable<QxCliShell>& sshConfigCommands();
     static const CommandTable<QxCliShell>& sshServerCommands();
     static const CommandTable<QxCliShell>& exitOnlyCommands();
@@ -56,6 +57,10 @@ private:
     void fileCfg(const Args& args);  // QxCliConfigFile.cpp
     void enterFtpConfig(const Args& args) { enter(Mode::FtpConfig, args); }
     void enterSshConfig(const Args& args) { enter(Mode::SshConfig, args); }
+    // FTP configuration: the device's checks of uploaded images.
+    void noImageCheck(const Args& args) { imageCheck(args, false); }
+    void imageCheckOn(const Args& args) { imageCheck(args, true); }
+    void imageCheck(const Args& args, bool on);
     // SSH configuration.
     void enterSshServer(const Args& args) { enter(Mode::SshServer, args); }
     void listEnable(const Args& args);

@@ -1,0 +1,165 @@
+// Firmware images: a NEXA device fetches each image itself with its
+// "update" command and then asks its questions (NexaUpdateDialogue); a
+// qx.CLI device gets each image over one SFTP connection into memory, and a
+// rename moves it onto its disk, after its own image checks were switched
+// off on its command line.
+#include "main/NexaUpdateDialogue.h"
+#include "main/Tarvo.h"
+#include "util/Pause.h"
+#include "util/logEngine.h"
+
+std::vector<Tarvo::ImgRow> Tarvo::imageRowsNexa() const {
+    return {
+        {"logic", swRelease->logic, "", ""},
+        {"bootmon", swRelease->bootmonitor, "", ""},
+        {"nexa", swRelease->nexa, "", ""},
+        {"dsllogic", swRelease->dsllogic, "", ""},
+    };
+}
+
+// Module 3 and module 4 share the device file MOD3.FWX: the later row
+// overwrites the earlier one on the device.
+std::vector<Tarvo::ImgRow> Tarvo::imageRowsQxCli() const {
+    return {
+        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO"},  {"qx.CLI", swRelease->nexa, "SYS.IMG", "/DSK"},
+        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK"}, {"module-2", swRelease->module2, "MOD2.FWX", "/DSK"},
+        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK"},  {"module-4", swRelease->module4, "MOD3.FWX", "/DSK"},
+    };
+}
+
+namespace {
+// A line break or other control character in a file or model name would
+// end the command line early and make the rest a command of its own.
+bool fitsOnOneLine(const std::string& text) {
+    for (unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return false;
+    return true;
+}
+}  // namespace
+
+void Tarvo::updateImages(ConnectionHandler& link) {
+    if (!isQxCli()) {
+        updateImagesNexa(link);
+    } else if (updateImagesPrepQxCli(link)) {
+        updateImagesQxCli();
+    }
+}
+
+// The "-I SRC" option of "update", when the router names a local source
+// address; false (with the reason set) when the device cannot take it.
+bool Tarvo::updateSourceOptionNexa(ConnectionHandler& link, std::string& option) {
+    option.clear();
+    if (router->localipfortftp.empty()) return true;
+    updateJob("Checking 'update' options");
+    if (!step(link, "tmibAdmSWVersion", promptAdmin)) return false;
+    commandResult help = link.sendCmd("update -h", promptAdmin);
+    if (!help.foundFirst || !help.contains("-I <src>")) {
+        setError("Cannot set src-addr", "Command 'update' does NOT support '-I' option.");
+        return false;
+    }
+    log->add(logEngine::INF, "Command 'update' supports '-I' option.");
+    option = "-I " + router->localipfortftp + " ";
+    return true;
+}
+
+void Tarvo::updateImagesNexa(ConnectionHandler& link) {
+    std::string sourceOption;
+    if (!updateSourceOptionNexa(link, sourceOption)) return;
+    for (const ImgRow& row : imageRowsNexa()) {
+        if (!reason.empty()) break;
+        if (row.file.empty()) continue;
+        updateJob("Updating " + row.keyword);
+        if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
+            log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
+            setError("SW-update failed", "Update of %s failed.", row.keyword.c_str());
+            break;
+        }
+        // Only the system image can be a multi-part package.
+        const std::string packageOption = row.keyword == "nexa" && swRelease->multiPart ? "-a " : "";
+        const std::string head = "update " + packageOption + sourceOption + transferScheme;
+        const std::string path = transferBase + "images/" + router->model + "/" + row.file;
+        NexaUpdateDialogue(*this, link, row.keyword).run([&] {
+            // Fetching and checking an image takes the device a while.
+            ScopedTimeout slow(link, 60);
+            return transferCommand(link, head, path, promptYesNo, promptMain);
+        });
+    }
+}
+
+bool Tarvo::updateImagesPrepQxCli(ConnectionHandler& link) {
+    updateJob("Preparing SW-update");
+    if (!step(link, "\x10running-config", promptConfigEnd)) return false;
+    // The FTP configuration holds the device's own checks of uploaded
+    // images, which would refuse images of another release line.
+    for (const char* command : {"set ftp", "no check bios", "no check firmware", "no check version"})
+        if (!step(link, command, promptFtpConfig)) return false;
+    return true;
+}
+
+void Tarvo::updateImagesQxCli() {
+    withSftp([this](ConnectionHandler& sftp) {
+        for (const ImgRow& row : imageRowsQxCli()) {
+            if (!reason.empty()) break;
+            if (row.file.empty()) continue;
+            updateImageQxCli(sftp, row);
+        }
+    });
+}
+
+void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
+    updateJob("Updating " + row.keyword);
+    // Whatever happens to this row, the device has seen new files.
+    rebootPending = true;
+    if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
+        log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
+        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        return;
+    }
+    ScopedTimeout slow(sftp, 600);
+    const std::string memoryFile = "/MEM/" + row.deviceFile;
+    commandResult put = sftp.sendCmd(
+        "put " + paths.transferDir() + "images/" + router->model + "/" + row.file + " " + memoryFile, promptSftp);
+    if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
+        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        return;
+    }
+    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + row.deviceDir + "/" + row.deviceFile, promptSftp);
+    if (moved.foundFirst && !sftpReplyFailed(moved)) {
+        log->addLine(logEngine::INF, "%s updated.", row.keyword.c_str());
+        return;
+    }
+    setError("Bad file-renaming", "%s-file-renaming failed.", fileTransferMethod.c_str());
+    // The device may still be writing its disk; a reboot now could leave
+    // it without a system.
+    log->add(logEngine::INF, "Waiting for 10 minutes before reboot.");
+    Pause::seconds(600);
+}
+
+// Stage 7: the firmware images, guarded by the device's fallback timer.
+// Whatever fails after the timer was armed ends in a reboot, so the device
+// never waits for a timer the job forgot.
+bool Tarvo::stageImages(ConnectionHandler& link) {
+    if (!connect(link)) return false;
+    if (!scheduleFallback(link, configRestoreTimeoutImage) || !reason.empty()) {
+        reboot(link);
+        return false;
+    }
+    updateImages(link);
+    if (!reason.empty()) {
+        reboot(link);
+        return false;
+    }
+    if (rebootPending) {
+        // The new software runs only after the restart.
+        reboot(link);
+        if (!connect(link)) return false;
+    } else if (!flushFallback(link) || !reason.empty()) {
+        reboot(link);
+        return false;
+    }
+    // The version the device runs now goes into the router row.
+    inventory(link);
+    if (reason.empty() && workmode == "All") return true;  // the upload goes on on this connection
+    disconnect(link);
+    return reason.empty();
+}

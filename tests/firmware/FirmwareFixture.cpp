@@ -1,0 +1,78 @@
+#include "tests/firmware/FirmwareFixture.h"
+
+#include <sstream>
+
+#include "util/logEngine.h"
+
+using testsupport::makeDirs;
+using testsupport::writeFile;
+
+void FirmwareFixture::startDevice(const std::string& family, const std::vector<std::string>& options) {
+    makeDirs(root.file("tftpboot/images/M1"));
+    std::vector<std::string> all{
+        "--family", family, "--listen", "127.0.0.1", "--transfer-dir", root.file("tftpboot"), "--reboot-downtime", "0"};
+    all.insert(all.end(), options.begin(), options.end());
+    ASSERT_TRUE(device.start(all)) << device.error() << device.log();
+}
+
+void FirmwareFixture::makeJob(const std::string& os, bool debug) {
+    job = std::make_unique<Tarvo>(7, debug, false, false, false, Paths(root.path()));
+    job->log.reset(new logEngine(debug));
+    job->routerOs = os;
+    job->family = DeviceFamily(os);
+    DeviceFamily::Prompts prompts = job->family.initialPrompts();
+    job->promptMain = prompts.main;
+    job->promptPlus = prompts.plus;
+    job->promptConfig = prompts.config;
+    job->promptConfigEnd = prompts.configEnd;
+    job->promptFtpConfig = prompts.ftpConfig;
+    job->promptSftp = prompts.sftp;
+    job->promptAdmin = prompts.admin;
+    job->promptYesNo = prompts.yesNo;
+    job->router.reset(new Cordal_router(nullptr));
+    job->router->model = "M1";
+    job->swRelease.reset(new Cordal_swrelease(job->log.get(), false, job->paths.transferDir(), nullptr));
+    job->connectSettings.reset(new ConnectSettings());
+    job->connectSettings->address = "127.0.0.1";
+    job->connectSettings->telnetPort = device.telnetPort();
+    job->connectSettings->sshPort = device.sshPort();
+    job->connectSettings->connectTimeout = 5;
+    job->connectSettings->commandTimeout = 5;
+    job->loginSettings.reset(new LoginSettings{{"admin", "admin", "(supplied)"}});
+    if (job->family.isQxCli()) {
+        job->fileTransferMethod = "SFTP";
+    } else {
+        job->fileTransferMethod = "TFTP";
+        job->transferScheme = "tftp:";
+        job->transferBase = "127.0.0.1/";
+    }
+}
+
+std::unique_ptr<ConnectionHandler> FirmwareFixture::connected(eConnectionType type) {
+    std::unique_ptr<ConnectionHandler> link(job->createConnectionHandler(type));
+    EXPECT_TRUE(link && job->connect(*link)) << log();
+    return link;
+}
+
+std::string FirmwareFixture::imagePath(const std::string& name) const {
+    return root.file("tftpboot/images/M1/" + name);
+}
+
+void FirmwareFixture::writeImage(const std::string& name, const std::string& bytes) const {
+    writeFile(imagePath(name), bytes);
+}
+
+std::string FirmwareFixture::log() const {
+    return testsupport::unwrappedLog(job->log->dumpAsString());
+}
+
+// Transcript entries of received lines read "DATE TIME session <<< LINE".
+std::vector<std::string> FirmwareFixture::received() const {
+    std::vector<std::string> lines;
+    std::istringstream in(device.transcript());
+    for (std::string line; std::getline(in, line);) {
+        size_t mark = line.find(" <<< ");
+        if (mark != std::string::npos) lines.push_back(line.substr(mark + 5));
+    }
+    return lines;
+}
