@@ -48,7 +48,7 @@ const Workmode kWorkmodes[] = {
     {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, true},
     {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, true},
     {"Image", true, false, kImages, true},
-    {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
+    {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, true},
     {"Certs", false, false, kUpload, true},
     {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, true},
     {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},

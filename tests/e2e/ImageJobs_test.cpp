@@ -171,3 +171,52 @@ TEST_F(ImageJobs, RefusedNexaImageRebootsTheDevice) {
     EXPECT_TRUE(contains(log, "Testping skipped because job already failed."));
     EXPECT_FALSE(contains(transcript, "<<< ping"));
 }
+
+// "All" on one NEXA router: the configuration is downloaded (fetch and
+// merge), the firmware updated under a first fallback timer, the merged
+// configuration built and uploaded under a second one, and the device ends
+// running the new software and the new configuration.
+TEST_F(ImageJobs, AllOnNexaDownloadsUpdatesBuildsAndUploadsUnderTwoTimers) {
+    SimRouter device("all");
+    device.sim.writeStateFile("variables", kNexaVariables);
+    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
+        << device.sim.error();
+    imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
+    part.header.revision = 3;
+    writeImage("NX-1", "nexa.img", imagebuilder::singleImage(part));
+    addRelease("NX-1", {{"nexa", "nexa.img"}});
+    makeDirs(setup.templateDir() + "NX-1");
+    writeFile(setup.templateDir() + "NX-1/all.tmpl",
+              "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
+    // An empty certificate file: no certificates to load, the upload goes on.
+    writeFile(setup.transferDir() + "0000000001.pkcs12", "");
+    auto h = runJob(device.row("NX-1", "Telnet",
+                               {{"name", "gw-all"}, {"configtype", "Fetch-and-Merge"}, {"globalmaster", "all.tmpl"}}),
+                    "All");
+    EXPECT_EQ(result.exitCode, 0) << log;
+    EXPECT_EQ(h["status"], "success") << h["reason"];
+    EXPECT_EQ(setup.db.value("SELECT swversion FROM cordal_router"), "7.10.3");
+    EXPECT_EQ(setup.db.count("cordal_configs", "workmode='AutoFetch' AND jobtime=1699999999"), 1);
+
+    const std::string t = device.sim.transcript();
+    const size_t download = t.find("<<< configd put all tftp:127.0.0.1/ 42.config boot");
+    const size_t firstTimer = t.find("<<< tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=");
+    const size_t update = t.find("<<< update tftp:127.0.0.1/images/NX-1/nexa.img");
+    const size_t secondTimer = t.find("<<< tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=", update);
+    const size_t upload = t.find("<<< configd get all tftp:127.0.0.1/ 42.config opb_tmp");
+    const size_t activate = t.find("<<< configd move opb_tmp boot");
+    const size_t lastReboot = t.rfind("<<< cmd=reboot");
+    for (size_t at : {download, firstTimer, update, secondTimer, upload, activate, lastReboot})
+        ASSERT_NE(at, std::string::npos) << t;
+    EXPECT_LT(download, firstTimer);
+    EXPECT_LT(firstTimer, update);
+    EXPECT_LT(update, secondTimer);
+    EXPECT_LT(secondTimer, upload);
+    EXPECT_LT(upload, activate);
+    EXPECT_LT(activate, lastReboot);
+    // After its last reboot the device runs the merged configuration.
+    const std::string running = device.sim.readStateFile("configs/running");
+    EXPECT_TRUE(contains(running, "\"gw-all\"")) << running;
+    EXPECT_TRUE(contains(running, "certTable")) << "the device's other tables stay";
+    EXPECT_TRUE(contains(log, "*** Sending test-pings.")) << log;
+}
