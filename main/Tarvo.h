@@ -43,8 +43,6 @@ public:
 
     // The workmode table: false for an unknown name.
     static bool lookupWorkmode(const std::string& name, bool& needsTestPing, bool& buildsConfig);
-    // Whether this build can carry the workmode out on a device.
-    static bool workmodeAvailable(const std::string& name);
 
     // The dialogue layer of the device operations (TarvoDialogue.cpp).
     // One device step of the common kind: sends command awaiting prompt

@@ -33,29 +33,27 @@ struct Workmode {
     bool needsTestPing;
     bool buildsConfig;
     unsigned stages;
-    // The device operations this workmode needs are part of this build.
-    bool available;
 };
 
 // Names are compared exactly, letter case included.
 const Workmode kWorkmodes[] = {
-    {"Test", true, false, 0, true},
-    {"SetPass", false, false, kSetPasswords, true},
-    {"Invent", false, false, kInventory, true},
-    {"Reboot", false, false, kReboot, true},
-    {"GetConf", false, false, kDownload, true},
-    {"GetconfAll", false, false, kDownload, true},
-    {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, true},
-    {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, true},
-    {"Image", true, false, kImages, true},
-    {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, true},
-    {"Certs", false, false, kUpload, true},
-    {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, true},
-    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
-    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
-    {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, true},
-    {"SSHKeyGen", true, false, kSSHKeyGen, true},
-    {"Erase", false, false, kErase, true},
+    {"Test", true, false, 0},
+    {"SetPass", false, false, kSetPasswords},
+    {"Invent", false, false, kInventory},
+    {"Reboot", false, false, kReboot},
+    {"GetConf", false, false, kDownload},
+    {"GetconfAll", false, false, kDownload},
+    {"Config", true, true, kDownloadIfMerge | kBuild | kUpload},
+    {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload},
+    {"Image", true, false, kImages},
+    {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload},
+    {"Certs", false, false, kUpload},
+    {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload},
+    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated},
+    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
+    {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare},
+    {"SSHKeyGen", true, false, kSSHKeyGen},
+    {"Erase", false, false, kErase},
 };
 
 const Workmode* findWorkmode(const std::string& name) {
@@ -73,20 +71,8 @@ bool Tarvo::lookupWorkmode(const std::string& name, bool& testPing, bool& builds
     return true;
 }
 
-bool Tarvo::workmodeAvailable(const std::string& name) {
-    const Workmode* mode = findWorkmode(name);
-    return mode && mode->available;
-}
-
 void Tarvo::Run() {
     if (noteTermination() || !reason.empty() || workmode == "Test") return;
-    // A workmode whose operations this build lacks fails before any device
-    // is touched, rather than half-way through with a fallback timer set.
-    if (!workmodeAvailable(workmode)) {
-        setError("Workmode not available", "Workmode '%s' cannot be carried out by this version of Tarvo.",
-                 workmode.c_str());
-        return;
-    }
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting to work on router.");
     std::unique_ptr<ConnectionHandler> handler(createConnectionHandler(connType));
