@@ -58,6 +58,7 @@ ServerFacts readFacts(const std::string& dir) {
         if (key == "host") facts.host = value;
         if (key == "port") facts.port = std::stoi(value);
         if (key == "socket") facts.socket = value;
+        if (key == "pid") facts.pid = std::stoi(value);
         if (key == "user") facts.user = value;
         if (key == "password") facts.password = value;
     }
@@ -225,6 +226,11 @@ void PrivateServer::restart() {
 
 void PrivateServer::stop() {
     runScript("stop");
+    running_ = false;
+}
+
+void PrivateServer::halt() {
+    runScript("halt");
     running_ = false;
 }
 

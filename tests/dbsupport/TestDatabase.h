@@ -32,6 +32,7 @@ struct ServerFacts {
     std::string socket;
     std::string user;  // an account with every privilege, WITH GRANT OPTION
     std::string password;
+    int pid = 0;  // the mariadbd process
     // The "server" setting of the settings file: "127.0.0.1:PORT".
     std::string serverSetting() const { return host + ":" + std::to_string(port); }
 };
@@ -96,6 +97,7 @@ public:
     const ServerFacts& facts() const { return facts_; }
     void restart();  // shuts the server down and starts it again: same port, same data
     void stop();     // kills it and removes its data; the port is then free (nothing listens)
+    void halt();     // shuts it down and keeps its data; restart() brings it back
 
 private:
     void runScript(const std::string& action);

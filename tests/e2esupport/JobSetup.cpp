@@ -24,6 +24,14 @@ std::string perModel(const std::string& name, const std::string& defaultValue,
 }  // namespace
 
 JobSetup::JobSetup(testdb::Schema schema) : db(schema) {
+    makeFolders();
+}
+
+JobSetup::JobSetup(const testdb::ServerFacts& server, testdb::Schema schema) : db(server, schema) {
+    makeFolders();
+}
+
+void JobSetup::makeFolders() {
     testsupport::makeDirs(root.path() + "/etc");
     testsupport::makeDirs(transferDir());
     testsupport::makeDirs(templateDir());

@@ -39,6 +39,9 @@ struct JobSettings {
 class JobSetup {
 public:
     explicit JobSetup(testdb::Schema schema = testdb::Schema::Full);
+    // The same with the database on a server of the test's own (a
+    // testdb::PrivateServer it may stop).
+    explicit JobSetup(const testdb::ServerFacts& server, testdb::Schema schema = testdb::Schema::Full);
 
     testsupport::TempDir root;
     std::string transferPassword;  // of the last settings file written
@@ -84,6 +87,9 @@ public:
     long long historyRows(unsigned long jobId);
     // The job's history row, column name to value ("" for NULL); empty when none.
     std::map<std::string, std::string> history(unsigned long jobId);
+
+private:
+    void makeFolders();
 };
 
 }  // namespace e2e
