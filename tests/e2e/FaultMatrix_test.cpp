@@ -8,6 +8,9 @@
 // One cell per stage and family where the code differs; the workmodes
 // that share a stage's code (GetconfAll with GetConf, ConfComp's and the
 // local configurations' download with GetConf's) get no cell of their own.
+// The login is the same code for every workmode: its faults are met where
+// they fall (the Reboot and SSHKeyGen cells). None of these workmodes arms
+// a fallback timer, so no cell checks for the reboot that must follow one.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/types.h>
