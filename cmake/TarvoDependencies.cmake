@@ -6,6 +6,9 @@ find_package(ZLIB REQUIRED)
 pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
 pkg_check_modules(MARIADB REQUIRED IMPORTED_TARGET libmariadb)
 pkg_check_modules(LIBSSH REQUIRED IMPORTED_TARGET libssh)
+# The simulator opens PKCS#12 files the way a device does; the product
+# never links it.
+pkg_check_modules(LIBCRYPTO REQUIRED IMPORTED_TARGET libcrypto)
 
 find_path(SOCKETPP_INCLUDE_DIR socket++/sockinet.h REQUIRED)
 find_library(SOCKETPP_LIBRARY NAMES socket++ REQUIRED)

@@ -32,7 +32,8 @@ Database::Database(const std::string& hostSetting, const std::string& dbUser, co
 }
 
 Database::~Database() {
-    for (auto& odb : connections) mysql_close(&odb->mysql);
+    for (auto& odb : connections)
+        if (odb->open) mysql_close(&odb->mysql);
     for (auto& odb : connections)
         if (odb->busy) debug("Destroying database object before query object");
     connections.clear();
@@ -48,31 +49,54 @@ void Database::debug(const char* format, ...) {
     log->add(logEngine::DBG, buffer);
 }
 
-Database::OPENDB* Database::grabdb() {
-    for (auto& odb : connections) {
-        if (odb->busy) continue;
-        // A dead connection is handed out all the same: the statement on it
-        // then fails with the client's message, which the caller logs.
-        if (mysql_ping(&odb->mysql) != 0) debug("mysql_ping() failed on reused connection.");
-        odb->busy = true;
-        return odb.get();
-    }
-    auto odb = std::make_unique<OPENDB>();
+bool Database::open(OPENDB* odb) {
     if (!mysql_init(&odb->mysql)) {
         debug("mysql_init() failed - list size %d.", static_cast<int>(connections.size()));
-        return nullptr;
+        return false;
     }
     // latin1 maps every byte to itself, so no text changes on its way.
     mysql_options(&odb->mysql, MYSQL_SET_CHARSET_NAME, "latin1");
-    OnMyInit(odb.get());
+    // A server that stops answering (frozen, or its host gone) must end the
+    // statement instead of holding the job for ever.
+    const unsigned connectSeconds = kConnectTimeoutSeconds, readSeconds = kReadTimeoutSeconds,
+                   writeSeconds = kWriteTimeoutSeconds;
+    mysql_options(&odb->mysql, MYSQL_OPT_CONNECT_TIMEOUT, &connectSeconds);
+    mysql_options(&odb->mysql, MYSQL_OPT_READ_TIMEOUT, &readSeconds);
+    mysql_options(&odb->mysql, MYSQL_OPT_WRITE_TIMEOUT, &writeSeconds);
+    OnMyInit(odb);
     if (!mysql_real_connect(&odb->mysql, host.c_str(), user.c_str(), password.c_str(), dbname.c_str(),
                             static_cast<unsigned>(port), nullptr, 0)) {
         debug("mysql_real_connect(%s,%s,%s,%s,%d,NULL,0) failed - list size %d.", host.c_str(), user.c_str(),
               password.c_str(), dbname.c_str(), port, static_cast<int>(connections.size()));
         if (log) log->addLine(logEngine::DB, "connecting to the database failed: %s", mysql_error(&odb->mysql));
         mysql_close(&odb->mysql);
-        return nullptr;
+        return false;
     }
+    odb->open = true;
+    return true;
+}
+
+Database::OPENDB* Database::grabdb() {
+    for (auto& odb : connections) {
+        if (odb->busy) continue;
+        // A connection the server has dropped (a restarted server, a server
+        // that timed it out) is opened again once, with the same options,
+        // so that the statement reaches the server that is back.
+        if (!odb->open || mysql_ping(&odb->mysql) != 0) {
+            if (odb->open) {
+                if (log)
+                    log->addLine(logEngine::DB, "pooled connection lost (%s); reconnecting.", mysql_error(&odb->mysql));
+                mysql_close(&odb->mysql);
+                odb->open = false;
+            }
+            if (!open(odb.get())) return nullptr;
+            if (log) log->add(logEngine::DB, "reconnected to the database.");
+        }
+        odb->busy = true;
+        return odb.get();
+    }
+    auto odb = std::make_unique<OPENDB>();
+    if (!open(odb.get())) return nullptr;
     odb->busy = true;
     connections.push_back(std::move(odb));
     return connections.back().get();

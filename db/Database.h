@@ -12,7 +12,8 @@ class logEngine;
 // (or Connected) borrows a connection with grabdb and gives it back with
 // freedb; a free pooled connection is reused, otherwise a new one is opened.
 // Connections stay open until the Database is destroyed, which must happen
-// after every Query that borrowed one. The client reads the option group
+// after every Query that borrowed one; a pooled connection the server has
+// dropped is opened again before it is handed out. The client reads the option group
 // "opsbase" of its option files and talks latin1, so every byte of a text
 // reaches the server and comes back unchanged.
 class Database {
@@ -21,7 +22,20 @@ public:
     struct OPENDB {
         MYSQL mysql;
         bool busy = false;
+        bool open = false;  // mysql holds a connection (else it is closed)
     };
+
+    // Time-outs of every connection, in seconds. Connecting covers the TCP
+    // connection and the server's greeting. The read time-out bounds the
+    // wait for one answer: it must outlast the slowest legitimate
+    // statement, the history insert of a long job's log behind another
+    // writer's row lock, which the server itself gives up on after its lock
+    // wait time-out (50 seconds by default); a statement the server still
+    // answers is therefore never cut. Writing a large statement to a server
+    // that reads slowly gets the same bound.
+    static const unsigned kConnectTimeoutSeconds = 10;
+    static const unsigned kReadTimeoutSeconds = 60;
+    static const unsigned kWriteTimeoutSeconds = 60;
 
     // host is "name" or "name:port" (port 0 lets the client library choose).
     // log is not owned and may be null.
@@ -31,7 +45,8 @@ public:
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
-    // A free (pinged) or newly opened connection, marked busy; null on failure.
+    // A free (pinged) or newly opened connection, marked busy; null on
+    // failure. A free connection that fails its ping is opened again once.
     OPENDB* grabdb();
     // Marks the connection free again; null is ignored.
     void freedb(OPENDB* odb);
@@ -48,6 +63,9 @@ public:
     size_t PoolSize() const { return connections.size(); }
 
 private:
+    // mysql_init, the client options and mysql_real_connect; false (logged,
+    // the handle closed) when the server cannot be reached.
+    bool open(OPENDB* odb);
     void debug(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     logEngine* log;

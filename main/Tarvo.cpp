@@ -34,7 +34,13 @@ void Tarvo::setError(const char* shortReason, const char* format, ...) {
     va_start(args, format);
     vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
+    // A termination request outranks whatever failed because of it.
+    if (noteTermination()) {
+        if (log) log->add(logEngine::ERR, buffer);
+        return;
+    }
     reason = shortReason;
+    errorMessage = buffer;
     if (log) log->add(logEngine::ERR, buffer);
 }
 
@@ -67,6 +73,7 @@ ConnectionHandler* Tarvo::createConnectionHandler(int type) {
 }
 
 void Tarvo::testPing() {
+    noteTermination();
     if (!needsTestPing) {
         log->add(logEngine::INF, "");
         log->add(logEngine::INF, "Testping not required in this workmode.");

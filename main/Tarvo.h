@@ -63,8 +63,12 @@ public:
     // A NEXA transfer command: head + transferCredentials + tail, awaiting
     // prompt (and second, when given). With credentials and without -d the
     // log shows "*> HEAD*:*@TAIL" and the reply is logged as debug.
+    // shownHead, when given, is head with a secret of its own (the PKCS#12
+    // passphrase) blanked out: the command is then logged that way, and its
+    // reply as debug, whatever the transfer method.
     commandResult transferCommand(ConnectionHandler& link, const std::string& head, const std::string& tail,
-                                  const std::string& prompt, const std::string& second = "");
+                                  const std::string& prompt, const std::string& second = "",
+                                  const std::string& shownHead = "");
     // Whether an sftp reply reports a failed transfer, rename or removal:
     // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
     // No such file or directory" and the like, and 'File "X" not found.'
@@ -91,7 +95,29 @@ public:
     bool storeAutoFetch();
     // The "-s ADDR " option of configd for the router's localipfortftp ("" when
     // it has none); false with "Cannot set src-addr" when the device lacks it.
-    bool configdSourceOption(ConnectionHandler& link, std::string& option);
+    // readVersion sends "tmibAdmSWVersion" before the probe (the download;
+    // the upload has sent it already).
+    bool configdSourceOption(ConnectionHandler& link, std::string& option, bool readVersion = true);
+    // " -I ADDR" of cert get, the same way.
+    bool certSourceOption(ConnectionHandler& link, std::string& option);
+    // One configd transfer of the job's JOBID.config under the step title:
+    // verb put/put_all (the device sends configuration name) or get/get_all
+    // (the device fetches into name). False with "Bad file-transfer" unless
+    // the device confirmed it.
+    bool configdTransfer(ConnectionHandler& link, const std::string& title, const std::string& source,
+                         const std::string& verb, const std::string& name);
+
+    // Configuration upload (TarvoDeviceUpload.cpp): JOBID.config and the
+    // router's PKCS#12 files become the device's boot configuration (with
+    // bootFac its factory-boot one); certsOnly loads only the certificates,
+    // configAll replaces every configuration and loads none. False with the
+    // reason set on failure; the NEXA target is changed by the last step
+    // only.
+    bool updateConfig(ConnectionHandler& link, bool configAll, bool certsOnly, bool bootFac);
+    bool updateConfigNexa(ConnectionHandler& link, bool configAll, bool certsOnly, bool bootFac);
+    bool updateConfigQxCli(const std::string& name, bool bootFac);  // opens its own SFTP connection
+    // "%010ld.pkcs12" for index < 0, else "%010ld_%i.pkcs12".
+    static std::string certFileName(unsigned long routerId, int index);
 
     // Device operations on an open connection; failures go through setError.
     bool connect(ConnectionHandler& handler);
@@ -152,6 +178,20 @@ public:
     std::string getFromCfg(const std::string& name);
     bool readXML(const std::string& model);
     bool deriveTransferUrl();  // NEXA family: transferScheme/Credentials/Base
+
+    // Termination requests (TarvoTermination.cpp). SIGTERM, SIGINT and SIGHUP
+    // only set a flag that ends pauses and device waits; installSignalHandlers
+    // is called once by the program before the job runs. noteTermination
+    // turns a pending request into the reason "Terminated" (once, logging
+    // the signal and an armed fallback timer) and tells whether there was
+    // one. reportWithoutHistory is the one line on standard error, and the
+    // log file, of a failed job that stored no history row.
+    static void installSignalHandlers();
+    static int terminationSignal();
+    bool noteTermination();
+    void reportWithoutHistory(bool jobRowKept);
+    bool terminationNoted = false;
+    std::string errorMessage;  // the long message of the last setError
 
     static std::string my_to_str(int value);
     static std::string my_to_str(unsigned long value);
@@ -215,6 +255,7 @@ private:
     bool stageSSHKeyGen(ConnectionHandler& link);
     bool stageDownload(ConnectionHandler& link);
     bool stageBuildConfig(ConnectionHandler& link);
+    bool stageUpload(ConnectionHandler& link);
     bool stageConfigCreated(ConnectionHandler& link);
     bool stageEncryptConfig(ConnectionHandler& link);
     // Runs one command of the encryption tool through the shell; false, with
@@ -223,6 +264,29 @@ private:
     bool runEncryptionStep(const std::string& command, const char* shown);
     bool stageErase(ConnectionHandler& link);
     bool stageCompare(ConnectionHandler& link);  // TarvoCompare.cpp
+
+    // Steps of the download and upload (TarvoDeviceDownload.cpp,
+    // TarvoDeviceUpload.cpp).
+    // A source-address probe: the help command and the help text's mark of
+    // the option, the option around the address, the two outcomes' texts.
+    struct SourceProbe {
+        const char* title;
+        const char* help;
+        const char* marker;
+        const char* optionHead;
+        const char* optionTail;
+        const char* supported;    // INF line
+        const char* unsupported;  // message of "Cannot set src-addr"
+    };
+    bool probeSourceOption(ConnectionHandler& link, const SourceProbe& probe, std::string& option);
+    // Whether the first certificate file is there (after one wait); present
+    // tells whether it holds certificates.
+    bool certificateFileReady(bool& present);
+    bool backupCertTables(ConnectionHandler& link);
+    bool restoreCertTables(ConnectionHandler& link);
+    bool loadCertificates(ConnectionHandler& link);
+    commandResult sendCertGet(ConnectionHandler& link, const std::string& source, const std::string& file,
+                              const std::string& label);
 
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.
@@ -254,6 +318,5 @@ private:
     void removeCertificateFiles();
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
-    void keepOutcomeOnDisk();
     std::string logFileName() const;
 };

@@ -9,6 +9,14 @@
 
 bool Tarvo::connect(ConnectionHandler& handler) {
     updateJob(handler.cTypeStr() + "-connecting");
+    // Router values reach the resolver and the client's command line: a
+    // value that is no address, or would be read as an option, ends the job
+    // before anything is started.
+    const std::string refusal = connectSettings->refusal(handler.cTypeStr() == "Telnet", *loginSettings);
+    if (!refusal.empty()) {
+        setError("Could not log in", "%s", refusal.c_str());
+        return false;
+    }
     if (!handler.connect(*connectSettings, *loginSettings)) {
         setError("Could not log in", "Could not log in.");
         return false;

@@ -16,27 +16,39 @@ bool Tarvo::getConfig(ConnectionHandler& link, bool all) {
 // The source-address option of configd, probed only when the router names a
 // local address for its transfers. False (with the reason set) when the
 // device cannot honour the address: the transfer is then not tried without.
-bool Tarvo::configdSourceOption(ConnectionHandler& link, std::string& option) {
+bool Tarvo::configdSourceOption(ConnectionHandler& link, std::string& option, bool readVersion) {
+    static const SourceProbe kConfigd = {"Checking 'configd' options",
+                                         "configd -h",
+                                         "-s <src>",
+                                         "-s ",
+                                         " ",
+                                         "Command 'configd' supports '-s' option.",
+                                         "Command 'configd' does NOT support '-s' option."};
     option.clear();
     if (router->localipfortftp.empty()) return true;
-    updateJob("Checking 'configd' options");
-    if (!step(link, "tmibAdmSWVersion", promptAdmin)) return false;
-    commandResult help = link.sendCmd("configd -h", promptAdmin);
-    if (help.foundFirst && help.contains("-s <src>")) {
-        log->add(logEngine::INF, "Command 'configd' supports '-s' option.");
-        option = "-s " + router->localipfortftp + " ";
+    updateJob(kConfigd.title);
+    if (readVersion && !step(link, "tmibAdmSWVersion", promptAdmin)) return false;
+    return probeSourceOption(link, kConfigd, option);
+}
+
+// Asks the device's help text whether it takes a source address; the caller
+// has announced the step.
+bool Tarvo::probeSourceOption(ConnectionHandler& link, const SourceProbe& probe, std::string& option) {
+    commandResult help = link.sendCmd(probe.help, promptAdmin);
+    if (help.foundFirst && help.contains(probe.marker)) {
+        log->add(logEngine::INF, probe.supported);
+        option = probe.optionHead + router->localipfortftp + probe.optionTail;
         return true;
     }
-    setError("Cannot set src-addr", "Command 'configd' does NOT support '-s' option.");
+    setError("Cannot set src-addr", "%s", probe.unsupported);
     return false;
 }
 
-bool Tarvo::getConfigNexa(ConnectionHandler& link, bool all) {
-    std::string source;
-    if (!configdSourceOption(link, source) || !reason.empty()) return false;
-    const std::string head = "configd " + source + (all ? "put_all" : "put") + " all " + transferScheme;
-    const std::string tail = transferBase + " " + my_to_str(static_cast<unsigned long>(jobId)) + ".config boot";
-    updateJob("Getting config");
+bool Tarvo::configdTransfer(ConnectionHandler& link, const std::string& title, const std::string& source,
+                            const std::string& verb, const std::string& name) {
+    const std::string head = "configd " + source + verb + " all " + transferScheme;
+    const std::string tail = transferBase + " " + my_to_str(static_cast<unsigned long>(jobId)) + ".config " + name;
+    updateJob(title);
     commandResult reply;
     {
         ScopedTimeout slow(link, 60);
@@ -48,6 +60,12 @@ bool Tarvo::getConfigNexa(ConnectionHandler& link, bool all) {
         return false;
     }
     return true;
+}
+
+bool Tarvo::getConfigNexa(ConnectionHandler& link, bool all) {
+    std::string source;
+    if (!configdSourceOption(link, source) || !reason.empty()) return false;
+    return configdTransfer(link, "Getting config", source, all ? "put_all" : "put", "boot");
 }
 
 bool Tarvo::getConfigQxCli(const std::string& name) {

@@ -11,24 +11,30 @@ namespace {
 // is the first quoted text of the reply.
 const char* const kQuotedValue = "\"([^\"]*)\"";
 
-// Sends one variable name and gives its quoted value, "INVALID" when the
-// reply names the variable but shows no value. False when the prompt is
-// missing or the reply lacks mustContain; the caller reports that.
-bool readVariable(ConnectionHandler& link, const std::string& name, const std::string& prompt,
-                  const std::string& mustContain, std::string& value) {
-    commandResult reply = link.sendCmd(name, prompt);
-    if (!reply.foundFirst || !reply.contains(mustContain)) return false;
-    value = reply.fetch(kQuotedValue);
+// Stores what pattern fetches from reply. False when it fetches nothing:
+// the word fetch answers then ("INVALID") is no fact to store over the one
+// the router row holds.
+bool storeFetched(const commandResult& reply, const std::string& pattern, std::string& value) {
+    std::string found = reply.fetch(pattern);
+    if (found == "INVALID") return false;
+    value = found;
     return true;
 }
 
-// One fact of the qx.CLI version report: present when marker is, with
-// whatever pattern yields.
+// Sends one variable name and stores its quoted value. False when the
+// prompt is missing, the reply lacks mustContain or shows no value; the
+// caller reports that.
+bool readVariable(ConnectionHandler& link, const std::string& name, const std::string& prompt,
+                  const std::string& mustContain, std::string& value) {
+    commandResult reply = link.sendCmd(name, prompt);
+    return reply.foundFirst && reply.contains(mustContain) && storeFetched(reply, kQuotedValue, value);
+}
+
+// One fact of the qx.CLI version report: present when marker is followed
+// by a value.
 bool readReport(const commandResult& report, const std::string& marker, const std::string& pattern,
                 std::string& value) {
-    if (!report.contains(marker)) return false;
-    value = report.fetch(pattern);
-    return true;
+    return report.contains(marker) && storeFetched(report, pattern, value);
 }
 }  // namespace
 

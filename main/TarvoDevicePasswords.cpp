@@ -17,6 +17,15 @@ std::string quoted(const std::string& text) {
     return "\"" + text + "\"";
 }
 
+// A password travels between double quotes on a command line of its own: a
+// quote or a control character in it would end it early or start another
+// command, and the device would keep a password other than the router's.
+bool sendable(const std::string& password) {
+    for (unsigned char c : password)
+        if (c == '"' || c < 0x20 || c == 0x7f) return false;
+    return true;
+}
+
 // In the customer's mode "secure" new passwords live in the running device
 // only, so that a restart brings back the old ones.
 bool inRamOnly(Tarvo& job) {
@@ -32,11 +41,17 @@ void Tarvo::setPasswords(ConnectionHandler& link) {
         log->add(logEngine::INF, "Admin password is empty, won't be changed.");
         return;
     }
+    bool nexa = !isQxCli();
+    if (!sendable(router->tmibadmadmincommunity) ||
+        (nexa && (!sendable(router->tmibadmreadcommunity) || !sendable(router->tmibadmwritecommunity)))) {
+        setError("Bad password", "A new password holds a double quote or a control character; nothing was sent.");
+        return;
+    }
     log->add(logEngine::INF, "Setting new admin password.");
-    if (isQxCli())
-        setPasswordsQxCli(link);
-    else
+    if (nexa)
         setPasswordsNexa(link);
+    else
+        setPasswordsQxCli(link);
 }
 
 void Tarvo::setPasswordsNexa(ConnectionHandler& link) {

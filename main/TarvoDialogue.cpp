@@ -28,12 +28,15 @@ void Tarvo::missingPrompt(const std::string& prompt) {
 }
 
 commandResult Tarvo::transferCommand(ConnectionHandler& link, const std::string& head, const std::string& tail,
-                                     const std::string& prompt, const std::string& second) {
+                                     const std::string& prompt, const std::string& second,
+                                     const std::string& shownHead) {
     const std::string command = head + transferCredentials + tail;
-    if (transferCredentials.empty() || debug) return link.sendCmd(command, prompt, second, false);
-    // The credentials travel in the command: the ordinary log gets the
-    // command with them blanked out, and the device's echo only as debug.
-    log->addLine(logEngine::INF, "*> %s*:*@%s", head.c_str(), tail.c_str());
+    const bool headSecret = !shownHead.empty();
+    if (debug || (transferCredentials.empty() && !headSecret)) return link.sendCmd(command, prompt, second, false);
+    // A secret travels in the command: the ordinary log gets the command
+    // with it blanked out, and the device's echo only as debug.
+    log->addLine(logEngine::INF, "*> %s%s%s", (headSecret ? shownHead : head).c_str(),
+                 transferCredentials.empty() ? "" : "*:*@", tail.c_str());
     return link.sendCmd(command, prompt, second, true);
 }
 

@@ -103,6 +103,7 @@ int tarvoMain(int argc, char* argv[], const Paths& paths) {
         return 1;
     }
 
+    Tarvo::installSignalHandlers();
     bool ok;
     {
         Tarvo job(jobId, debug, dumpLog, writeLogfile, directPrint, paths);

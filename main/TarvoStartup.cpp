@@ -246,8 +246,9 @@ int Tarvo::initLicenses() {
 int Tarvo::initConnectSettings() {
     connectSettings.reset(new ConnectSettings);
     connectSettings->address = router->ipnumber;
-    connectSettings->telnetPort = static_cast<int>(router->telnetport);
-    connectSettings->sshPort = static_cast<int>(router->sshport);
+    // Taken as they are: a port out of range is refused at connect time.
+    connectSettings->telnetPort = static_cast<long>(router->telnetport);
+    connectSettings->sshPort = static_cast<long>(router->sshport);
     connectSettings->connectTimeout = atoi(ipConnectTimeout.c_str());
     connectSettings->commandTimeout = 10;
     connectSettings->fallbackAddress = router->ipfallbacknumber;
@@ -324,18 +325,15 @@ bool Tarvo::jobWasFound() const {
 }
 
 void Tarvo::removeCertificateFiles() {
-    char name[64];
     unsigned long routerId = router ? router->id : 0;
-    snprintf(name, sizeof name, "%010ld.pkcs12", static_cast<long>(routerId));
-    std::string unnumbered = paths.transferDir() + name;
+    std::string unnumbered = paths.transferDir() + certFileName(routerId, -1);
     // Numbered files only come with the unnumbered one; they are removed
     // up to the first gap.
     if (!exists(unnumbered)) return;
     log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", unnumbered.c_str());
     remove(unnumbered.c_str());
     for (int n = 0;; ++n) {
-        snprintf(name, sizeof name, "%010ld_%i.pkcs12", static_cast<long>(routerId), n);
-        std::string numbered = paths.transferDir() + name;
+        std::string numbered = paths.transferDir() + certFileName(routerId, n);
         if (!exists(numbered)) break;
         log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", numbered.c_str());
         remove(numbered.c_str());
@@ -415,35 +413,20 @@ bool Tarvo::storeHistory() {
     return true;
 }
 
-// The history row could not be stored: the job row stays for the management
-// system to see, and the whole log goes to the job's log file.
-void Tarvo::keepOutcomeOnDisk() {
-    std::string name = logFileName();
-    if (!writeLogfile) {
-        FILE* f = fopen(name.c_str(), "we");
-        if (f) {
-            std::string text = log->dumpAsString();
-            fwrite(text.data(), 1, text.size(), f);
-            fclose(f);
-        }
-    }
-    fprintf(stderr,
-            "Tarvo: ERROR: Could not store the history of job %lu; the job row is kept and the log is in '%s'.\n",
-            static_cast<unsigned long>(jobId), name.c_str());
-}
-
 bool Tarvo::Finish() {
+    noteTermination();
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
-    bool stored = true;
+    bool stored = false;
     if (jobWasFound()) {
         stored = storeHistory();
-        if (stored) {
-            if (writeLogfile) log->unlink();
-        } else {
-            keepOutcomeOnDisk();
-        }
+        if (stored && writeLogfile) log->unlink();
     }
     if (dumpLog) log->dumpLogStderr();
-    return stored && reason.empty();
+    const bool ok = stored && reason.empty();
+    // A failed job without a history row leaves the management system no
+    // trace unless it says so here: the job row (when there is one) is
+    // kept, and the whole log goes to the job's log file.
+    if (!stored && (jobWasFound() || !reason.empty())) reportWithoutHistory(jobWasFound());
+    return ok;
 }

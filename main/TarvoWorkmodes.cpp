@@ -1,6 +1,8 @@
 // The workmodes a job can ask for and the pipeline that carries them out.
 #include <strings.h>
 
+#include <ctime>
+
 #include <memory>
 
 #include "main/Tarvo.h"
@@ -43,12 +45,12 @@ const Workmode kWorkmodes[] = {
     {"Reboot", false, false, kReboot, true},
     {"GetConf", false, false, kDownload, true},
     {"GetconfAll", false, false, kDownload, true},
-    {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, false},
-    {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, false},
+    {"Config", true, true, kDownloadIfMerge | kBuild | kUpload, true},
+    {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload, true},
     {"Image", true, false, kImages, false},
     {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload, false},
-    {"Certs", false, false, kUpload, false},
-    {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, false},
+    {"Certs", false, false, kUpload, true},
+    {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload, true},
     {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated, true},
     {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt, true},
     {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare, true},
@@ -77,7 +79,7 @@ bool Tarvo::workmodeAvailable(const std::string& name) {
 }
 
 void Tarvo::Run() {
-    if (!reason.empty() || workmode == "Test") return;
+    if (noteTermination() || !reason.empty() || workmode == "Test") return;
     // A workmode whose operations this build lacks fails before any device
     // is touched, rather than half-way through with a fallback timer set.
     if (!workmodeAvailable(workmode)) {
@@ -103,6 +105,7 @@ void Tarvo::Run() {
         {kReboot, &Tarvo::stageReboot},
         {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
         {kBuild, &Tarvo::stageBuildConfig},
+        {kUpload, &Tarvo::stageUpload},
         {kConfigCreated, &Tarvo::stageConfigCreated},
         {kEncrypt, &Tarvo::stageEncryptConfig},
         {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
@@ -115,7 +118,7 @@ void Tarvo::Run() {
     if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
-        if (!(this->*entry.run)(*handler)) break;
+        if (!(this->*entry.run)(*handler) || noteTermination()) break;
     }
     // Every stage that arms the fallback timer flushes it or reboots; should
     // one still be armed here, the log must not leave it unsaid.
@@ -151,6 +154,29 @@ bool Tarvo::stageSSHKeyGen(ConnectionHandler& link) {
         setError("SSH-enabling failed", "Could not enable SSH.");
         return false;
     }
+    return true;
+}
+
+// The configuration upload runs between an armed fallback timer and a
+// reboot: whatever fails after the timer was armed, the device is
+// restarted (or, when the connection is gone, restarts by itself when the
+// timer runs out, which reboot reports).
+bool Tarvo::stageUpload(ConnectionHandler& link) {
+    if (!link.isConnected() && !connect(link)) return false;
+    if (!scheduleFallback(link, configRestoreTimeoutConfig)) {
+        reboot(link);
+        return false;
+    }
+    updateConfig(link, workmode == "ConfigAll", workmode == "Certs", workmode == "BootFac");
+    reboot(link);
+    if (!reason.empty()) return false;
+    char today[16];
+    time_t now = time(nullptr);
+    struct tm local;
+    localtime_r(&now, &local);
+    strftime(today, sizeof today, "%Y-%m-%d", &local);
+    router->lupdate = today;
+    router->save();
     return true;
 }
 

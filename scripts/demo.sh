@@ -143,6 +143,33 @@ routes
 TEMPLATE
 router 5 drift-nexa NX-4200 nexa3 Telnet
 sql cordal -e "UPDATE cordal_router SET pass='Drift#pw-3', configtype='Template', globalmaster='drift.tmpl' WHERE id=5"
+# The main job: edge-nexa gets a configuration built from its template and
+# uploaded with its certificate, a PKCS#12 file whose passphrase is the
+# router's administrator password, as the management system would leave it
+# in the transfer directory.
+cat > "$root/var/template/master/NX-4200/edge.tmpl" <<'TEMPLATE'
+# edge router template
+systemTable
+{
+   tmibAdmSystemName   (RW,DisplayStr):  "[router.name]"
+   tmibAdmContact      (RW,DisplayStr):  "noc@example.net"
+}
+ipInterfaceTable
+{
+   ipIfName            (RW,DisplayStr):  "eth0"
+   ipIfAddress         (RW,IpAddress):   [router.ipnumber]
+}
+TEMPLATE
+sql cordal -e "UPDATE cordal_router SET tmibadmadmincommunity='demo-Pw1', configtype='Template',
+  globalmaster='edge.tmpl', savebackupcfg='1' WHERE id=1"
+# Every job of a router removes its certificate files at the end, so the
+# file is written right before the job that loads it.
+make_certificate() {
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 30 -subj /CN=edge-nexa \
+    -keyout "$work/edge.key" -out "$work/edge.pem" 2>/dev/null
+  openssl pkcs12 -export -in "$work/edge.pem" -inkey "$work/edge.key" -passout pass:demo-Pw1 \
+    -out "$root/tftpboot/0000000001.pkcs12"
+}
 
 now=$(date +%s)
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
@@ -150,9 +177,11 @@ sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmo
   (103, 3, $now, $now, 'SSHKeyGen', 'queued'), (105, 4, $now, $now, 'LocalConf', 'queued')"
 # A configuration backup of edge-nexa (the device pushes it over "TFTP").
 sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status) VALUES
-  (104, 1, $now, $now, 'GetConf', 'queued'), (106, 5, $now, $now, 'ConfComp', 'queued')"
+  (104, 1, $now, $now, 'GetConf', 'queued'), (106, 1, $now + 1, $now + 1, 'Config', 'queued'),
+  (107, 5, $now, $now, 'ConfComp', 'queued')"
 
-for job in 101 102 103 104 105 106; do
+for job in 101 102 103 104 105 106 107; do
+  [ "$job" = 106 ] && make_certificate
   echo
   echo "== Tarvo -j $job ($(sql cordal -N -e "SELECT CONCAT(workmode, ' on ', r.name, ' over ', r.conntype_ip)
     FROM cordal_jobs j JOIN cordal_router r ON r.id=j.routerid WHERE j.id=$job"))"
@@ -172,7 +201,7 @@ echo "== What the devices were asked to do"
 echo "nexa1 (ping):      $(grep -c '<<< ping' "$work/nexa1/transcript") ping command(s)"
 echo "qx1 (reboot):      $(sed -n 's/^count //p' "$work/qx1/boot") reboot(s)"
 echo "nexa2 (SSH keys):  $(tr '\n' ' ' < "$work/nexa2/ssh")"
-echo "nexa1 (backup):    $(grep '<<< configd' "$work/nexa1/transcript" | sed 's/.*<<< //')"
+echo "nexa1 (backup):    $(grep '<<< configd put' "$work/nexa1/transcript" | sed 's/.*<<< //')"
 echo
 echo "== The stored backup of edge-nexa (cordal_configs)"
 sql cordal -N -e "SELECT CONCAT('id ', id, ', router ', routerid, ', jobtime ', jobtime, ', workmode ', workmode)
@@ -181,4 +210,15 @@ sql cordal -N -r -e "SELECT config FROM cordal_configs WHERE routerid=1 ORDER BY
 echo
 echo "== The configuration job 105 built for branch-essen (start of $root/tftpboot/105.config)"
 head -n 9 "$root/tftpboot/105.config" | sed 's/^/    /'
+echo
+echo "== The main job: Config for edge-nexa over SSH (history row of job 106)"
+sql cordal -N -e "SELECT CONCAT('status ', status, ', reason ', IF(reason='', '(none)', reason), ', workmode ',
+  workmode) FROM cordal_jobhistory WHERE id=106"
+echo "lupdate of edge-nexa: $(sql cordal -N -e 'SELECT lupdate FROM cordal_router WHERE id=1')"
+echo "nexa1 (upload):    $(grep -c '<<< configd' "$work/nexa1/transcript") configd command(s), \
+$(grep -c '<<< cert get -f' "$work/nexa1/transcript") certificate(s) loaded, $(sed -n 's/^count //p' "$work/nexa1/boot") reboot(s)"
+echo "What nexa1 runs now (start of $work/nexa1/configs/running):"
+head -n 12 "$work/nexa1/configs/running" | sed 's/^/    /'
+echo "    ..."
+grep -B1 -A3 'certLabel.*"edge-nexa"' "$work/nexa1/configs/running" | sed 's/^/    /' || true
 echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"

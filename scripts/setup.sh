@@ -29,6 +29,7 @@ packages=(
   libdtl-dev
   zlib1g-dev
   libssh-dev
+  libssl-dev openssl
   mariadb-server mariadb-client
   openssh-client
   libgtest-dev libgmock-dev libbenchmark-dev

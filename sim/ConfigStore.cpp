@@ -15,6 +15,7 @@
 namespace {
 const char* const kQxBootFile = "bootfile";
 const char* const kQxDefaultBoot = "CONFIG";
+const char* const kQxRunning = "running-config";
 }  // namespace
 
 ConfigStore::ConfigStore(std::string stateDir, DeviceFamily family)
@@ -51,13 +52,17 @@ bool ConfigStore::prepare(const std::string& hostname, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string content;
     if (family_ == DeviceFamily::QxCli) {
-        if (StateFile::read(stateDir_ + "/" + kQxBootFile, content)) return true;
-        const std::string file = stateDir_ + "/fs/DSK/" + kQxDefaultBoot + ".CFG";
-        if (!StateFile::read(file, content) &&
-            !StateFile::writeAtomically(file, "# qx.CLI configuration\nsystem\n{\n   name " + hostname + "\n}\n",
-                                        error))
-            return false;
-        return StateFile::writeAtomically(stateDir_ + "/" + kQxBootFile, std::string(kQxDefaultBoot) + "\n", error);
+        if (!StateFile::read(stateDir_ + "/" + kQxBootFile, content)) {
+            const std::string file = stateDir_ + "/fs/DSK/" + kQxDefaultBoot + ".CFG";
+            if (!StateFile::read(file, content) &&
+                !StateFile::writeAtomically(file, "# qx.CLI configuration\nsystem\n{\n   name " + hostname + "\n}\n",
+                                            error))
+                return false;
+            if (!StateFile::writeAtomically(stateDir_ + "/" + kQxBootFile, std::string(kQxDefaultBoot) + "\n", error))
+                return false;
+        }
+        // Starting is booting: the device runs its boot file.
+        return bootQxCli(error);
     }
     if (::mkdir(configsDir_.c_str(), 0755) != 0 && errno != EEXIST) {
         error = configsDir_ + ": " + strerror(errno);
@@ -206,15 +211,33 @@ std::vector<std::string> ConfigStore::names() const {
 }
 
 void ConfigStore::boot() {
-    if (family_ != DeviceFamily::Nexa) return;
     std::lock_guard<std::mutex> lock(mutex_);
     std::string text, error;
+    if (family_ == DeviceFamily::QxCli) {
+        bootQxCli(error);
+        return;
+    }
     if (!StateFile::read(pathOf("boot"), text)) text.clear();
     StateFile::writeAtomically(pathOf("running"), text, error);
 }
 
+// The boot file named by bootfile, or the factory default CONFIG.DEF when
+// that is not set or not on the disk; nothing when neither is there.
+bool ConfigStore::bootQxCli(std::string& error) {
+    const std::string name = bootNameLocked();
+    std::string text;
+    if ((name.empty() || !StateFile::read(stateDir_ + "/fs/DSK/" + name + ".CFG", text)) &&
+        !StateFile::read(stateDir_ + "/fs/DSK/CONFIG.DEF", text))
+        text.clear();
+    return StateFile::writeAtomically(stateDir_ + "/" + kQxRunning, text, error);
+}
+
 std::string ConfigStore::qxBootName() const {
     std::lock_guard<std::mutex> lock(mutex_);
+    return bootNameLocked();
+}
+
+std::string ConfigStore::bootNameLocked() const {
     std::string content;
     if (!StateFile::read(stateDir_ + "/" + kQxBootFile, content)) return "";
     size_t end = content.find_first_of("\r\n");

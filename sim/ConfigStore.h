@@ -15,6 +15,10 @@
 //   bootfile       qx.CLI: the name of the boot configuration file, which
 //                  lives in the SFTP file system as fs/DSK/NAME.CFG. An
 //                  empty file: the device has no boot configuration set.
+//   running-config qx.CLI: the configuration the device runs, the boot
+//                  file (or /DSK/CONFIG.DEF, the factory default, when the
+//                  boot file is not set or missing) as it was at the last
+//                  start or reboot; empty when there was neither.
 //
 // A fresh NEXA device starts with a small running and boot configuration
 // (certificate tables included), a fresh qx.CLI device with the boot file
@@ -46,8 +50,9 @@ public:
     bool loadTable(const std::string& table, const std::string& name, std::string& error);
     std::vector<std::string> names() const;
 
-    // After a reboot the device runs its boot configuration; without one it
-    // comes up with the empty factory configuration.
+    // After a reboot the device runs its boot configuration; without one a
+    // NEXA device comes up with the empty configuration, a qx.CLI device
+    // with /DSK/CONFIG.DEF.
     void boot();
 
     // qx.CLI: the boot file name ("" when none is set).
@@ -61,6 +66,8 @@ private:
     std::string pathOf(const std::string& name) const { return configsDir_ + "/" + name; }
     bool transfer(const std::string& from, const std::string& to, bool keepSource, std::string& error);
     // REQUIRES: mutex_ held.
+    bool bootQxCli(std::string& error);
+    std::string bootNameLocked() const;
     bool store(const std::string& name, const std::string& text, std::string& error);
 
     std::string stateDir_;

@@ -65,6 +65,9 @@ struct DevsimOptions;
 //                "boot", ...); bootfile: qx.CLI's boot configuration name
 //                (see ConfigStore). After a reboot a NEXA device runs its
 //                boot configuration.
+//   running-config
+//                qx.CLI: what the device runs, its boot file as loaded at
+//                the last start or reboot (see ConfigStore).
 class ConfigStore;
 
 class DeviceState {

@@ -159,6 +159,8 @@ const std::vector<OptionSpec>& optionSpecs() {
          }},
         {"--old-configd", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.configdWithoutSource = true; }},
+        {"--old-cert", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.certWithoutSource = true; }},
         {"--reboot-downtime", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              return number("--reboot-downtime", v, 0, 3600, o.rebootDowntimeSeconds, e);
@@ -304,8 +306,9 @@ std::string DevsimOptions::usage() {
            "  --hostname NAME         host name shown in the prompts (default router1)\n"
            "  --user NAME --password PW\n"
            "                          a login of the device; repeat the pair for more.\n"
-           "                          Replaces the logins stored in DIR (default one\n"
-           "                          user admin with password admin)\n"
+           "                          Replaces the logins stored in DIR and the admin\n"
+           "                          password a reboot restores (default one user\n"
+           "                          admin with password admin)\n"
            "  --transfer-dir DIR      local directory standing in for the TFTP/HTTP(S)\n"
            "                          server of the device's transfers: tftp:HOST/ and\n"
            "                          http(s)://[USER:PW@]HOST/tftpboot/ both mean DIR\n"
@@ -314,9 +317,16 @@ std::string DevsimOptions::usage() {
            "                          any credentials, or none, pass)\n"
            "  --old-configd           NEXA: an older configd without the \"-s <src>\"\n"
            "                          option\n"
+           "  --old-cert              NEXA: an older \"cert get\" without the\n"
+           "                          \"-I <src>\" option. \"cert get -f -sNAME -o -PPASS\n"
+           "                          URLFILE LABEL\" fetches a PKCS#12 file from the\n"
+           "                          transfer server, opens it with the passphrase\n"
+           "                          and stores its certificate in certTable of NAME\n"
            "                          Configurations: NEXA DIR/configs/NAME (\"running\",\n"
            "                          \"boot\", ...); qx.CLI DIR/bootfile names the boot\n"
-           "                          file DIR/fs/DSK/NAME.CFG\n"
+           "                          file DIR/fs/DSK/NAME.CFG, which the device runs\n"
+           "                          after a reboot (DIR/running-config shows it;\n"
+           "                          without it /DSK/CONFIG.DEF)\n"
            "  --reboot-downtime SECONDS\n"
            "                          time a rebooting device refuses connections\n"
            "                          (default 3)\n"

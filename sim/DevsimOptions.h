@@ -37,6 +37,7 @@ struct DevsimOptions {
     std::string transferUser;  // credentials the transfer server expects ("" any)
     std::string transferPassword;
     bool configdWithoutSource = false;  // an older NEXA configd without "-s <src>"
+    bool certWithoutSource = false;     // an older NEXA cert get without "-I <src>"
     int rebootDowntimeSeconds = 3;
     std::string fallbackInstance = "1.1";  // N.M of the NEXA timer variable tmibAdmConfigTimeout.N.M
     int maxAuthTries = 3;

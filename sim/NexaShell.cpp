@@ -12,10 +12,10 @@ NexaShell::NexaShell(DeviceState& state, const DevsimOptions& options, Transcrip
 
 const CommandTable<NexaShell>& NexaShell::mainCommands() {
     static const CommandTable<NexaShell> table = {
-        {"t", &NexaShell::shellTimeout},  {"exit", &NexaShell::exitShell},
-        {"ping", &NexaShell::ping},       {"update", &NexaShell::update},
-        {"sshd", &NexaShell::sshd},       {"ssh-keygen", &NexaShell::sshKeygen},
-        {"y", &NexaShell::systemSummary}, {"configd", &NexaShell::configd},
+        {"t", &NexaShell::shellTimeout},   {"exit", &NexaShell::exitShell},  {"ping", &NexaShell::ping},
+        {"update", &NexaShell::update},    {"sshd", &NexaShell::sshd},       {"ssh-keygen", &NexaShell::sshKeygen},
+        {"y", &NexaShell::systemSummary},  {"configd", &NexaShell::configd}, {"cert", &NexaShell::cert},
+        {"cert get", &NexaShell::certGet},
     };
     return table;
 }

@@ -11,7 +11,7 @@
 // NAME=VALUE assignments, the shell time-out "t N", "cmd=reboot", ping,
 // and the SSH set-up through the interactive update shell ("update -i",
 // "dir", "exit"), "ssh-keygen" and "sshd", the system summary "y", the
-// community assignments and "configd save all boot". The configuration
+// community assignments, "configd" and "cert get". The configuration
 // command can be delayed: "tmibAdmConfigCmd=reboot
 // tmibAdmConfigTimeout=SECONDS" arms the device's fallback timer, which
 // the instance variable tmibAdmConfigTimeout.N.M shows and, set to -1,
@@ -46,6 +46,9 @@ private:
     void sshd(const Args& args);
     void sshKeygen(const Args& args);
     void configd(const Args& args);  // NexaConfigd.cpp
+    // PKCS#12 certificates (NexaCert.cpp).
+    void cert(const Args& args);
+    void certGet(const Args& args);
     using Assignment = std::pair<std::string, std::string>;
     void assignments(const std::string& line);
     bool parseAssignments(const std::string& line, std::vector<Assignment>& pairs);

@@ -1,5 +1,9 @@
 #include "util/ConnectionHandler.h"
 
+#include <arpa/inet.h>
+
+#include <cctype>
+
 #include "util/Pause.h"
 #include "util/logEngine.h"
 
@@ -7,6 +11,42 @@ std::vector<std::string> ConnectSettings::addressList() const {
     if (fallbackAddress.empty()) return {address};
     if (startWithFallback) return {fallbackAddress, address};
     return {address, fallbackAddress};
+}
+
+bool ConnectSettings::validAddress(const std::string& address) {
+    if (address.empty() || address.size() > 253) return false;
+    unsigned char binary[16];
+    if (inet_pton(AF_INET, address.c_str(), binary) == 1 || inet_pton(AF_INET6, address.c_str(), binary) == 1)
+        return true;
+    // A host name; one final dot (the root) is allowed.
+    std::string name = address.back() == '.' ? address.substr(0, address.size() - 1) : address;
+    size_t start = 0;
+    for (;;) {
+        size_t dot = name.find('.', start);
+        size_t end = dot == std::string::npos ? name.size() : dot;
+        if (end == start || end - start > 63) return false;
+        if (name[start] == '-' || name[end - 1] == '-') return false;
+        for (size_t i = start; i < end; ++i) {
+            unsigned char c = static_cast<unsigned char>(name[i]);
+            if (!std::isalnum(c) && c != '-') return false;
+        }
+        if (dot == std::string::npos) return true;
+        start = dot + 1;
+    }
+}
+
+std::string ConnectSettings::refusal(bool overTelnet, const LoginSettings& logins) const {
+    for (const std::string& candidate : addressList())
+        if (!validAddress(candidate))
+            return "Refusing router address '" + candidate + "': not an IPv4 or IPv6 address or host name.";
+    for (const LoginRow& row : logins)
+        if (!row.user.empty() && row.user[0] == '-')
+            return "Refusing login user '" + row.user + "': it begins with '-'.";
+    const long port = overTelnet ? telnetPort : sshPort;
+    if (port < 1 || port > 65535)
+        return std::string("Refusing ") + (overTelnet ? "Telnet" : "SSH") + " port " + std::to_string(port) +
+               ": a port is a number from 1 to 65535.";
+    return "";
 }
 
 ConnectionHandler::ConnectionHandler(logEngine* logger, const DeviceFamily& family, const std::string& type)
@@ -27,6 +67,11 @@ commandResult ConnectionHandler::sendSecret(const std::string& command, const st
 }
 
 bool ConnectionHandler::send(const std::string& command) {
+    // After a termination request nothing more reaches the device.
+    if (Pause::interruptRequested()) {
+        log->addLine(logEngine::DBG, "Not sending '%s': terminating.", command.c_str());
+        return false;
+    }
     log->addLine(logEngine::DBG, "Sending '%s'.", command.c_str());
     if (writeCommand(command)) return true;
     alive = false;
@@ -86,6 +131,12 @@ commandResult ConnectionHandler::judgeReply(const std::string& reply, const std:
         log->flushPending(logEngine::DBG);
     } else {
         log->addBlob(logEngine::COM, shown);
+        // A reply that did not end in what was awaited (cut by a closed
+        // connection, a silence or an error) is logged as it arrived: its
+        // unfinished last line stands alone, before the error about it and
+        // never glued to what the job sends next.
+        if (!waitError.empty() || !alive || (!result.foundFirst && !result.foundSecond))
+            log->flushPending(logEngine::COM);
     }
     if (!waitError.empty()) {
         log->add(logEngine::ERR, waitError);
@@ -125,6 +176,10 @@ bool ConnectionHandler::deactivateShellTimeout() {
     if (!deviceFamily.isQxCli()) return sendExpecting("t 0", promptText);
     return sendExpecting("running-config", deviceFamily.configPrompt) &&
            sendExpecting("set inactivity-timer disabled\x10", promptText);
+}
+
+bool ConnectionHandler::logoutPossible() const {
+    return connected && alive && !Pause::interruptRequested();
 }
 
 void ConnectionHandler::finishSession() {

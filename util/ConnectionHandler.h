@@ -9,20 +9,6 @@ class logEngine;
 
 enum eConnectionType { Telnet = 0, SSH = 1, SFTP = 2 };
 
-// Where and how to reach a router; filled by the job at start-up.
-struct ConnectSettings {
-    std::string address;
-    int telnetPort = 23;
-    int sshPort = 22;
-    int connectTimeout = 0;       // seconds to establish the connection
-    int commandTimeout = 10;      // silence time-out of every later wait
-    std::string fallbackAddress;  // empty: none
-    bool startWithFallback = false;
-
-    // The addresses in the order they are tried.
-    std::vector<std::string> addressList() const;
-};
-
 // One login candidate. The label is logged in place of the password so
 // the transcript shows which candidate was sent without showing it.
 struct LoginRow {
@@ -32,6 +18,30 @@ struct LoginRow {
 };
 
 using LoginSettings = std::vector<LoginRow>;
+
+// Where and how to reach a router; filled by the job at start-up.
+struct ConnectSettings {
+    std::string address;
+    long telnetPort = 23;  // long: a database value out of range must not wrap
+    long sshPort = 22;
+    int connectTimeout = 0;       // seconds to establish the connection
+    int commandTimeout = 10;      // silence time-out of every later wait
+    std::string fallbackAddress;  // empty: none
+    bool startWithFallback = false;
+
+    // The addresses in the order they are tried.
+    std::vector<std::string> addressList() const;
+    // Why these settings must not be used for a connection (overTelnet: the
+    // Telnet port, else the SSH port) with these logins: an address that is
+    // not an IPv4 or IPv6 literal or a host name, a user that begins with
+    // "-", a port outside 1..65535. Empty when they may be used. The values
+    // come from the database and reach a client program's command line and
+    // the resolver; nothing may be started with a refused one.
+    std::string refusal(bool overTelnet, const LoginSettings& logins) const;
+    // An IPv4 literal (dotted quad), an IPv6 literal or a host name (labels
+    // of letters, digits and inner hyphens, at most 253 characters).
+    static bool validAddress(const std::string& address);
+};
 
 // ConnectionHandler is the channel every device operation talks through:
 // Telnet (connection) or SSH/SFTP (SSHConnection) below it, the per-family
@@ -127,6 +137,10 @@ protected:
     // release, flushes the pending traffic line and pauses 2 seconds.
     void finishSession();
     virtual void release() = 0;
+    // Whether disconnect may still hold the logout dialogue: logged in, the
+    // peer not known to be gone and no termination requested. Otherwise the
+    // dialogue would only wait out the silence time-out for every step.
+    bool logoutPossible() const;
 
     logEngine* log;
     DeviceFamily deviceFamily;

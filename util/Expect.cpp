@@ -20,6 +20,7 @@
 
 #include "util/ExpectException.h"
 #include "util/ExpectMatcher.h"
+#include "util/Pause.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -28,6 +29,7 @@ constexpr size_t kChunkSize = 512;    // the accumulator grows by at most this p
 constexpr size_t kDrainSize = 65536;  // what one read from the terminal may take
 constexpr int kGraceMs = 3000;        // how long a child may take to end
 constexpr size_t kPatternCacheSize = 32;
+const char* const kInterrupted = "Wait ended by a termination request!";
 
 // A descriptor closed when the scope ends, unless released.
 class ScopedFd {
@@ -66,9 +68,15 @@ long long nowMs() {
 
 // poll() on one descriptor against a deadline: EINTR restarts the wait with
 // the time that is left. Returns poll's result; ms < 0 waits without limit.
-int pollOne(int fd, short events, int ms, short* revents) {
+// An interruptible wait instead returns -1 (errno EINTR) when the signal
+// was a termination request.
+int pollOne(int fd, short events, int ms, short* revents, bool interruptible = false) {
     long long deadline = ms < 0 ? 0 : nowMs() + ms;
     for (;;) {
+        if (interruptible && Pause::interruptRequested()) {
+            errno = EINTR;
+            return -1;
+        }
         pollfd p = {fd, events, 0};
         int left = ms < 0 ? -1 : static_cast<int>(std::max(0LL, deadline - nowMs()));
         int rc = poll(&p, 1, left);
@@ -115,7 +123,8 @@ void writeRaw(int fd, const char* text) {
     }
 }
 
-[[noreturn]] void runChild(const char* command, int slave, int startupPipe) {
+// argv is null-terminated; with search, argv[0] is looked up in PATH.
+[[noreturn]] void runChild(const char* path, char* const* argv, bool search, int slave, int startupPipe) {
     // A session of its own makes the child leader of a new process group
     // (group id = its pid) and lets the terminal become its controlling one.
     setsid();
@@ -125,7 +134,10 @@ void writeRaw(int fd, const char* text) {
     dup2(slave, STDERR_FILENO);
     resetSignals();  // this program ignores SIGPIPE; the shell must not inherit that
     closeInheritedDescriptors(startupPipe);
-    execl("/bin/sh", "sh", "-c", command, static_cast<char*>(nullptr));
+    if (search)
+        execvp(path, argv);
+    else
+        execv(path, argv);
     int error = errno;
     writeRaw(STDERR_FILENO, "Execl ends with error! ");
     const char* text = strerrordesc_np(error);
@@ -180,7 +192,25 @@ bool Expect::spawn(const std::string& command) {
     return child >= 0;
 }
 
+bool Expect::spawnArgv(const std::vector<std::string>& argv) {
+    if (argv.empty() || argv[0].empty()) return false;
+    if (pid != -1) stop();
+    pendingPos_ = pendingEnd_ = 0;
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    int child = startOnTerminal(args[0], args.data(), true, &writeFd, &readFd);
+    pid = child < 0 ? -1 : child;
+    return child >= 0;
+}
+
 int Expect::popen2(const char* command, int* outWriteFd, int* outReadFd) {
+    char shell[] = "sh", option[] = "-c";
+    char* const args[] = {shell, option, const_cast<char*>(command), nullptr};
+    return startOnTerminal("/bin/sh", args, false, outWriteFd, outReadFd);
+}
+
+int Expect::startOnTerminal(const char* path, char* const* argv, bool search, int* outWriteFd, int* outReadFd) {
     ScopedFd master(aboveStandardStreams(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC)));
     char slaveName[128];
     if (master.get() < 0 || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
@@ -198,7 +228,7 @@ int Expect::popen2(const char* command, int* outWriteFd, int* outReadFd) {
 
     pid_t child = fork();
     if (child < 0) return -1;
-    if (child == 0) runChild(command, slave.get(), startupWrite.get());
+    if (child == 0) runChild(path, argv, search, slave.get(), startupWrite.get());
 
     slave.reset(-1);
     startupWrite.reset(-1);
@@ -257,7 +287,8 @@ void Expect::writeAll(const char* data, size_t length) {
 Expect::WaitResult Expect::waitReadable(int milliseconds) {
     if (pendingPos_ < pendingEnd_) return WaitResult::Readable;
     // Hang-up and errors count as readable: the read then sees the end.
-    int rc = pollOne(readFd, POLLIN, std::max(0, milliseconds), nullptr);
+    int rc = pollOne(readFd, POLLIN, std::max(0, milliseconds), nullptr, true);
+    if (rc < 0 && errno == EINTR) throw ExpectException(kInterrupted);
     if (rc < 0) throw ExpectException("Expect error select ends with -1!!");
     return rc == 0 ? WaitResult::Silence : WaitResult::Readable;
 }
@@ -273,7 +304,7 @@ void Expect::readFromOutput() {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
-            pollOne(readFd, POLLIN, -1, nullptr);
+            if (pollOne(readFd, POLLIN, -1, nullptr, true) < 0 && errno == EINTR) throw ExpectException(kInterrupted);
             continue;
         }
         // 0 or an error: once the child side of the terminal is closed the

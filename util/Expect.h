@@ -14,7 +14,8 @@ class logEngine;
 // it writes input to the child and waits until the child's output matches
 // one of a list of patterns, or until the child stays silent for timeoutMs.
 //
-// The child is "/bin/sh -c COMMAND" in a session and process group of its
+// The child is "/bin/sh -c COMMAND" (spawn) or a program started with its
+// arguments directly (spawnArgv), in a session and process group of its
 // own, with the terminal as its controlling terminal and standard streams,
 // default signal dispositions, an empty signal mask and no other descriptor
 // of this process. The engine owns the child and the terminal: stop() (and
@@ -43,6 +44,11 @@ public:
     // buffers are left as they are.
     bool spawn(const char* format, ...) __attribute__((format(printf, 2, 3)));
     bool spawn(const std::string& command);  // the command line unchanged
+    // Starts argv[0] (looked up in PATH) with the arguments directly, without
+    // a shell: every argument reaches the program as one literal word, so
+    // text from elsewhere can never become shell syntax. Same child set-up as
+    // spawn. False for an empty argv or when no child could be created.
+    bool spawnArgv(const std::vector<std::string>& argv);
     // Starts command on a new pseudo-terminal; both out descriptors receive
     // its master (one descriptor, close it once). Returns the child's pid,
     // or -1 when no child could be created. The caller owns child and master.
@@ -118,6 +124,9 @@ public:
 private:
     enum class WaitResult { Silence, Readable };
 
+    // The child set-up behind popen2 and spawnArgv: runs path with argv
+    // (null-terminated; path searched in PATH when search is true).
+    int startOnTerminal(const char* path, char* const* argv, bool search, int* outWriteFd, int* outReadFd);
     void writeAll(const char* data, size_t length);
     WaitResult waitReadable(int milliseconds);
     int waitForList(ExpectMatcher& matcher);

@@ -44,3 +44,7 @@ double Pause::scale() {
 void Pause::setInterruptCheck(bool (*check)()) {
     gInterrupted = check;
 }
+
+bool Pause::interruptRequested() {
+    return gInterrupted && gInterrupted();
+}

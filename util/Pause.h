@@ -17,4 +17,8 @@ public:
     // Called between the slices of a pause; when it returns true the pause
     // ends early (a termination request). Not owned; may be nullptr.
     static void setInterruptCheck(bool (*check)());
+    // Whether the installed check reports a termination request; the
+    // device waits (Telnet reads, the expect engine) end on it too, and no
+    // further command is sent to the device.
+    static bool interruptRequested();
 };

@@ -40,18 +40,30 @@ SSHConnection::~SSHConnection() {
     disconnect();
 }
 
-std::string SSHConnection::commandLine(const std::string& user, const std::string& address, int port) const {
-    std::string line = connType == SFTP ? "sftp" : "ssh";
-    if (connType == SSH && !deviceFamily.isQxCli()) line += " -T";
+std::vector<std::string> SSHConnection::commandArgs(const std::string& user, const std::string& address,
+                                                    int port) const {
+    std::vector<std::string> args{connType == SFTP ? "sftp" : "ssh"};
+    if (connType == SSH && !deviceFamily.isQxCli()) args.push_back("-T");
     // sftp reads its options only before the destination: the port goes
     // there, or sftp would connect to port 22.
-    if (connType == SFTP) line += " -P" + std::to_string(port);
-    line += " -o StrictHostKeyChecking=no";
-    line += " -o ConnectTimeout=" + std::to_string(connectTimeout);
-    line += " -o UserKnownHostsFile=/dev/null";
-    line += " -o LogLevel=ERROR";
-    line += " " + user + "@" + address;
-    if (connType == SSH) line += " -p " + std::to_string(port);
+    if (connType == SFTP) args.push_back("-P" + std::to_string(port));
+    for (const std::string& option :
+         {std::string("StrictHostKeyChecking=no"), "ConnectTimeout=" + std::to_string(connectTimeout),
+          std::string("UserKnownHostsFile=/dev/null"), std::string("LogLevel=ERROR")}) {
+        args.push_back("-o");
+        args.push_back(option);
+    }
+    args.push_back(user + "@" + address);
+    if (connType == SSH) {
+        args.push_back("-p");
+        args.push_back(std::to_string(port));
+    }
+    return args;
+}
+
+std::string SSHConnection::commandLine(const std::string& user, const std::string& address, int port) const {
+    std::string line;
+    for (const std::string& arg : commandArgs(user, address, port)) line += (line.empty() ? "" : " ") + arg;
     return line;
 }
 
@@ -81,6 +93,12 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
     log->addLine(logEngine::DBG, "Running SSHConnection::connect(%s).", typeName.c_str());
     connectTimeout = settings.connectTimeout;
     commandTimeout = settings.commandTimeout;
+    const std::string refusal = settings.refusal(false, logins);
+    if (!refusal.empty()) {
+        log->add(logEngine::ERR, refusal);
+        log->add(logEngine::ERR, "Login to router failed!");
+        return false;
+    }
     std::vector<std::string> addresses = settings.addressList();
     const size_t end = logins.size();
     size_t row = 0, address = 0;
@@ -88,14 +106,15 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
 
     while (row < end) {
         const LoginRow& candidate = logins[row];
-        std::string line = commandLine(candidate.user, addresses[address], settings.sshPort);
+        std::string line = commandLine(candidate.user, addresses[address], static_cast<int>(settings.sshPort));
         log->addLine(logEngine::DBG, "Starting %s by '%s'.", typeName.c_str(), line.c_str());
         // A failed attempt may have left its client running; it ends here,
         // before the next one starts.
         endClient();
         bool started = false;
         try {
-            started = engine.spawn(line);
+            started =
+                engine.spawnArgv(commandArgs(candidate.user, addresses[address], static_cast<int>(settings.sshPort)));
         } catch (const ExpectException& e) {
             log->add(logEngine::ERR, e.what());
         }
@@ -298,7 +317,7 @@ void SSHConnection::letClientFinish() {
 }
 
 void SSHConnection::disconnect() {
-    if (connected && alive) {
+    if (logoutPossible()) {
         if (!deviceFamily.isQxCli() || connType == SFTP) {
             sendExpecting("exit", exitText);
         } else {

@@ -28,7 +28,11 @@ public:
     // row (advanced for every password sent); end is logins.size().
     bool login(const LoginSettings& logins, size_t& row, size_t end);
 
-    // The client command line for one attempt.
+    // The client's arguments for one attempt, program name first. The
+    // client is started without a shell, so user and address reach it as
+    // one literal argument each.
+    std::vector<std::string> commandArgs(const std::string& user, const std::string& address, int port) const;
+    // The same as one line, for the log.
     std::string commandLine(const std::string& user, const std::string& address, int port) const;
 
 protected:

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "util/Pause.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -59,10 +60,16 @@ bool connection::connect(const ConnectSettings& settings, const LoginSettings& l
     log->add(logEngine::DBG, "Running connection::connect().");
     connectTimeout = settings.connectTimeout;
     commandTimeout = settings.commandTimeout;
+    const std::string refusal = settings.refusal(true, logins);
+    if (!refusal.empty()) {
+        log->add(logEngine::ERR, refusal);
+        log->addLine(logEngine::ERR, "%s-connection failed!", typeName.c_str());
+        return false;
+    }
 
     std::string connectedAddress;
     for (const auto& address : addresses) {
-        if (openStream(address, settings.telnetPort)) {
+        if (openStream(address, static_cast<int>(settings.telnetPort))) {
             connectedAddress = address;
             break;
         }
@@ -129,6 +136,7 @@ bool connection::getPromptPrefix(const std::string& reply) {
 }
 
 bool connection::writeRaw(const std::string& text) {
+    if (Pause::interruptRequested()) return false;  // terminating: nothing more to the device
     if (!stream) {
         log->addLine(logEngine::ERR, "%s-write failed: no connection.", typeName.c_str());
         return false;
@@ -162,7 +170,10 @@ std::string connection::readReply(const std::string& first, const std::string& s
         try {
             n = stream->rdbuf()->read(readBuffer, sizeof readBuffer);
         } catch (const sockerr& e) {
-            if (e.serrno() == EINTR) continue;
+            if (e.serrno() == EINTR) {
+                if (Pause::interruptRequested()) return "Wait ended by a termination request!";
+                continue;
+            }
             return kReplyTimedOut;
         }
         if (n <= 0) {
@@ -183,7 +194,7 @@ void connection::applyTimeout(int seconds) {
 }
 
 void connection::disconnect() {
-    if (connected && alive) {
+    if (logoutPossible()) {
         if (!deviceFamily.isQxCli()) {
             sendCmd("exit", "");
             log->addBlob(logEngine::COM, "exit");

@@ -30,9 +30,24 @@ void logEngine::addLine(int facility, const char* format, ...) {
     char buffer[2048];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    va_list again;
+    va_copy(again, args);
+    int length = vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
-    add(facility, buffer);
+    if (length < static_cast<int>(sizeof buffer) || facility == DBG || secrets.empty()) {
+        va_end(again);
+        add(facility, buffer);
+        return;
+    }
+    // The cut could fall into a secret and leave its first part unmasked:
+    // the whole text is masked before it is cut.
+    std::string whole(static_cast<size_t>(length) + 1, '\0');
+    vsnprintf(&whole[0], whole.size(), format, again);
+    va_end(again);
+    whole.resize(static_cast<size_t>(length));
+    std::string masked = maskSecrets(whole);
+    masked.resize(std::min(masked.size(), sizeof buffer - 1));
+    add(facility, masked);
 }
 
 void logEngine::add(int facility, const std::string& message) {

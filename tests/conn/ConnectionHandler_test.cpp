@@ -22,6 +22,44 @@ TEST(ConnectSettingsTest, AddressOrder) {
     EXPECT_EQ(settings.addressList(), (std::vector<std::string>{"10.0.0.1", "10.0.0.2"}));
 }
 
+TEST(ConnectSettingsTest, OnlyAddressesUsersAndPortsThatCannotBeMisread) {
+    for (const char* good : {"127.0.0.1", "10.1.2.3", "::1", "fe80::1", "2001:db8::42", "localhost",
+                             "router-1.example.net", "example.net.", "r1", "1host"})
+        EXPECT_TRUE(ConnectSettings::validAddress(good)) << good;
+    for (const char* bad :
+         {"", "127.0.0.1 -p 1;touch PWNED;#", "127.0.0.1 garbage", "-oProxyCommand=touch x", "-host", "host-", "a..b",
+          ".", "$(id)", "a;b", "a b", "a\nb", "host_name", "[::1]", "user@host", "`id`"})
+        EXPECT_FALSE(ConnectSettings::validAddress(bad)) << bad;
+    EXPECT_FALSE(ConnectSettings::validAddress(std::string(64, 'a') + ".net")) << "a label has at most 63 characters";
+    EXPECT_TRUE(ConnectSettings::validAddress(std::string(63, 'a') + ".net"));
+
+    ConnectSettings settings;
+    settings.address = "10.0.0.1";
+    const LoginSettings admin{{"admin", "pw", "(supplied)"}};
+    EXPECT_EQ(settings.refusal(true, admin), "");
+    EXPECT_EQ(settings.refusal(false, admin), "");
+    settings.fallbackAddress = "10.0.0.2;reboot";
+    EXPECT_EQ(settings.refusal(true, admin),
+              "Refusing router address '10.0.0.2;reboot': not an IPv4 or IPv6 address or host name.");
+    settings.fallbackAddress.clear();
+    EXPECT_EQ(settings.refusal(false, {{"admin", "pw", "1"}, {"-oProxyCommand=x", "pw", "2"}}),
+              "Refusing login user '-oProxyCommand=x': it begins with '-'.");
+    for (long port : {0L, -1L, 65536L, 99999L, 4294967295L}) {
+        settings.telnetPort = port;
+        EXPECT_EQ(settings.refusal(true, admin),
+                  "Refusing Telnet port " + std::to_string(port) + ": a port is a number from 1 to 65535.");
+        EXPECT_EQ(settings.refusal(false, admin), "") << "an SSH connection does not use the Telnet port";
+        settings.sshPort = port;
+        EXPECT_EQ(settings.refusal(false, admin),
+                  "Refusing SSH port " + std::to_string(port) + ": a port is a number from 1 to 65535.");
+        settings.sshPort = 22;
+    }
+    settings.telnetPort = 65535;
+    EXPECT_EQ(settings.refusal(true, admin), "");
+    settings.telnetPort = 1;
+    EXPECT_EQ(settings.refusal(true, admin), "");
+}
+
 TEST(MaskSecretTest, LiteralReplacementOnly) {
     EXPECT_EQ(Judge::maskSecret("pw: s3cret\r\nok s3cret", "s3cret"), "pw: ******\r\nok ******");
     // Pattern characters in a password are plain characters.
@@ -81,11 +119,23 @@ TEST_F(JudgeReplyTest, ReplyLoggedAsTrafficOrDebugWithTheSecretMasked) {
         if (entry.facility == "DBG") debug.push_back(entry.text);
         if (entry.facility == "ERR") errors.push_back(entry.text);
     }
-    EXPECT_EQ(traffic, std::vector<std::string>{"Welcome ******."});
+    // A reply without the awaited text is logged as it arrived: its
+    // unfinished last line stands alone (the flush adds a blank) and is not
+    // glued to the next reply.
+    EXPECT_EQ(traffic, (std::vector<std::string>{"Welcome ******.", "router>  "}));
     EXPECT_EQ(errors,
               std::vector<std::string>{"Expected 'nope' not found in Telnet-reply-lines 'Welcome ******. router> '!"});
-    // The pending "router> " joined the debug reply's line.
-    EXPECT_EQ(debug, std::vector<std::string>{"router> set community Pw-9"});
+    EXPECT_EQ(debug, std::vector<std::string>{"set community Pw-9"});
+
+    // A reply that ends in the awaited prompt keeps its last line pending,
+    // so the next traffic continues the prompt's line.
+    logEngine prompt(true);
+    Judge::judgeReply(&prompt, "ok\nrouter> ", "router>", "", false, "", "Telnet");
+    prompt.addBlob(logEngine::COM, "exit\n");
+    std::vector<std::string> lines;
+    prompt.fillVector(lines);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[1].find("COM - router> exit"), std::string::npos) << lines[1];
 }
 
 TEST_F(JudgeReplyTest, AQuietReplyWithoutItsPromptIsNotQuotedInTheErrorLine) {
@@ -96,7 +146,9 @@ TEST_F(JudgeReplyTest, AQuietReplyWithoutItsPromptIsNotQuotedInTheErrorLine) {
     for (const auto& entry : entries()) {
         if (entry.facility == "ERR") errors.push_back(entry.text);
         if (entry.facility == "DBG") debug.push_back(entry.text);
-        if (entry.facility != "DBG") EXPECT_EQ(entry.text.find("Pw-9"), std::string::npos) << entry.text;
+        if (entry.facility != "DBG") {
+            EXPECT_EQ(entry.text.find("Pw-9"), std::string::npos) << entry.text;
+        }
     }
     EXPECT_EQ(errors, std::vector<std::string>{"Expected 'router>' not found in Telnet-reply-lines '***'!"});
     ASSERT_EQ(debug.size(), 1u);
@@ -116,6 +168,17 @@ TEST(SSHCommandLineTest, SshToQxCliWithTerminal) {
     EXPECT_EQ(SSHConnection(&log, DeviceFamily("qx.CLI"), SSH).commandLine("admin", "10.1.2.3", 22),
               "ssh -o StrictHostKeyChecking=no -o ConnectTimeout=0 -o UserKnownHostsFile=/dev/null -o "
               "LogLevel=ERROR admin@10.1.2.3 -p 22");
+}
+
+TEST(SSHCommandLineTest, EveryValueIsOneArgument) {
+    // The client starts without a shell: a user or address with blanks or
+    // shell syntax stays one argument (and is refused before that anyway).
+    logEngine log;
+    std::vector<std::string> args =
+        SSHConnection(&log, DeviceFamily("NEXA"), SSH).commandArgs("ad min", "1.2.3.4;touch x", 22);
+    EXPECT_EQ(args, (std::vector<std::string>{"ssh", "-T", "-o", "StrictHostKeyChecking=no", "-o", "ConnectTimeout=0",
+                                              "-o", "UserKnownHostsFile=/dev/null", "-o", "LogLevel=ERROR",
+                                              "ad min@1.2.3.4;touch x", "-p", "22"}));
 }
 
 TEST(SSHCommandLineTest, SftpPortBeforeTheDestination) {

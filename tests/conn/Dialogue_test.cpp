@@ -113,11 +113,58 @@ TEST_F(DialogueTest, QxCliPasswordsOverTelnetKeepTheEchoedPasswordOutOfTheLog) {
                    "<<< user admin password \"" + password + "\"\n", "<<< save yes\n"});
     // The device echoes every command over Telnet; the log shows stars.
     EXPECT_EQ(jobLeaks(password), "") << jobLog();
-    EXPECT_NE(jobLog().find("COM - user admin password \"******\""), std::string::npos) << jobLog();
+    EXPECT_TRUE(jobHasLine("COM", "qx7Config$user admin password \"******\" ")) << jobLog();
     EXPECT_TRUE(jobHasLine("INF", "Mode is default. -> Save passwords in boot-config."));
     EXPECT_NE(device.readStateFile("saved-passwords").find("admin " + password + "\n"), std::string::npos);
     EXPECT_TRUE(logsInWith(password));
     EXPECT_FALSE(logsInWith("admin"));
+}
+
+TEST_F(DialogueTest, NexaPasswordsAreSentQuietlyAndSaved) {
+    startDevice({"--family", "nexa", "--listen", "127.0.0.1"});
+    makeJob("NEXA");
+    job.router->tmibadmadmincommunity = "Adm(1)";
+    job.router->tmibadmwritecommunity = "Wr.2*";
+    {
+        connection link(job.log.get(), job.family);
+        ASSERT_TRUE(job.connect(link)) << jobLog();
+        job.setPasswords(link);
+        job.disconnect(link);
+    }
+    EXPECT_TRUE(job.reason.empty()) << jobLog();
+    expectInOrder({"<<< tmibAdmAdminCommunity=\"Adm(1)\"\n", "<<< tmibAdmWriteCommunity=\"Wr.2*\"\n",
+                   "<<< configd save all boot\n"});
+    EXPECT_EQ(device.transcript().find("ReadCommunity"), std::string::npos);
+    EXPECT_TRUE(jobHasLine("INF", "Read community password is empty, won't be changed."));
+    // The device echoes the assignments over Telnet and answers with the
+    // values: both only in debug lines.
+    EXPECT_EQ(jobLeaks("Adm(1)"), "") << jobLog();
+    EXPECT_EQ(jobLeaks("Wr.2*"), "") << jobLog();
+    EXPECT_NE(jobLog().find("DBG - tmibAdmWriteCommunity.0(\"Wr.2*\")"), std::string::npos) << jobLog();
+    EXPECT_EQ(device.readStateFile("communities"), "read public\nwrite Wr.2*\n");
+    EXPECT_TRUE(logsInWith("Adm(1)"));
+    EXPECT_FALSE(logsInWith("admin"));
+}
+
+TEST_F(DialogueTest, PasswordsThatWouldBreakTheCommandAreNotSent) {
+    startDevice({"--family", "nexa", "--listen", "127.0.0.1"});
+    makeJob("NEXA");
+    job.router->tmibadmadmincommunity = "Fine-1";
+    // A quote would end the value early; a line end would start a command.
+    for (const std::string bad : {"half\"quoted", "two\rlines", "cmd\nreboot"}) {
+        SCOPED_TRACE(bad);
+        job.reason.clear();
+        job.router->tmibadmwritecommunity = bad;
+        connection link(job.log.get(), job.family);
+        ASSERT_TRUE(job.connect(link)) << jobLog();
+        job.setPasswords(link);
+        job.disconnect(link);
+        EXPECT_EQ(job.reason, "Bad password");
+    }
+    EXPECT_TRUE(jobHasLine("ERR", "A new password holds a double quote or a control character; nothing was sent."));
+    EXPECT_EQ(device.transcript().find("Community"), std::string::npos) << device.transcript();
+    EXPECT_EQ(device.readStateFile("saved-passwords"), "admin admin\nread public\nwrite private\n");
+    EXPECT_TRUE(logsInWith("admin"));
 }
 
 TEST_F(DialogueTest, QxCliInventoryReadersOverSsh) {
@@ -146,6 +193,13 @@ TEST_F(DialogueTest, QxCliInventoryReadersOverSsh) {
     EXPECT_TRUE(job.inventorySerialQxCli(partial));
     EXPECT_EQ(job.router->seriennr, "1");
     EXPECT_EQ(job.router->partno, "QX-2200/B") << "a missing fact leaves the stored one";
+
+    // A marker without a value is no fact either.
+    commandResult empty;
+    empty.add("x\n S/N: \r\n");
+    empty.matchedReply = empty.replies[0];
+    EXPECT_FALSE(job.inventorySerialQxCli(empty));
+    EXPECT_EQ(job.router->seriennr, "1");
 }
 
 }  // namespace

@@ -332,16 +332,37 @@ TEST_F(SSHConnectionTest, DeviceClosingMidCommand) {
         EXPECT_FALSE(cut.foundFirst);
         EXPECT_EQ(runningClients(), 0u) << "the client ended with the connection:\n" << clientProcesses();
         // The client has gone: later commands fail quietly.
+        EXPECT_FALSE(ssh.peerAlive());
         commandResult after = ssh.sendCmd("t 0", ">", "", false);
         EXPECT_FALSE(after.foundFirst);
         EXPECT_TRUE(after.replies.empty());
         ssh.disconnect();
         EXPECT_FALSE(ssh.isConnected());
     }
+    // The logout dialogue is not held with a client that has ended.
+    EXPECT_FALSE(hasLine("DBG", "Sending 'exit'.")) << dump();
+    EXPECT_FALSE(hasLine("ERR", "Missing 'exit' prompt!")) << dump();
     std::vector<std::string> errors = lines("ERR");
     ASSERT_GE(errors.size(), 2u) << dump();
     EXPECT_EQ(errors[0], "EOF reached!");
     EXPECT_EQ(errors[1], "SSH-write failed: Calling send on a closed pipe!!");
+}
+
+// A login user that would be read as an ssh option is refused before any
+// client starts.
+TEST_F(SSHConnectionTest, UserBeginningWithADashIsRefused) {
+    startDevice({"--family", "nexa"});
+    const std::string marker = dir.file("PWNED");
+    {
+        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
+        EXPECT_FALSE(
+            ssh.connect(settingsFor("127.0.0.1"), {{"-oProxyCommand=touch " + marker, "admin", "(supplied)"}}));
+    }
+    EXPECT_TRUE(hasLine("ERR", "Refusing login user '-oProxyCommand=touch " + marker + "': it begins with '-'."))
+        << dump();
+    EXPECT_FALSE(testsupport::fileExists(marker));
+    EXPECT_EQ(dump().find("Starting SSH by"), std::string::npos) << dump();
+    EXPECT_EQ(device.transcript().find("<<<"), std::string::npos) << device.transcript();
 }
 
 // The device goes away under an SFTP session.

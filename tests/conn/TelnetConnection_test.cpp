@@ -264,6 +264,25 @@ TEST_F(TelnetConnectionTest, SilentDeviceTimesOut) {
     EXPECT_EQ(lines("ERR"), std::vector<std::string>{"Telnet-reply timed-out!"}) << dump();
 }
 
+TEST_F(TelnetConnectionTest, AddressWithTrailingTextOrBadPortIsRefused) {
+    startDevice({"--family", "nexa"});
+    {
+        connection telnet(&log, DeviceFamily("NEXA"));
+        EXPECT_FALSE(telnet.connect(settingsFor("127.0.0.1 garbage"), {{"admin", "admin", "(supplied)"}}));
+        ConnectSettings wrapped = settingsFor("127.0.0.1");
+        wrapped.telnetPort += 65536;
+        EXPECT_FALSE(telnet.connect(wrapped, {{"admin", "admin", "(supplied)"}}));
+    }
+    EXPECT_TRUE(
+        hasLine("ERR", "Refusing router address '127.0.0.1 garbage': not an IPv4 or IPv6 address or host name."))
+        << dump();
+    EXPECT_TRUE(hasLine("ERR", "Refusing Telnet port " + std::to_string(device.telnetPort() + 65536) +
+                                   ": a port is a number from 1 to 65535."))
+        << dump();
+    EXPECT_EQ(dump().find("Telnet-connecting to host"), std::string::npos) << dump();
+    EXPECT_EQ(device.transcript().find("<<<"), std::string::npos) << device.transcript();
+}
+
 TEST_F(TelnetConnectionTest, DeviceClosingMidCommand) {
     startDevice({"--family", "nexa", "--close-mid-reply", "ping"});
     {
@@ -284,9 +303,12 @@ TEST_F(TelnetConnectionTest, DeviceClosingMidCommand) {
             EXPECT_FALSE(after.foundSecond);
             if (!hasWriteFailure()) pauseMs(20);
         }
+        EXPECT_FALSE(telnet.peerAlive());
         telnet.disconnect();
         EXPECT_FALSE(telnet.isConnected());
     }
+    // The logout dialogue is not held with a device that has gone.
+    EXPECT_FALSE(hasLine("DBG", "Sending 'exit'.")) << dump();
     std::vector<std::string> errors = lines("ERR");
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors[0].rfind("Expected 'packets received' not found in Telnet-reply-lines '", 0), 0u) << errors[0];

@@ -268,10 +268,10 @@ TEST(QueryWithoutServer, WrongPasswordIsRefusedWithoutLoggingIt) {
     EXPECT_FALSE(hasLine(log, "wrong-password"));
 }
 
-TEST(QueryServerRestart, PooledConnectionFailsWithTheServerMessageAfterARestart) {
+TEST(QueryServerRestart, PooledConnectionIsReopenedOnceAfterARestart) {
     testdb::PrivateServer server;
     TestDatabase tdb(server.facts());
-    tdb.exec("CREATE TABLE t (id INT); INSERT INTO t VALUES (1)");
+    tdb.exec("CREATE TABLE t (id INT, name BLOB); INSERT INTO t VALUES (1, '')");
     logEngine log(true);
     Database db(tdb.host(), tdb.user(), tdb.password(), tdb.name(), &log);
     {
@@ -280,15 +280,26 @@ TEST(QueryServerRestart, PooledConnectionFailsWithTheServerMessageAfterARestart)
     }
     server.restart();
     {
-        // The pooled connection is handed out again although its ping failed.
+        // The pooled connection failed its ping and was opened again, with
+        // the same character set: a latin1 byte comes back unchanged.
         Query q(db);
-        EXPECT_EQ(q.get_count("SELECT COUNT(*) FROM t"), 0);
-        EXPECT_TRUE(hasLine(log, "DBG - mysql_ping() failed on reused connection."));
-        EXPECT_TRUE(hasLine(log, "DB  - query failed: SELECT COUNT(*) FROM t"));
-        EXPECT_TRUE(hasLine(log, "DB  - server said (20"));  // 2006 gone away / 2013 lost
-        EXPECT_FALSE(q.execute("INSERT INTO t VALUES (2)"));
-        EXPECT_FALSE(q.Connected());
+        EXPECT_EQ(q.get_count("SELECT COUNT(*) FROM t"), 1);
+        EXPECT_TRUE(hasLine(log, "DB  - pooled connection lost ("));
+        EXPECT_TRUE(hasLine(log, "DB  - reconnected to the database."));
+        EXPECT_TRUE(q.execute("INSERT INTO t VALUES (2, '\xe9')"));
+        EXPECT_EQ(std::string(q.get_string("SELECT @@character_set_client")), "latin1");
     }
     EXPECT_EQ(db.PoolSize(), 1u);
-    EXPECT_EQ(tdb.count("t"), 1);
+    EXPECT_EQ(tdb.count("t"), 2);
+    EXPECT_EQ(tdb.value("SELECT HEX(name) FROM t WHERE id=2"), "E9");
+
+    // A server that stays down: the statement fails, the next one tries again.
+    server.stop();
+    {
+        Query q(db);
+        EXPECT_FALSE(q.execute("INSERT INTO t VALUES (3, '')"));
+        EXPECT_FALSE(q.Connected());
+    }
+    EXPECT_TRUE(hasLine(log, "DB  - connecting to the database failed: "));
+    EXPECT_EQ(db.PoolSize(), 1u);
 }

@@ -32,7 +32,7 @@ struct ServerFacts {
     std::string socket;
     std::string user;  // an account with every privilege, WITH GRANT OPTION
     std::string password;
-    int pid = 0;  // the mariadbd process
+    int pid = 0;  // the server process (to stop it with SIGSTOP)
     // The "server" setting of the settings file: "127.0.0.1:PORT".
     std::string serverSetting() const { return host + ":" + std::to_string(port); }
 };

@@ -98,11 +98,16 @@ TEST_F(Fallback, ArmedTimerRestartsTheDeviceAfterTheJobWasKilled) {
     waitpid(child, &status, 0);
     ASSERT_EQ(outcome, 'y') << "the job could not arm the timer";
     EXPECT_TRUE(contains(device.transcript(), "<<< tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=3\n"));
+    // What the dead job left running: a configuration that is not the boot one.
+    const std::string bootConfig = device.readStateFile("configs/boot");
+    ASSERT_NE(bootConfig, "");
+    device.writeStateFile("configs/running", "# half-applied\nsystem\n{\n   name cut-off\n}\n");
 
     ASSERT_TRUE(device.waitForTranscript("device up again", 30000)) << device.transcript();
     EXPECT_GE(secondsSince(started), 3.0) << "not before the armed seconds";
     EXPECT_TRUE(contains(device.transcript(), "--- fallback timer ran out"));
     EXPECT_TRUE(contains(boot(), "count 1\nfallbacks 1\n")) << boot();
+    EXPECT_EQ(device.readStateFile("configs/running"), bootConfig) << "up with its boot configuration";
     // Up again: a new job logs in.
     auto job = bareJob(dir.file("root"), "NEXA", device);
     auto link = linkFor(*job, Telnet);

@@ -31,7 +31,8 @@ protected:
     std::map<std::string, std::string> invent(SimRouter& device, const std::string& model,
                                               const std::string& conntype) {
         setup.db.exec("DELETE FROM cordal_jobhistory; DELETE FROM cordal_router");
-        routerId = setup.addRouter(device.row(model, conntype, {{"swversion", "old-version"}}));
+        routerId =
+            setup.addRouter(device.row(model, conntype, {{"swversion", "old-version"}, {"seriennr", "old-serial"}}));
         setup.addJob(42, routerId, "Invent");
         result = setup.run(42);
         auto h = setup.history(42);
@@ -50,13 +51,7 @@ protected:
 }  // namespace
 
 TEST_F(Inventory, BothFamiliesOverTelnetAndSsh) {
-    struct Case {
-        const char* family;
-        const char* model;
-        const char* conntype;
-    } cases[] = {
-        {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
-    for (const auto& c : cases) {
+    for (const auto& c : kEveryFamilyAndConnection) {
         const bool nexa = c.family == std::string("nexa");
         SCOPED_TRACE(std::string(c.family) + " over " + c.conntype);
         SimRouter device(std::string(c.family) + c.conntype);
@@ -97,6 +92,21 @@ TEST_F(Inventory, NexaVersionOfNeitherFormKeepsTheStoredOne) {
     EXPECT_EQ(column("partno"), "P-1");
 }
 
+TEST_F(Inventory, NexaVariableWithoutValueStoresNothing) {
+    // The device does not know the variable; over Telnet its echo names it
+    // all the same, but no value follows.
+    SimRouter device("noserial");
+    device.sim.writeStateFile("variables", "tmibAdmBoardTable.tmibABrdPartNo=P-2\ntmibAdmSWVersion=V.10.1.5.101\n");
+    ASSERT_TRUE(device.start("nexa")) << device.sim.error();
+    auto h = invent(device, "NX-1", "Telnet");
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(h["reason"], "No serial-number");
+    EXPECT_EQ(column("seriennr"), "old-serial");
+    EXPECT_FALSE(contains(log, "Writing found serial-number")) << log;
+    EXPECT_EQ(column("partno"), "P-2");
+    EXPECT_EQ(column("swversion"), "10.1.5.101");
+}
+
 TEST_F(Inventory, QxCliReportWithoutPartNumberStoresTheOthers) {
     SimRouter device("nopart");
     device.sim.writeStateFile("version", "qx.CLI router1\n S/N: QX-SN-9\nSoftware release: 9.9.1\n");
@@ -122,7 +132,7 @@ TEST_F(Inventory, FailedPreparationAsksForNothing) {
     EXPECT_TRUE(contains(log, "*** Preparing inventory."));
     EXPECT_FALSE(contains(log, "Getting serial")) << log;
     EXPECT_FALSE(contains(device.sim.transcript(), "tmibAdmSystemId"));
-    EXPECT_EQ(column("seriennr"), "") << "nothing stored";
+    EXPECT_EQ(column("seriennr"), "old-serial") << "nothing stored";
 }
 
 TEST_F(Inventory, AFamilyThatIsNotExactlyNexaHasNoReaders) {

@@ -95,19 +95,13 @@ TEST_F(Jobs, FallbackAddressWhenTheMainOneRefuses) {
 }
 
 TEST_F(Jobs, RebootOverTelnetAndSshForBothFamilies) {
-    struct Case {
-        const char* family;
-        const char* model;
-        const char* conntype;
-    } cases[] = {
-        {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
     e2e::JobSettings settings;
     settings.connectTimeout = "3";
     settings.rebootTime = "1";
     settings.rebootTimePerModel["QX-1"] = "3";
     setup.writeSettings(settings);
     setup.pauseScale = 1.0;  // the reboot wait is checked as a lower bound
-    for (const auto& c : cases) {
+    for (const auto& c : kEveryFamilyAndConnection) {
         SCOPED_TRACE(std::string(c.family) + " over " + c.conntype);
         setup.db.exec("DELETE FROM cordal_jobhistory; DELETE FROM cordal_router");
         SimRouter device(std::string(c.family) + c.conntype);

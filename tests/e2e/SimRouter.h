@@ -6,6 +6,17 @@
 #include "tests/e2esupport/JobSetup.h"
 #include "tests/simsupport/DevSim.h"
 
+// The four ways a job meets a simulated router: each family over Telnet
+// and over SSH, with the router type the tests give that family ("NX-1" of
+// os "NEXA", "QX-1" of os "qx.CLI").
+struct FamilyAndConnection {
+    const char* family;  // devsim's --family
+    const char* model;
+    const char* conntype;
+};
+inline const FamilyAndConnection kEveryFamilyAndConnection[] = {
+    {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
+
 // A simulated router for a job: a devsim of its own and the router row
 // that points at it.
 struct SimRouter {

@@ -146,7 +146,8 @@ void JobSetup::addJob(unsigned long id, unsigned long routerId, const std::strin
             std::to_string(jobtime + 5) + ", " + TestDatabase::quote(workmode) + ", 'queued', 'R7.1', 4711)");
 }
 
-testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::string> options, int timeoutSeconds) {
+testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::string> options, int timeoutSeconds,
+                                         std::atomic<int>* startedPid) {
     std::vector<std::string> argv{testsupport::builtProgram("tests/tarvo-test-runner"), root.path()};
     char scale[64];
     snprintf(scale, sizeof scale, "--pause-scale=%g", pauseScale);
@@ -154,7 +155,7 @@ testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::s
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("-j");
     argv.push_back(std::to_string(jobId));
-    testsupport::ProcessResult result = testsupport::runProcess(argv, timeoutSeconds);
+    testsupport::ProcessResult result = testsupport::runProcess(argv, timeoutSeconds, startedPid);
     const bool debug = std::any_of(options.begin(), options.end(), [](const std::string& o) {
         return o.size() > 1 && o[0] == '-' && o.find('d') != std::string::npos;
     });

@@ -39,8 +39,7 @@ struct JobSettings {
 class JobSetup {
 public:
     explicit JobSetup(testdb::Schema schema = testdb::Schema::Full);
-    // The same with the database on a server of the test's own (a
-    // testdb::PrivateServer it may stop).
+    // The same on another server (a PrivateServer the test stops or restarts).
     explicit JobSetup(const testdb::ServerFacts& server, testdb::Schema schema = testdb::Schema::Full);
 
     testsupport::TempDir root;
@@ -67,8 +66,9 @@ public:
     double pauseScale = 0.05;
 
     // Runs the program with the root: RUNNER ROOT --pause-scale=F options... -j jobId.
+    // startedPid receives the program's pid once it runs.
     testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
-                                   int timeoutSeconds = 180);
+                                   int timeoutSeconds = 180, std::atomic<int>* startedPid = nullptr);
 
     // Without -d, run() checks that no secret the job knows reached its
     // history row, its log file or its standard output and error; a leak is

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/expect/ExpectTestSupport.h"
+#include "tests/support/TestSupport.h"
 #include "util/Expect.h"
 #include "util/ExpectException.h"
 #include "util/logEngine.h"
@@ -24,7 +25,6 @@ namespace {
 
 using expecttest::nowMs;
 using expecttest::raised;
-
 
 // Reads until the child's output ends; returns everything it wrote.
 std::string outputUntilEnd(Expect& engine) {
@@ -100,6 +100,30 @@ TEST(ExpectProcess, ChildHasItsOwnSessionAndTerminalAndNothingElseOfOurs) {
     ASSERT_TRUE(engine.spawn("exec grep -E '^Sig(Ign|Blk)' /proc/self/status"));
     EXPECT_EQ(outputUntilEnd(engine), "SigBlk:\t0000000000000000\r\nSigIgn:\t0000000000000000\r\n");
     close(stray);
+}
+
+// Started with its arguments and without a shell: shell syntax in an
+// argument stays text, and the child is set up like a shell child.
+TEST(ExpectProcess, ArgumentsReachTheProgramLiterallyWithTheSameSetUp) {
+    testsupport::TempDir dir;
+    const std::string marker = dir.file("PWNED");
+    HostileSignalState hostile;
+    Expect engine(nullptr);
+    engine.setTimeout(5000);
+    ASSERT_TRUE(engine.spawnArgv({"printf", "[%s][%s]", "a b;touch " + marker + ";#", "$(touch " + marker + ")"}));
+    EXPECT_EQ(outputUntilEnd(engine), "[a b;touch " + marker + ";#][$(touch " + marker + ")]");
+    EXPECT_FALSE(testsupport::fileExists(marker));
+
+    engine.clearAccum();
+    ASSERT_TRUE(engine.spawnArgv({"grep", "-E", "^Sig(Ign|Blk)", "/proc/self/status"}));
+    EXPECT_EQ(outputUntilEnd(engine), "SigBlk:\t0000000000000000\r\nSigIgn:\t0000000000000000\r\n");
+    EXPECT_FALSE(engine.spawnArgv({}));
+
+    // A program that is not found ends at once with the exec error.
+    engine.clearAccum();
+    ASSERT_TRUE(engine.spawnArgv({"no-such-program-here"}));
+    std::string output = outputUntilEnd(engine);
+    EXPECT_NE(output.find("Execl ends with error! No such file or directory"), std::string::npos) << output;
 }
 
 TEST(ExpectProcess, StopEndsAChildThatIgnoresSigterm) {

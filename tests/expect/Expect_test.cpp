@@ -18,16 +18,30 @@ namespace {
 using expecttest::nowMs;
 using expecttest::raised;
 
-
+// The children below print in steps; each step after the first waits for a
+// line from the test ("go"), so what arrives in which read is decided by the
+// test and not by how busy the machine is. The children switch the
+// terminal's echo off so the line itself is not read back.
 class ExpectTest : public ::testing::Test {
 protected:
+    // Lets the child print its next step.
+    void go() { engine << "go\n"; }
+    // Reads until text is in the accumulator (the live one: getAccum still
+    // shows the last match's buffer until the next wait).
+    void readUntil(const std::string& text) {
+        const int saved = engine.timeoutMs;
+        engine.setTimeout(5000);
+        while (engine.accum->find(text) == std::string::npos) ASSERT_EQ(engine.notBlockableRead(), 1) << text;
+        engine.setTimeout(saved);
+    }
+
     logEngine log;
     Expect engine{&log};
 };
 
 TEST_F(ExpectTest, ListOrderDecidesAndTextAfterAMatchIsNotSeenAgain) {
     engine.setTimeout(3000);
-    ASSERT_TRUE(engine.spawn("printf xPROMPTyz; sleep 0.3; printf ab; exec sleep 10"));
+    ASSERT_TRUE(engine.spawn("stty -echo; printf xPROMPTyz; read go; printf ab; exec sleep 10"));
     ASSERT_EQ(engine.expect(ExpectRegex("PROMPT")), true);
     EXPECT_EQ(engine.getAccum(), "xPROMPTyz");
     EXPECT_EQ(engine.getBefore(), "x");
@@ -35,6 +49,7 @@ TEST_F(ExpectTest, ListOrderDecidesAndTextAfterAMatchIsNotSeenAgain) {
 
     // yz came in the same read as the match and is gone; ab arrives in one
     // read, and b is listed before a.
+    go();
     std::vector<ExpectRegex> list = {ExpectRegex("z"), ExpectRegex("b"), ExpectRegex("/a/")};
     EXPECT_EQ(engine.expect(list), 2);
     EXPECT_EQ(engine.getAccum(), "ab");
@@ -53,17 +68,22 @@ TEST_F(ExpectTest, ListOrderDecidesAndTextAfterAMatchIsNotSeenAgain) {
 }
 
 TEST_F(ExpectTest, SilenceEndsAWaitButSteadyOutputDoesNot) {
-    engine.setTimeout(800);
+    // Ticks 0.2 s apart for 3 seconds: the wait outlasts its 2 s limit
+    // because every tick renews it.
+    engine.setTimeout(2000);
     ASSERT_TRUE(
-        engine.spawn("i=0; while [ $i -lt 8 ]; do echo tick$i; i=$((i+1)); sleep 0.2; done; echo DONE; "
-                     "sleep 0.3; printf 'late text'; exec sleep 10"));
+        engine.spawn("stty -echo; i=0; while [ $i -lt 15 ]; do echo tick$i; i=$((i+1)); sleep 0.2; done; echo DONE; "
+                     "read go; printf 'late text'; exec sleep 10"));
     long long start = nowMs();
     ASSERT_EQ(engine.expect("DONE", nullptr), 1);
-    EXPECT_GE(nowMs() - start, 1400) << "eight ticks 0.2 s apart, each within the 0.8 s limit";
+    EXPECT_GE(nowMs() - start, 2800) << "fifteen ticks 0.2 s apart, longer than the 2 s limit";
     std::string before = engine.getBefore();
     EXPECT_EQ(before.rfind("tick0\r\n", 0), 0u) << before;
-    EXPECT_NE(before.find("tick7\r\n"), std::string::npos) << before;
+    EXPECT_NE(before.find("tick14\r\n"), std::string::npos) << before;
 
+    go();
+    readUntil("late text");
+    engine.setTimeout(800);
     start = nowMs();
     EXPECT_EQ(engine.expect("never", nullptr), 0);
     EXPECT_GE(nowMs() - start, 800);
@@ -82,10 +102,8 @@ TEST_F(ExpectTest, SilenceEndsAWaitButSteadyOutputDoesNot) {
 }
 
 TEST_F(ExpectTest, PlainTextsSkipEmptyOnesAndPatternsCanBeGivenAsStrings) {
-    engine.setTimeout(300);
-    ASSERT_TRUE(engine.spawn("echo hello; sleep 0.6; echo world; exec sleep 10"));
-    engine.setTimeout(3000);
-    while (engine.getAccum().find('\n') == std::string::npos) engine.notBlockableRead();
+    ASSERT_TRUE(engine.spawn("stty -echo; echo hello; read go; echo world; exec sleep 10"));
+    readUntil("\n");
     engine.setTimeout(300);
     long long start = nowMs();
     EXPECT_EQ(engine.expect_noreg("", ""), 0) << "no texts: only a silence ends the wait";
@@ -106,6 +124,7 @@ TEST_F(ExpectTest, PlainTextsSkipEmptyOnesAndPatternsCanBeGivenAsStrings) {
         << "a plain text has no groups";
     engine.clearAccum();
 
+    go();
     engine.setTimeout(3000);
     EXPECT_EQ(engine.expect("/nomatch/", "/WOR(L)D/i", "(unclosed", nullptr), 2);
     EXPECT_EQ(engine.getMatch(0), "l");
@@ -136,7 +155,12 @@ TEST_F(ExpectTest, MatchesAcrossReadsAndAcrossThe512ByteSeam) {
     EXPECT_EQ(engine.getAccum(), std::string(196, 'z')) << "the third read comes next";
     engine.clearAccum();
 
-    ASSERT_TRUE(engine.spawn("printf 'login ok\\nPass'; sleep 0.3; printf 'word: '; exec sleep 10"));
+    // A prompt split over two reads: the second half is written only after
+    // the first has been read, and the pattern matches across them.
+    ASSERT_TRUE(engine.spawn("stty -echo; printf 'login ok\\nPass'; read go; printf 'word: '; exec sleep 10"));
+    readUntil("Pass");
+    EXPECT_FALSE(engine.matchAccum(ExpectRegex("/\\S*pass(word):\\s*/i"))) << "the first half alone";
+    go();
     ASSERT_EQ(engine.expect(ExpectRegex("/\\S*pass(word):\\s*/i")), true);
     EXPECT_EQ(engine.getMatch(), "Password: ");
     EXPECT_EQ(engine.getMatch(0), "word");

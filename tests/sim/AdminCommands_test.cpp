@@ -46,8 +46,12 @@ TEST_F(AdminCommandsTest, NexaPasswordsSurviveAPowerCycleOnlyWhenSaved) {
     EXPECT_EQ(state->community("read"), "public");
 
     feed(*s, "tmibAdmAdminCommunity=\"new pw\" tmibAdmWriteCommunity=w2\n");
-    EXPECT_TRUE(has(feed(*s, "configd save all\n"), "error: usage"));
-    EXPECT_TRUE(has(feed(*s, "configd save all boot\n"), "saved"));
+    EXPECT_TRUE(has(feed(*s, "configd save all\n"), "wrong arguments"));
+    EXPECT_EQ(file("saved-passwords"), "admin admin\nread public\nwrite private\n");
+    // Saving the running configuration into any other one keeps no password.
+    feed(*s, "configd save all backup\n");
+    EXPECT_EQ(file("saved-passwords"), "admin admin\nread public\nwrite private\n");
+    EXPECT_FALSE(has(feed(*s, "configd save all boot\n"), "error"));
     EXPECT_EQ(file("saved-passwords"), "admin new pw\nread public\nwrite w2\n");
     state->recordShutdown();
     state->recordBoot();

@@ -248,4 +248,26 @@ TEST_F(QxFileCfgTest, SetFileCfgShowsAndChoosesTheBootFile) {
     EXPECT_NE(feed(*s, "set file-cfg ../X\n").find("CLI Error"), std::string::npos);
 }
 
+TEST_F(QxFileCfgTest, TheDeviceRunsItsBootFileOrElseTheFactoryDefault) {
+    EXPECT_EQ(testsupport::readFile(state->path("running-config")),
+              testsupport::readFile(state->path("fs/DSK/CONFIG.CFG")))
+        << "starting is booting";
+    testsupport::writeFile(state->path("fs/DSK/SITE7.CFG"), "site 7\n");
+    testsupport::writeFile(state->path("fs/DSK/CONFIG.DEF"), "factory default\n");
+    testsupport::writeFile(state->path("bootfile"), "SITE7\n");
+    EXPECT_NE(testsupport::readFile(state->path("running-config")), "site 7\n") << "only a reboot loads it";
+    state->recordShutdown();
+    state->recordBoot();
+    EXPECT_EQ(testsupport::readFile(state->path("running-config")), "site 7\n");
+
+    ASSERT_EQ(::remove(state->path("fs/DSK/SITE7.CFG").c_str()), 0);
+    state->recordBoot();
+    EXPECT_EQ(testsupport::readFile(state->path("running-config")), "factory default\n");
+    testsupport::writeFile(state->path("bootfile"), "");
+    ASSERT_EQ(::remove(state->path("fs/DSK/CONFIG.DEF").c_str()), 0);
+    state->recordBoot();
+    EXPECT_EQ(testsupport::readFile(state->path("running-config")), "");
+    EXPECT_TRUE(testsupport::fileExists(state->path("running-config")));
+}
+
 }  // namespace

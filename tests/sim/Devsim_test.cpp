@@ -114,6 +114,8 @@ TEST_F(DevsimTest, SigtermEndsTheDeviceWithSessionsOpenAndLeavesOnlyItsState) {
                                       "family",
                                       "fs",
                                       "ports",
+                                      "running-config",
+                                      "saved-passwords",
                                       "ssh",
                                       "users",
                                       "transcript",

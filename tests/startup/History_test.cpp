@@ -2,6 +2,7 @@
 // and the whole log; the job row removed only once the history is stored.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <thread>
 
 #include "main/Tarvo.h"
@@ -194,7 +195,11 @@ TEST(History, JobsStartedTogetherEachEndWithTheirOwnRow) {
 TEST(History, FailedRunSkipsTheTestPing) {
     JobSetup s;
     s.writeSettings();
-    routerWithJob(s, "Config");
+    // "All" still waits for the firmware update; it needs a release.
+    s.db.exec(
+        "INSERT INTO cordal_routertypes (shortname, ifindexoffset, os) VALUES ('QX-1', 0, 'qx.CLI');"
+        "INSERT INTO cordal_swrelease (name, routertype) VALUES ('rel-1', 'QX-1')");
+    s.addJob(42, s.addRouter({{"name", "edge-42"}, {"model", "QX-1"}, {"softwareimage", "rel-1"}}), "All");
     auto r = s.run(42, {"-l"});
     EXPECT_EQ(r.exitCode, 2);
     auto h = s.history(42);
@@ -220,4 +225,36 @@ TEST(ConnectionTypes, EachTypeGetsItsConnectionAndOthersNone) {
     EXPECT_TRUE(contains(log, "DBG - Connection-type is SSH."));
     EXPECT_TRUE(contains(log, "DBG - Connection-type is SFTP."));
     EXPECT_TRUE(contains(log, "ERR - Unknown connection-type (3)!"));
+}
+
+// A termination request outranks the failures it causes, and a job that
+// has armed the device's fallback timer says the device will restart by
+// itself.
+TEST(History, TerminationRequestBecomesTheReasonAndNamesTheArmedFallbackTimer) {
+    JobSetup s;
+    s.writeSettings();
+    routerWithJob(s, "Reboot");
+    Tarvo::installSignalHandlers();
+    {
+        Tarvo job(42, false, false, false, false, Paths(s.root.path()));
+        job.Init();
+        ASSERT_EQ(job.reason, "");
+        job.fallbackVariable = "fbtimer";
+        job.fallbackSeconds = "300";
+        raise(SIGHUP);
+        EXPECT_EQ(Tarvo::terminationSignal(), SIGHUP);
+        job.Run();  // ends before any device contact
+        job.setError("Missing prompt", "%s", "a failure the signal caused");
+        EXPECT_FALSE(job.Finish());
+    }
+    auto h = s.history(42);
+    EXPECT_EQ(h["reason"], "Terminated");
+    EXPECT_EQ(h["status"], "error");
+    EXPECT_FALSE(s.jobRowExists(42));
+    std::string log = testsupport::unwrappedLog(h["log"]);
+    EXPECT_TRUE(contains(log, "ERR - Terminated by signal SIGHUP; no further command is sent to the device.")) << log;
+    EXPECT_TRUE(contains(log, "INF - The device will restart by itself within 300 seconds (auto-fallback-reboot)."))
+        << log;
+    EXPECT_TRUE(contains(log, "ERR - a failure the signal caused")) << "its message is still logged";
+    EXPECT_FALSE(contains(log, "*** Starting to work on router.")) << log;
 }

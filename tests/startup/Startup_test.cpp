@@ -238,3 +238,50 @@ TEST(Startup, PerModelSettingsAndTheDatabasePasswordOnlyInDebug) {
     EXPECT_TRUE(contains(s.history(42)["log"], "Got DB-password '" + s.db.password() + "' from configfile."));
     EXPECT_TRUE(contains(loud.err, "DBG - Got DB-password"));
 }
+
+TEST(Startup, EverySecretOfTheJobIsMaskedInOrdinaryLines) {
+    JobSetup s;
+    e2e::JobSettings settings;
+    settings.fileTransferMethod = "https";
+    settings.fileTransferUsr = "xfer-user";
+    settings.fileTransferPwd = "Xf3r.pw";
+    s.writeSettings(settings);
+    s.addRouterType("NX-1", "NEXA");
+    unsigned long router = s.addRouter({{"name", "edge-1"},
+                                        {"model", "NX-1"},
+                                        {"pass", "r0uter-pass"},
+                                        {"ipsec", "ipsec-psk"},
+                                        {"tmibadmadmincommunity", "adm-1"},
+                                        {"oldcommunity", "old-2"},
+                                        {"tmibadmreadcommunity", "rd-3"},
+                                        {"tmibadmwritecommunity", "wr-4"},
+                                        {"tmibadmhttppassword", "http-5"},
+                                        {"var_01", "hidden-var"},
+                                        {"pwd_var_01", "yes"},
+                                        {"var_02", "shown-var"},
+                                        {"pwd_var_02", "YES"}});
+    s.db.exec("INSERT INTO cordal_router_additionals (routerid, varname, data, pwd) VALUES (" + std::to_string(router) +
+              ", 'a', 'hidden-add', 'yes'), (" + std::to_string(router) + ", 'b', 'shown-add', 'no')");
+    s.addJob(42, router, "Reboot");
+    auto job = initInProcess(s, true);
+    ASSERT_EQ(job->reason, "");
+    const std::vector<std::string> secrets = {s.db.password(), "Xf3r.pw",    "r0uter-pass", "ipsec-psk",
+                                              "adm-1",         "old-2",      "rd-3",        "wr-4",
+                                              "http-5",        "hidden-var", "hidden-add"};
+    for (const auto& secret : secrets) {
+        job->log->add(logEngine::INF, "value [" + secret + "]");
+        job->log->add(logEngine::DBG, "value [" + secret + "]");
+    }
+    job->log->add(logEngine::INF, "value [shown-var] [shown-add] [xfer-user]");
+    std::vector<std::string> lines;
+    job->log->fillVector(lines);
+    ASSERT_GE(lines.size(), 2 * secrets.size() + 1);
+    const size_t first = lines.size() - 2 * secrets.size() - 1;
+    for (size_t i = 0; i < secrets.size(); ++i) {
+        EXPECT_TRUE(contains(lines[first + 2 * i], "INF - value [******]"))
+            << secrets[i] << ": " << lines[first + 2 * i];
+        EXPECT_TRUE(contains(lines[first + 2 * i + 1], "DBG - value [" + secrets[i] + "]"));
+    }
+    // Only the flag "yes" makes a variable a secret; a user name is none.
+    EXPECT_TRUE(contains(lines.back(), "value [shown-var] [shown-add] [xfer-user]")) << lines.back();
+}

@@ -39,7 +39,7 @@ std::string sanitize(std::string name) {
 }
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds) {
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds, std::atomic<int>* startedPid) {
     ProcessResult result;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) return result;
@@ -57,6 +57,7 @@ ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSecond
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (startedPid) startedPid->store(pid);
     bool outOpen = true, errOpen = true;
     double deadline = now() + timeoutSeconds;
     bool killed = false;

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@ struct ProcessResult {
 // Runs argv[0] (searched in PATH) with the arguments, stdin from /dev/null,
 // and collects standard output and standard error. timeoutSeconds ends
 // the child with SIGKILL (exit code 128 + 9) when it runs longer.
-ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 120);
+// startedPid, when given, receives the child's pid as soon as it runs (for
+// a test that signals the child from another thread).
+ProcessResult runProcess(const std::vector<std::string>& argv, int timeoutSeconds = 120,
+                         std::atomic<int>* startedPid = nullptr);
 
 // The build tree's path of a built program (for example "tarvo-test-runner").
 std::string builtProgram(const std::string& relativePath);

@@ -1,6 +1,8 @@
 // The program run as a process: every command-line case, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "main/TarvoMain.h"
 #include "tests/support/TestSupport.h"
 
@@ -129,5 +131,7 @@ TEST_F(CommandLine, DirectPrintMirrorsToStdout) {
     auto r = tarvo({"-p", "-j", "3"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.out.find("CTL - Tarvo Version 4.1.1 starting."), std::string::npos);
-    EXPECT_EQ(r.err, "");
+    // Standard error gets only the one line of a job that stored no history.
+    EXPECT_EQ(r.err.rfind("Tarvo: ERROR: Job 3 failed without a history row (No DB-settings: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }

@@ -206,3 +206,15 @@ TEST(logEngine, LongerSecretsFirstAndNoSplitByWrapping) {
     log.add(logEngine::DBG, "password1");
     EXPECT_EQ(log.getLines(), 2);
 }
+
+TEST(logEngine, AddLineMasksASecretBeforeCuttingTheText) {
+    logEngine log(false);
+    log.addSecret("TopSecret");
+    // The cut at 2047 bytes falls into the secret.
+    log.addLine(logEngine::ERR, "%s%s tail", std::string(2043, '-').c_str(), "TopSecret");
+    const std::string line = testsupport::unwrappedLog(linesOf(log).at(0));
+    EXPECT_EQ(line.find("TopS"), std::string::npos) << "no first part of the secret is left";
+    // 2043 dashes and the first four stars of the mask make the 2047 bytes.
+    EXPECT_NE(line.find(std::string(2043, '-') + "****\n"), std::string::npos) << line;
+    EXPECT_EQ(line.find("tail"), std::string::npos) << "still cut";
+}
