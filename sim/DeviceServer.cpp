@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "sim/Chaos.h"
 #include "sim/DeviceState.h"
 #include "sim/FallbackTimer.h"
 #include "sim/FirmwareStore.h"
@@ -139,6 +140,7 @@ bool DeviceServer::setUp(std::string& error) {
     }
     ssh_ = SshServer::create(state_->path("ssh_host_ed25519_key"), error);
     if (!ssh_) return false;
+    if (options_.chaos) chaos_ = std::make_unique<Chaos>(options_.chaosSeed);
     pool_ = std::make_unique<SessionPool>(maxSessions, [this] { wake(); });
     fallback_ = std::make_unique<FallbackTimer>([this] {
         fallbackExpired_ = true;
@@ -224,6 +226,12 @@ void DeviceServer::accept(Endpoint& endpoint) {
     std::string label = (service == Service::Telnet ? "telnet#" : "ssh#") + std::to_string(++connections_);
     transcript_->event(label, "connection from " + peer + " to " + endpoint.listener->address() + " port " +
                                   std::to_string(endpoint.listener->port()));
+    if (chaos_ && chaos_->onConnection() == Chaos::Fault::DropConnection) {
+        // The descriptor closes here: the client sees the line drop before
+        // any greeting.
+        transcript_->event(label, std::string("chaos: ") + Chaos::name(Chaos::Fault::DropConnection));
+        return;
+    }
     bool started = pool_->start(std::move(fd), [this, service, label](int socket, const StopSignal& stop) {
         serve(service, label, socket, stop);
     });

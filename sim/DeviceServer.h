@@ -9,6 +9,7 @@
 #include "sim/SessionHost.h"
 #include "sim/UniqueFd.h"
 
+class Chaos;
 class DeviceState;
 class FallbackTimer;
 class SessionPool;
@@ -35,6 +36,7 @@ public:
     int run();
     void requestReboot() override;
     FallbackTimer* fallbackTimer() override;
+    Chaos* chaos() override { return chaos_.get(); }
 
 private:
     enum class Service { Telnet, Ssh };
@@ -58,6 +60,7 @@ private:
     std::unique_ptr<DeviceState> state_;
     std::unique_ptr<Transcript> transcript_;
     std::unique_ptr<SshServer> ssh_;
+    std::unique_ptr<Chaos> chaos_;
     std::unique_ptr<SessionPool> pool_;
     std::vector<Endpoint> endpoints_;
     UniqueFd wake_;

@@ -219,6 +219,16 @@ const std::vector<OptionSpec>& optionSpecs() {
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.pingFails = true; }},
         {"--telnet-options", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.telnetOptions = true; }},
+        {"--chaos", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             long seed = 0;
+             if (!parseNumber(v, 0, 999999999999L, seed)) {
+                 e = "--chaos: '" + v + "' is not a seed (a number from 0 to 999999999999)";
+                 return false;
+             }
+             o.chaosSeed = static_cast<uint64_t>(seed);
+             return o.chaos = true;
+         }},
         {"--no-fallback-timer", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noFallbackTimer = true; }},
     };
@@ -358,6 +368,14 @@ std::string DevsimOptions::usage() {
            "                          some devices do, and strip the client's answers\n"
            "  --no-fallback-timer     a NEXA device without the fallback timer: its\n"
            "                          variables are unknown\n"
+           "  --chaos SEED            random faults, the same again for the same SEED\n"
+           "                          (0 to 999999999999) and the same dialogue: one\n"
+           "                          connection in 8 is dropped at once, one command\n"
+           "                          in 10 has its reply cut off halfway with the\n"
+           "                          line dropping, is followed by silence, makes\n"
+           "                          the device reboot after its reply, or has its\n"
+           "                          reply held back up to 2.5 seconds. Each fault\n"
+           "                          is noted in the transcript as \"chaos: ...\"\n"
            "\n"
            "  --help                  this text\n";
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ struct DevsimOptions {
     int maxAuthTries = 3;
     int shellTimeoutSeconds = 0;  // idle time after which a shell ends; 0 never
     Faults faults;
+    bool chaos = false;  // --chaos: random faults drawn from chaosSeed
+    uint64_t chaosSeed = 0;
     bool passwordPending = false;  // while parsing: a --user waits for its --password
 
     // args without the program name. False with a message in error.

@@ -7,8 +7,9 @@
 ReplyWriter::ReplyWriter(std::function<bool(const char*, size_t)> send, int slowReplyMs, const StopSignal& stop)
     : send_(std::move(send)), slowReplyMs_(slowReplyMs), stop_(stop) {}
 
-bool ReplyWriter::write(const std::string& data) {
+bool ReplyWriter::write(const std::string& data, int holdBackMs) {
     if (data.empty()) return !stop_.requested();
+    if (holdBackMs > 0 && !stop_.sleep(holdBackMs)) return false;
     if (slowReplyMs_ <= 0) return send_(data.data(), data.size());
     if (!stop_.sleep(slowReplyMs_)) return false;
     for (size_t offset = 0; offset < data.size(); offset += slowPieceBytes) {

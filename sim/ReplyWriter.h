@@ -15,8 +15,9 @@ public:
     // send writes all bytes or returns false (the client is gone).
     ReplyWriter(std::function<bool(const char*, size_t)> send, int slowReplyMs, const StopSignal& stop);
 
-    // False when the client is gone or a stop came.
-    bool write(const std::string& data);
+    // False when the client is gone or a stop came. holdBackMs delays this
+    // one reply further (the chaos faults' slow reply).
+    bool write(const std::string& data, int holdBackMs = 0);
 
 private:
     std::function<bool(const char*, size_t)> send_;

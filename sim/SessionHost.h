@@ -1,5 +1,6 @@
 #pragma once
 
+class Chaos;
 class FallbackTimer;
 
 // SessionHost is what a session may ask of the device that runs it.
@@ -10,4 +11,6 @@ public:
     virtual void requestReboot() = 0;
     // The device's fallback timer, shared by all its sessions.
     virtual FallbackTimer* fallbackTimer() = 0;
+    // The device's --chaos faults; null without them.
+    virtual Chaos* chaos() = 0;
 };

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "sim/Chaos.h"
 #include "sim/DeviceState.h"
 #include "sim/DevsimOptions.h"
 #include "sim/Transcript.h"
@@ -200,8 +201,38 @@ void Shell::shellLine(const std::string& line, bool overlong) {
         if (transcript_) transcript_->event(context_.session, "fault: silent from now on");
         return;
     }
+    if (!command.empty() && !chaosBeforeCommand()) return;
     if (!command.empty()) runCommand(command);
     finishReply(line, !command.empty(), true);
+}
+
+bool Shell::chaosBeforeCommand() {
+    if (!context_.chaos) return true;
+    int slowMs = 0;
+    Chaos::Fault fault = context_.chaos->onCommand(slowMs);
+    if (fault == Chaos::Fault::None) return true;
+    std::string what = std::string("chaos: ") + Chaos::name(fault);
+    if (fault == Chaos::Fault::Slow) what += " " + std::to_string(slowMs) + " ms";
+    if (transcript_) transcript_->event(context_.session, what);
+    switch (fault) {
+        case Chaos::Fault::Silent:
+            silent_ = true;
+            return false;
+        case Chaos::Fault::CloseMidReply:
+            dropMidReply_ = true;
+            break;
+        case Chaos::Fault::Reboot:
+            // After the command's own reply and prompt, unless the command
+            // already ends the session.
+            if (ending_ == Ending::None) end(Ending::Reboot, true);
+            break;
+        case Chaos::Fault::Slow:
+            holdBackMs_ = slowMs;
+            break;
+        default:
+            break;
+    }
+    return true;
 }
 
 void Shell::finishReply(const std::string& line, bool command, bool withPrompt) {
@@ -210,7 +241,10 @@ void Shell::finishReply(const std::string& line, bool command, bool withPrompt) 
         if (command && options_.faults.largeReplyBytes > 0) reply_ += filler();
         reply_ += freshLinePrompt();
     }
-    if (command && !options_.faults.closeMidReply.empty() && startsWith(trim(line), options_.faults.closeMidReply)) {
+    bool cut = dropMidReply_ ||
+               (!options_.faults.closeMidReply.empty() && startsWith(trim(line), options_.faults.closeMidReply));
+    if (command && cut) {
+        dropMidReply_ = false;
         reply_.resize(reply_.size() / 2);
         ending_ = Ending::Drop;
         if (transcript_) transcript_->event(context_.session, "fault: connection dropped in the middle of the reply");
@@ -241,6 +275,12 @@ void Shell::confirm(const std::string& question, std::function<void(bool)> answe
 
 bool Shell::pingAnswered(const std::string&) const {
     return !options_.faults.pingFails;
+}
+
+int Shell::takeHoldBackMs() {
+    int ms = holdBackMs_;
+    holdBackMs_ = 0;
+    return ms;
 }
 
 std::string Shell::takeOutput() {

@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+class Chaos;
 class DeviceState;
 class FallbackTimer;
 class Transcript;
@@ -29,6 +30,9 @@ public:
         // The device's delayed configuration command (NEXA); null on a
         // device without one. Must outlive the shell.
         FallbackTimer* fallbackTimer = nullptr;
+        // The --chaos faults of the device, shared by its sessions; null
+        // without them. Must outlive the shell.
+        Chaos* chaos = nullptr;
     };
     static constexpr size_t maxLineBytes = 65536;
 
@@ -46,6 +50,9 @@ public:
     void idleExpired();
 
     std::string takeOutput();
+    // How long the output just taken is to be held back (a slow reply of
+    // the chaos faults); 0 for at once.
+    int takeHoldBackMs();
     // How the session ends once the output is sent; None while it goes on.
     Ending ending() const { return ending_; }
     // 0: no idle time-out.
@@ -96,6 +103,9 @@ private:
     void loginLine(const std::string& line);
     void loginSucceeded();
     void shellLine(const std::string& line, bool overlong);
+    // Draws the chaos fault for a command; false when the command is not
+    // to run (the device went silent).
+    bool chaosBeforeCommand();
     void finishReply(const std::string& line, bool command, bool withPrompt);
     void output(const std::string& text);
     std::string freshLinePrompt() const;
@@ -113,6 +123,8 @@ private:
     // line of its own (which would put a second, stale prompt on the wire).
     bool swallowLineEnd_ = false;
     bool silent_ = false;
+    bool dropMidReply_ = false;  // the chaos faults cut this reply
+    int holdBackMs_ = 0;
     bool promptAfterEnd_ = false;
     int idleTimeout_ = 0;
     Ending ending_ = Ending::None;

@@ -94,6 +94,7 @@ void SshSession::runShell(const StopSignal& stop) {
     context.echo = pty_;
     context.user = user_;
     context.fallbackTimer = host_.fallbackTimer();
+    context.chaos = host_.chaos();
     auto shell = ShellFactory::make(state_, options_, &transcript_, context);
     ReplyWriter writer([this](const char* data, size_t length) { return writeChannel(data, length); },
                        options_.faults.slowReplyMs, stop);
@@ -116,7 +117,8 @@ void SshSession::runShell(const StopSignal& stop) {
         } else if (shell->idleTimeoutSeconds() > 0 && monotonicSeconds() - lastInput >= shell->idleTimeoutSeconds()) {
             shell->idleExpired();
         }
-        if (!writer.write(shell->takeOutput())) clientGone = true;
+        int holdBackMs = shell->takeHoldBackMs();
+        if (!writer.write(shell->takeOutput(), holdBackMs)) clientGone = true;
     }
     Shell::Ending ending = shell->ending();
     transcript_.event(label_, clientGone                      ? "client closed the connection"

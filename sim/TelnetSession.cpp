@@ -42,6 +42,7 @@ void TelnetSession::run(const StopSignal& stop) {
     context.login = true;
     context.echo = true;
     context.fallbackTimer = host_.fallbackTimer();
+    context.chaos = host_.chaos();
     auto shell = ShellFactory::make(state_, options_, &transcript_, context);
     shell->start();
     bool clientGone = !writer.write(shell->takeOutput());
@@ -73,7 +74,8 @@ void TelnetSession::run(const StopSignal& stop) {
             else
                 shell->receive(buffer, static_cast<size_t>(n));
         }
-        if (!writer.write(shell->takeOutput())) clientGone = true;
+        int holdBackMs = shell->takeHoldBackMs();
+        if (!writer.write(shell->takeOutput(), holdBackMs)) clientGone = true;
     }
     Shell::Ending ending = shell->ending();
     transcript_.event(label_, clientGone                      ? "client closed the connection"

@@ -229,6 +229,11 @@ void PrivateServer::stop() {
     running_ = false;
 }
 
+void PrivateServer::halt() {
+    runScript("halt");
+    running_ = false;
+}
+
 void PrivateServer::runScript(const std::string& action) {
     auto run = testsupport::runProcess({TARVO_MARIADB_FIXTURE, action, dir_.path()}, 120);
     if (run.exitCode != 0)

@@ -97,6 +97,7 @@ public:
     const ServerFacts& facts() const { return facts_; }
     void restart();  // shuts the server down and starts it again: same port, same data
     void stop();     // kills it and removes its data; the port is then free (nothing listens)
+    void halt();     // shuts it down and keeps its data; restart() brings it back
 
 private:
     void runScript(const std::string& action);

@@ -4,6 +4,7 @@
 #   mariadb-fixture.sh start DIR     fresh data directory, free port, admin account
 #   mariadb-fixture.sh stop DIR      shut the server down and remove its data
 #   mariadb-fixture.sh restart DIR   shut down and start again on the same port and data
+#   mariadb-fixture.sh halt DIR      shut down, keeping data and facts (restart starts it again)
 #
 # Everything lives under DIR: data directory, pid file, error log and (when
 # the path is short enough for a Unix socket) the socket. The server listens
@@ -22,7 +23,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 start|stop|restart DIR" >&2
+  echo "usage: $0 start|stop|restart|halt DIR" >&2
   exit 64
 }
 [ $# -eq 2 ] || usage
@@ -208,5 +209,6 @@ case "$action" in
   start) start ;;
   stop) stop ;;
   restart) restart ;;
+  halt) shutdown_server ;;
   *) usage ;;
 esac
