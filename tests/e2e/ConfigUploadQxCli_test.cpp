@@ -109,3 +109,39 @@ TEST_F(QxUpload, CertificatesCannotBeLoadedAndAFailedRenameFails) {
 }
 
 }  // namespace
+
+namespace {
+// "All" on a qx.CLI router: the images over SFTP first (the device restarts
+// into the new release), then the configuration onto /DSK, then the final
+// restart; qx.CLI devices have no fallback timer.
+TEST_F(QxUpload, AllInstallsTheImagesThenTheConfiguration) {
+    SimRouter device("qx-all");
+    ASSERT_TRUE(startQx(device)) << device.sim.error();
+    testsupport::makeDirs(setup.transferDir() + "images/QX-1");
+    const std::string image = "QXCLI-IMAGE 10.3.1\n" + std::string(9000, 's');
+    testsupport::writeFile(setup.transferDir() + "images/QX-1/sys.img", image);
+    setup.db.exec("INSERT INTO cordal_swrelease (name, routertype, nexa) VALUES ('R-all', 'QX-1', 'sys.img')");
+    unsigned long id = setup.addRouter(routerRow(device, "QX-1", "SSH", {{"softwareimage", "R-all"}}));
+    testsupport::writeFile(setup.transferDir() + certFile(id, -1), "");
+    auto h = runJob(42, id, "All");
+
+    EXPECT_EQ(result.exitCode, 0) << log;
+    EXPECT_EQ(h["status"], "success") << h["reason"];
+    EXPECT_EQ(setup.db.value("SELECT swversion FROM cordal_router WHERE id=" + std::to_string(id)), "10.3.1");
+    EXPECT_EQ(device.sim.readStateFile("fs/DSK/SYS.IMG"), image);
+    EXPECT_EQ(device.sim.readStateFile("release"), "10.3.1\n");
+    const std::string built = h["config"];
+    ASSERT_TRUE(contains(built, "\"gw-essen\"")) << built;
+    EXPECT_EQ(device.sim.readStateFile("fs/DSK/SITE7.CFG"), built);
+    EXPECT_EQ(device.sim.readStateFile("running-config"), built);
+    EXPECT_TRUE(contains(rebootCount(device), "count 2\n")) << "one restart for the images, one for the configuration";
+    const std::string transcript = device.sim.transcript();
+    const size_t images = transcript.find("rename /MEM/SYS.IMG /DSK/SYS.IMG");
+    const size_t config = transcript.find("rename /MEM/SITE7.CFG /DSK/SITE7.CFG");
+    ASSERT_NE(images, std::string::npos) << transcript;
+    ASSERT_NE(config, std::string::npos) << transcript;
+    EXPECT_LT(images, config);
+    EXPECT_TRUE(contains(log, "*** Sending test-pings."));
+    expectNoSecrets(h);
+}
+}  // namespace
