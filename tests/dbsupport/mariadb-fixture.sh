@@ -34,6 +34,7 @@ facts=$dir/server.env
 datadir=$dir/data
 pidfile=$dir/mysqld.pid
 errlog=$dir/error.log
+tmpdir=$dir/tmp
 
 say() { echo "mariadb-fixture: $*" >&2; }
 
@@ -105,7 +106,7 @@ launch() {
   local port=$1 socket=$2
   : > "$errlog"
   setsid mariadbd --no-defaults \
-    --datadir="$datadir" --socket="$socket" --pid-file="$pidfile" \
+    --datadir="$datadir" --socket="$socket" --pid-file="$pidfile" --tmpdir="$tmpdir" \
     --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
     "${as_root_args[@]}" --log-error="$errlog" --skip-log-bin \
     --max-connections=500 --innodb-buffer-pool-size=64M \
@@ -157,8 +158,11 @@ start() {
   # A server left over from an interrupted run is stopped first.
   shutdown_server KILL
   remove_socket_dir
-  rm -rf "$datadir" "$facts" "$pidfile"
-  mariadb-install-db --no-defaults --datadir="$datadir" \
+  rm -rf "$datadir" "$facts" "$pidfile" "$tmpdir"
+  # A temporary folder of its own: servers set up at the same time would
+  # otherwise clash over their temporary tables in /tmp.
+  mkdir -p "$tmpdir"
+  mariadb-install-db --no-defaults --datadir="$datadir" --tmpdir="$tmpdir" \
     --auth-root-authentication-method=normal --skip-test-db \
     "${as_root_args[@]}" > "$dir/install.log" 2>&1 ||
     { cat "$dir/install.log" >&2; fail_with_log "mariadb-install-db failed"; }
