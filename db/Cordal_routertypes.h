@@ -4,8 +4,8 @@
 #include "db/dbRecord.h"
 
 // Cordal_routertypes is one router type of cordal_routertypes, keyed by its
-// shortname (the router's model). os names the device family ("NEXA" or
-// "qx.CLI"). A load found its row when shortname equals the name asked for.
+// shortname (the router's model). os names the device family (read by
+// util/DeviceFamily). A load found its row when shortname equals the name asked for.
 class Cordal_routertypes : public dbRecord {
 public:
     explicit Cordal_routertypes(Database* db);

@@ -57,14 +57,14 @@ struct Transition {
 // nothing for the final states), whether its answer awaits the yes/no
 // question first, and its transitions in the order they are tested. A
 // reply that fits none leads to StateError.
-struct StateSpec {
+struct StateRow {
     const char* answer;
     bool awaitQuestion;
     std::vector<Transition> transitions;
 };
 
-const StateSpec& specOf(State state) {
-    static const StateSpec kStates[] = {
+const StateRow& rowOf(State state) {
+    static const StateRow kStates[] = {
         // StateStart
         {nullptr,
          true,
@@ -123,8 +123,8 @@ NexaUpdateDialogue::State NexaUpdateDialogue::run(const std::function<commandRes
     unsigned answers = 0;
     for (;;) {
         job.log->addLine(logEngine::INF, "[ Reached %s ]", stateName(state));
-        const StateSpec& spec = specOf(state);
-        if (spec.transitions.empty()) break;
+        const StateRow& row = rowOf(state);
+        if (row.transitions.empty()) break;
         Seen seen{false, false};
         commandResult result;
         if (state == StateStart) {
@@ -134,11 +134,11 @@ NexaUpdateDialogue::State NexaUpdateDialogue::run(const std::function<commandRes
             state = StateError;
             continue;
         } else {
-            result = answer(spec.answer, spec.awaitQuestion, seen);
+            result = answer(row.answer, row.awaitQuestion, seen);
         }
         const Reply reply{result, seen.question, seen.prompt};
         State next = StateError;
-        for (const Transition& transition : spec.transitions) {
+        for (const Transition& transition : row.transitions) {
             if (!transition.when(reply)) continue;
             if (transition.setsRebootPending) job.rebootPending = true;
             next = transition.next;

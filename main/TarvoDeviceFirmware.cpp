@@ -21,9 +21,12 @@ std::vector<Tarvo::ImgRow> Tarvo::imageRowsNexa() const {
 // overwrites the earlier one on the device.
 std::vector<Tarvo::ImgRow> Tarvo::imageRowsQxCli() const {
     return {
-        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO"},  {"qx.CLI", swRelease->nexa, "SYS.IMG", "/DSK"},
-        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK"}, {"module-2", swRelease->module2, "MOD2.FWX", "/DSK"},
-        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK"},  {"module-4", swRelease->module4, "MOD3.FWX", "/DSK"},
+        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO"},
+        {DeviceFamily::kQxCliOs, swRelease->nexa, "SYS.IMG", "/DSK"},
+        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK"},
+        {"module-2", swRelease->module2, "MOD2.FWX", "/DSK"},
+        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK"},
+        {"module-4", swRelease->module4, "MOD3.FWX", "/DSK"},
     };
 }
 

@@ -1,7 +1,9 @@
 #include "util/DeviceFamily.h"
 
+const char* const DeviceFamily::kQxCliOs = "qx.CLI";
+
 DeviceFamily::DeviceFamily(const std::string& osText)
-    : os(osText), qxCli(osText == "qx.CLI"), passwordPrompt("Password:"), defaultPasswords{} {
+    : os(osText), qxCli(osText == kQxCliOs), passwordPrompt("Password:"), defaultPasswords{} {
     if (qxCli) {
         shellPrompt = "*";
         loginPrompt = "User:";

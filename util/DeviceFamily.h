@@ -12,6 +12,9 @@ struct DeviceFamily {
         std::string main, plus, config, configEnd, ftpConfig, sftp, admin, yesNo;
     };
 
+    // The os text of the qx.CLI family; also the keyword of its system image.
+    static const char* const kQxCliOs;
+
     DeviceFamily() : DeviceFamily(std::string()) {}
     explicit DeviceFamily(const std::string& os);
 
