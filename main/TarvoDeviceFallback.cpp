@@ -11,6 +11,10 @@ bool Tarvo::scheduleFallback(ConnectionHandler& link, const std::string& seconds
 }
 
 bool Tarvo::scheduleFallbackNexa(ConnectionHandler& link, const std::string& seconds) {
+    // Once the command is on its way the device may count down, even when
+    // its confirmation never arrives (the line drops after it): the armed
+    // seconds stay known until a flush or a reboot.
+    fallbackSeconds = seconds;
     commandResult reply = link.sendCmd("tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=" + seconds, promptMain);
     // The device echoes the timer's instance variable before an opening
     // parenthesis with the seconds, e.g. tmibAdmConfigTimeout.1.1(600); our
@@ -24,7 +28,6 @@ bool Tarvo::scheduleFallbackNexa(ConnectionHandler& link, const std::string& sec
         return false;
     }
     fallbackVariable = name;
-    fallbackSeconds = seconds;
     return true;
 }
 

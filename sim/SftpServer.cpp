@@ -76,19 +76,24 @@ uint32_t statusOf(int error) {
 }  // namespace
 
 SftpServer::SftpServer(ssh_session session, ssh_channel channel, const VirtualFs& fs, Transcript& transcript,
-                       std::string label)
-    : session_(session), channel_(channel), fs_(fs), transcript_(transcript), label_(std::move(label)) {}
+                       std::string label, const Faults& faults)
+    : session_(session),
+      channel_(channel),
+      fs_(fs),
+      transcript_(transcript),
+      label_(std::move(label)),
+      faults_(faults) {}
 
 SftpServer::~SftpServer() {
     handles_.clear();
     if (sftp_) sftp_server_free(sftp_);
 }
 
-void SftpServer::run(const StopSignal& stop) {
+bool SftpServer::run(const StopSignal& stop) {
     sftp_ = sftp_server_new(session_, channel_);
     if (!sftp_ || sftp_server_init(sftp_) < 0) {
         log("sftp start failed");
-        return;
+        return true;
     }
     log("sftp started");
     while (!stop.requested()) {
@@ -97,10 +102,12 @@ void SftpServer::run(const StopSignal& stop) {
         if (available == 0) continue;
         Message message = sftp_get_client_message(sftp_);
         if (!message) break;
-        handle(message);
+        if (!silent_) handle(message);
         sftp_client_message_free(message);
+        if (dropped_) return false;
     }
     log("sftp ended");
+    return true;
 }
 
 void SftpServer::handle(Message message) {
@@ -190,6 +197,25 @@ void SftpServer::log(const std::string& text) {
     transcript_.event(label_, text);
 }
 
+// Whether the request, as the transcript names it, meets a fault switch:
+// it then gets no answer.
+bool SftpServer::faultOn(const std::string& request) {
+    auto startsWith = [&](const std::string& prefix) {
+        return !prefix.empty() && request.compare(0, prefix.size(), prefix) == 0;
+    };
+    if (startsWith(faults_.silentAfter)) {
+        silent_ = true;
+        log("fault: silent from now on");
+        return true;
+    }
+    if (startsWith(faults_.closeMidReply)) {
+        dropped_ = true;
+        log("fault: connection dropped in the middle of the reply");
+        return true;
+    }
+    return false;
+}
+
 bool SftpServer::tooManyOpen(Message message) {
     if (handles_.size() < maxOpenHandles) return false;
     sftp_reply_status(message, SSH_FX_FAILURE, "Too many open files");
@@ -201,7 +227,9 @@ void SftpServer::open(Message message) {
     std::string path = clientPath(message);
     uint32_t flags = sftp_client_message_get_flags(message);
     bool writing = flags & (SSH_FXF_WRITE | SSH_FXF_CREAT | SSH_FXF_TRUNC | SSH_FXF_APPEND);
-    transcript_.received(label_, std::string("open ") + path + (writing ? " for writing" : " for reading"));
+    const std::string request = std::string("open ") + path + (writing ? " for writing" : " for reading");
+    transcript_.received(label_, request);
+    if (faultOn(request)) return;
     if (writing && refuseReadOnly(message, path)) return;
     int mode = (flags & SSH_FXF_READ) && (flags & SSH_FXF_WRITE) ? O_RDWR
                : (flags & SSH_FXF_WRITE)                         ? O_WRONLY
@@ -443,7 +471,9 @@ void SftpServer::realpath(Message message) {
 void SftpServer::rename(Message message, const std::string& to) {
     std::string from = clientPath(message);
     std::string target = VirtualFs::normalize(to);
-    transcript_.received(label_, "rename " + from + " " + target);
+    const std::string request = "rename " + from + " " + target;
+    transcript_.received(label_, request);
+    if (faultOn(request)) return;
     if (refuseReadOnly(message, from) || refuseReadOnly(message, target)) return;
     if (::rename(fs_.hostPath(from).c_str(), fs_.hostPath(target).c_str()) != 0) {
         int error = errno;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sim/DevsimOptions.h"
 #include "sim/UniqueFd.h"
 #include "sim/VirtualFs.h"
 
@@ -18,19 +19,22 @@ class Transcript;
 // rmdir work. It uses libssh's message-loop server API. Handles are its
 // own (never libssh's table), so a forged handle from the client is just
 // an unknown one. Every request that changes or reads a file is written
-// to the transcript.
+// to the transcript. The fault switches --silent-after and
+// --close-mid-reply also name requests, as the transcript writes them
+// ("open /MEM/SYS.IMG for writing", "rename /MEM/X /DSK/X").
 class SftpServer {
 public:
     // session and channel stay owned by the caller.
     SftpServer(ssh_session session, ssh_channel channel, const VirtualFs& fs, Transcript& transcript,
-               std::string label);
+               std::string label, const Faults& faults);
     ~SftpServer();
     SftpServer(const SftpServer&) = delete;
     SftpServer& operator=(const SftpServer&) = delete;
 
     // Serves until the client ends the subsystem, the connection breaks or
-    // the stop comes.
-    void run(const StopSignal& stop);
+    // the stop comes; false when a fault dropped the line, which then must
+    // not be closed politely.
+    bool run(const StopSignal& stop);
 
 private:
     struct Open {
@@ -66,6 +70,7 @@ private:
     bool refuseReadOnly(Message message, const std::string& path);
     bool tooManyOpen(Message message);
     void log(const std::string& text);
+    bool faultOn(const std::string& request);
 
     ssh_session session_;
     ssh_channel channel_;
@@ -73,6 +78,9 @@ private:
     const VirtualFs& fs_;
     Transcript& transcript_;
     std::string label_;
+    const Faults& faults_;
+    bool silent_ = false;   // requests are read and never answered
+    bool dropped_ = false;  // the line drops without an answer
     std::map<std::string, Open> handles_;
     unsigned long nextHandle_ = 1;
 };

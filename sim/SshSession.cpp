@@ -131,9 +131,9 @@ void SshSession::runShell(const StopSignal& stop) {
 
 void SshSession::runSftp(const StopSignal& stop) {
     VirtualFs fs(state_.fsRoot());
-    SftpServer server(session_, channel_, fs, transcript_, label_);
-    server.run(stop);
-    finishChannel();
+    SftpServer server(session_, channel_, fs, transcript_, label_, options_.faults);
+    // A dropped line just drops.
+    if (server.run(stop)) finishChannel();
 }
 
 bool SshSession::writeChannel(const char* data, size_t length) {

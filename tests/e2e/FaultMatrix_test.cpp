@@ -9,148 +9,15 @@
 // that share a stage's code (GetconfAll with GetConf, ConfComp's and the
 // local configurations' download with GetConf's) get no cell of their own.
 // The login is the same code for every workmode: its faults are met where
-// they fall (the Reboot and SSHKeyGen cells). None of these workmodes arms
-// a fallback timer, so no cell checks for the reboot that must follow one.
-#include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/types.h>
-#include <time.h>
-#include <unistd.h>
+// they fall (the Reboot and SSHKeyGen cells). The workmodes that arm a
+// fallback timer (the upload, the firmware and "All") have their cells in
+// FaultMatrixArmed_test.cpp.
+#include "tests/e2e/FaultMatrix.h"
 
-#include <atomic>
-#include <cstdio>
-#include <functional>
-#include <memory>
-#include <thread>
-
-#include "tests/e2e/SimRouter.h"
-#include "tests/e2esupport/ProcessTable.h"
-
-using e2e::JobSetup;
 using testsupport::contains;
+using namespace faultmatrix;
 
 namespace {
-
-double now() {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
-void sleepMs(int ms) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-struct JobRun {
-    testsupport::ProcessResult result;
-    double seconds = 0;
-    pid_t pid = 0;
-    std::map<std::string, std::string> history;
-    std::string log;
-};
-
-// Runs a job in a thread of its own; during (when given) runs once the
-// job's process is seen, with its pid, while the job goes on.
-JobRun runJob(JobSetup& setup, unsigned long jobId, std::function<void(pid_t)> during = {}, bool readHistory = true) {
-    JobRun run;
-    std::atomic<bool> ended{false};
-    double start = now();
-    std::thread job([&] {
-        run.result = setup.run(jobId, {"-l"}, 600);
-        ended = true;
-    });
-    while (!ended && !run.pid) {
-        run.pid = e2e::ProcessTable::findJob(setup.root.path(), jobId);
-        if (!run.pid) sleepMs(5);
-    }
-    if (during && run.pid) during(run.pid);
-    job.join();
-    run.seconds = now() - start;
-    printf("job %lu ended with %d after %.1f s\n", jobId, run.result.exitCode, run.seconds);
-    if (readHistory) {
-        run.history = setup.history(jobId);
-        run.log = testsupport::unwrappedLog(run.history["log"]);
-    }
-    return run;
-}
-
-void expectNothingLeft(pid_t job, const std::vector<int>& ports) {
-    EXPECT_EQ(e2e::ProcessTable::leftBehind(job, ports), "");
-}
-
-class FaultMatrix : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setup.addRouterType("NX-1", "NEXA");
-        setup.addRouterType("QX-1", "qx.CLI");
-        // Silence ends a wait after the connect time-out.
-        settings.connectTimeout = "4";
-        settings.ipAllowDelete = "true";
-        setup.writeSettings(settings);
-    }
-
-    // family "nexa" or "qxcli"; conntype "Telnet" or "SSH".
-    unsigned long startDevice(const std::string& family, const std::string& conntype,
-                              std::vector<std::string> options = {}) {
-        options.insert(options.end(), {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0", "--user",
-                                       "admin", "--password", "Kc9-admin-comm"});
-        deviceOptions = options;
-        family_ = family;
-        EXPECT_TRUE(device.start(family, options)) << device.sim.error();
-        return setup.addRouter(device.row(family == "nexa" ? "NX-1" : "QX-1", conntype,
-                                          {{"pass", "Zq8-router-pw"},
-                                           {"tmibadmadmincommunity", "Kc9-admin-comm"},
-                                           {"tmibadmreadcommunity", "Rd7-read-comm"},
-                                           {"tmibadmwritecommunity", "Wr6-write-comm"}}));
-    }
-
-    // The device restarts the hard way: the simulator ends and starts
-    // again on the same ports with the same state.
-    void restartDevice() {
-        int telnet = device.sim.telnetPort(), ssh = device.sim.sshPort();
-        device.sim.stop();
-        std::vector<std::string> options = deviceOptions;
-        options.insert(options.end(), {"--telnet-port", std::to_string(telnet), "--ssh-port", std::to_string(ssh)});
-        ASSERT_TRUE(device.start(family_, options)) << device.sim.error();
-    }
-
-    // Runs the workmode as job 7 and checks the promises of every cell.
-    JobRun cell(unsigned long routerId, const std::string& workmode, const std::string& reason,
-                std::function<void(pid_t)> during = {}) {
-        setup.addJob(7, routerId, workmode);
-        JobRun run = runJob(setup, 7, during);
-        EXPECT_EQ(run.result.exitCode, 2) << run.result.err << run.log;
-        EXPECT_EQ(run.history["status"], "error") << run.log;
-        EXPECT_EQ(run.history["reason"], reason) << run.log << "\n--- device ---\n" << device.sim.transcript();
-        EXPECT_FALSE(setup.jobRowExists(7));
-        expectNothingLeft(run.pid, {device.sim.telnetPort(), device.sim.sshPort()});
-        return run;
-    }
-
-    // Waits for the device to note text in its transcript.
-    bool awaitDevice(const std::string& text) {
-        bool seen = device.sim.waitForTranscript(text, 120000);
-        EXPECT_TRUE(seen) << text << "\n" << device.sim.transcript();
-        return seen;
-    }
-
-    // Waits for the job's ssh client and kills it.
-    void killSsh(pid_t job) {
-        std::vector<pid_t> clients;
-        for (int i = 0; i < 6000 && clients.empty(); ++i) {
-            clients = e2e::ProcessTable::descendantsNamed(job, "ssh");
-            if (clients.empty()) sleepMs(10);
-        }
-        ASSERT_FALSE(clients.empty()) << "no ssh client of job " << job;
-        for (pid_t client : clients) kill(client, SIGKILL);
-    }
-
-    JobSetup setup;
-    e2e::JobSettings settings;
-    SimRouter device{"device"};
-    std::vector<std::string> deviceOptions;
-    std::string family_;
-};
 
 // --- Test's ping (the test ping of every workmode that needs one) ---
 
@@ -162,7 +29,7 @@ TEST_F(FaultMatrix, PingCutMidReplyNexaSsh) {
 TEST_F(FaultMatrix, PingSshClientKilledQxCli) {
     unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "ping"});
     cell(router, "Test", "Ping failed", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killSsh(job);
+        if (awaitDevice("fault: silent from now on")) killClient(job);
     });
 }
 
@@ -195,7 +62,7 @@ TEST_F(FaultMatrix, InventSilentNexaTelnet) {
 TEST_F(FaultMatrix, InventSshClientKilledNexa) {
     unsigned long router = startDevice("nexa", "SSH", {"--silent-after", "y"});
     cell(router, "Invent", "Missing prompt", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killSsh(job);
+        if (awaitDevice("fault: silent from now on")) killClient(job);
     });
 }
 
@@ -213,7 +80,7 @@ TEST_F(FaultMatrix, InventCutMidReplyQxCliSsh) {
 TEST_F(FaultMatrix, RebootSshClientKilledDuringLoginQxCli) {
     unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "running-config"});
     cell(router, "Reboot", "Could not log in", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killSsh(job);
+        if (awaitDevice("fault: silent from now on")) killClient(job);
     });
 }
 
@@ -265,44 +132,6 @@ TEST_F(FaultMatrix, EraseDeviceRestartedQxCliTelnet) {
 }
 
 // --- The database ---
-
-// A job whose database is on a server of the test's own.
-class FaultMatrixDatabase : public ::testing::Test {
-protected:
-    void SetUp() override {
-        setup = std::make_unique<JobSetup>(server.facts());
-        setup->addRouterType("NX-1", "NEXA");
-        e2e::JobSettings settings;
-        settings.connectTimeout = "4";
-        setup->writeSettings(settings);
-        ASSERT_TRUE(device.start("nexa", deviceOptions)) << device.sim.error();
-        routerId = setup->addRouter(
-            device.row("NX-1", "Telnet", {{"pass", "Zq8-router-pw"}, {"tmibadmadmincommunity", "Kc9-admin-comm"}}));
-        // The server may be gone when the job ends: the secrets are
-        // scanned once it is back.
-        setup->scanSecrets = false;
-    }
-
-    // After the job: the server back, the job row kept, the log file
-    // written and named on standard error, nothing left running.
-    void expectOutcomeKept(const JobRun& run, unsigned long jobId) {
-        EXPECT_EQ(run.result.exitCode, 2) << run.result.err;
-        server.restart();
-        EXPECT_EQ(setup->historyRows(jobId), 0);
-        EXPECT_TRUE(setup->jobRowExists(jobId));
-        const std::string logFile = setup->transferDir() + std::to_string(jobId) + ".log";
-        EXPECT_TRUE(testsupport::fileExists(logFile)) << run.result.err;
-        EXPECT_TRUE(contains(run.result.err, logFile)) << run.result.err;
-        EXPECT_EQ(setup->leakedSecrets(jobId, run.result), "");
-        expectNothingLeft(run.pid, {device.sim.telnetPort(), device.sim.sshPort()});
-    }
-
-    testdb::PrivateServer server;
-    std::unique_ptr<JobSetup> setup;
-    SimRouter device{"device"};
-    std::vector<std::string> deviceOptions{"--slow-reply", "300", "--user", "admin", "--password", "Kc9-admin-comm"};
-    unsigned long routerId = 0;
-};
 
 TEST_F(FaultMatrixDatabase, UnreachableAtStart) {
     setup->addJob(7, routerId, "Invent");

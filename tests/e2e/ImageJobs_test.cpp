@@ -71,14 +71,9 @@ TEST_F(ImageJobs, CorruptNexaImageEndsTheJobBeforeAnyDeviceContact) {
     EXPECT_FALSE(contains(device.sim.transcript(), "session started")) << device.sim.transcript();
 }
 
-namespace {
-const char kNexaVariables[] =
-    "tmibAdmSystemId=NX-SN-1\ntmibAdmBoardTable.tmibABrdPartNo=P-1\ntmibAdmSWVersion=V.7.10 Rev. 2 IPSec\n";
-}
-
 TEST_F(ImageJobs, NexaImageIsInstalledActivatedAndRecorded) {
     SimRouter device("nexa");
-    device.sim.writeStateFile("variables", kNexaVariables);
+    device.sim.writeStateFile("variables", kNexaRev2Variables);
     ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
         << device.sim.error();
     imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
@@ -114,7 +109,7 @@ TEST_F(ImageJobs, NexaImageIsInstalledActivatedAndRecorded) {
 TEST_F(ImageJobs, NexaReleaseWithoutImagesSendsNoUpdateAndFlushesTheTimer) {
     setup.addRouterType("NX-LTE", "NEXA-LTE");
     SimRouter device("nexa");
-    device.sim.writeStateFile("variables", kNexaVariables);
+    device.sim.writeStateFile("variables", kNexaRev2Variables);
     ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir()})) << device.sim.error();
     addRelease("NX-LTE", {});
     auto h = runJob(device.row("NX-LTE", "SSH"), "Image");
@@ -147,7 +142,7 @@ TEST_F(ImageJobs, QxCliImagesAreInstalledAndTheNewReleaseRecorded) {
 // A failed update ends in a reboot, never with the timer left armed.
 TEST_F(ImageJobs, RefusedNexaImageRebootsTheDevice) {
     SimRouter device("nexa");
-    device.sim.writeStateFile("variables", kNexaVariables);
+    device.sim.writeStateFile("variables", kNexaRev2Variables);
     ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
         << device.sim.error();
     imagebuilder::Part system = imagebuilder::systemPart(std::string(4000, 'n'));
@@ -178,7 +173,7 @@ TEST_F(ImageJobs, RefusedNexaImageRebootsTheDevice) {
 // running the new software and the new configuration.
 TEST_F(ImageJobs, AllOnNexaDownloadsUpdatesBuildsAndUploadsUnderTwoTimers) {
     SimRouter device("all");
-    device.sim.writeStateFile("variables", kNexaVariables);
+    device.sim.writeStateFile("variables", kNexaRev2Variables);
     ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
         << device.sim.error();
     imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));

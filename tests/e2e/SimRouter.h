@@ -17,6 +17,11 @@ struct FamilyAndConnection {
 inline const FamilyAndConnection kEveryFamilyAndConnection[] = {
     {"nexa", "NX-1", "Telnet"}, {"nexa", "NX-1", "SSH"}, {"qxcli", "QX-1", "Telnet"}, {"qxcli", "QX-1", "SSH"}};
 
+// The management variables of a NEXA device running V.7.10 Rev. 2, the
+// release the firmware tests update from.
+inline const char kNexaRev2Variables[] =
+    "tmibAdmSystemId=NX-SN-1\ntmibAdmBoardTable.tmibABrdPartNo=P-1\ntmibAdmSWVersion=V.7.10 Rev. 2 IPSec\n";
+
 // A simulated router for a job: a devsim of its own and the router row
 // that points at it.
 struct SimRouter {

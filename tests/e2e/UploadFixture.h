@@ -9,6 +9,17 @@
 
 #include "tests/e2e/SimRouter.h"
 
+// The name of a router's certificate file in the transfer folder: the
+// first one (index -1) and the numbered ones that follow it.
+inline std::string certFile(unsigned long routerId, int index = -1) {
+    char name[64];
+    if (index < 0)
+        snprintf(name, sizeof name, "%010lu.pkcs12", routerId);
+    else
+        snprintf(name, sizeof name, "%010lu_%i.pkcs12", routerId, index);
+    return name;
+}
+
 // Configuration uploads end to end: routers whose configuration is built
 // from a small template, devices whose administrator password is also the
 // passphrase of the PKCS#12 files the tests make with the openssl command,
@@ -58,15 +69,6 @@ protected:
                                                    {"savebackupcfg", "0"}};
         for (const auto& e : extra) columns[e.first] = e.second;
         return device.row(model, conntype, columns);
-    }
-
-    static std::string certFile(unsigned long routerId, int index) {
-        char name[64];
-        if (index < 0)
-            snprintf(name, sizeof name, "%010lu.pkcs12", routerId);
-        else
-            snprintf(name, sizeof name, "%010lu_%i.pkcs12", routerId, index);
-        return name;
     }
 
     // A PKCS#12 file in the transfer folder: a fresh EC key and a
