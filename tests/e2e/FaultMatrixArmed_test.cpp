@@ -34,13 +34,13 @@ protected:
     // given, a software release of one system image.
     unsigned long startRouter(const std::string& family, const std::string& conntype,
                               std::vector<std::string> options, const std::string& certificate = "",
-                              bool release = false) {
+                              bool release = false, int nexaRevision = 3) {
         if (family == "nexa") device.sim.writeStateFile("variables", kNexaRev2Variables);
         if (family == "qxcli") device.sim.writeStateFile("bootfile", "SITE7\n");
         std::map<std::string, std::string> columns{
             {"name", "gw-essen"}, {"configtype", "Template"}, {"globalmaster", "upload.tmpl"}};
         if (release) {
-            addRelease(family);
+            addRelease(family, nexaRevision);
             columns["softwareimage"] = "R1";
         }
         unsigned long id = startDevice(family, conntype, options, columns);
@@ -48,12 +48,14 @@ protected:
         return id;
     }
 
-    void addRelease(const std::string& family) {
+    // The NEXA system image is V.7.10 of the revision given; the device
+    // runs revision 2.
+    void addRelease(const std::string& family, int nexaRevision) {
         const std::string model = family == "nexa" ? "NX-1" : "QX-1";
         std::string image;
         if (family == "nexa") {
             imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
-            part.header.revision = 3;
+            part.header.revision = static_cast<uint8_t>(nexaRevision);
             image = imagebuilder::singleImage(part);
         } else {
             image = "QXCLI-IMAGE 10.3.1\n" + std::string(9000, 's');
@@ -160,6 +162,16 @@ TEST_F(FaultMatrixArmed, ImageCutMidReplyNexaTelnet) {
     JobRun run = cell(router, "Image", "SW-update failed");
     expectRestartsByItself(run, "5");
     EXPECT_TRUE(device.sim.waitForTranscript("fallback timer ran out", 60000)) << device.sim.transcript();
+}
+
+// The device already runs the image: nothing to restart for, the timer is
+// flushed, and the line drops in the middle of the flush.
+TEST_F(FaultMatrixArmed, ImageTimerFlushCutNexaSsh) {
+    unsigned long router =
+        startRouter("nexa", "SSH", {"--close-mid-reply", "tmibAdmConfigTimeout.1.1=-1"}, "", true, 2);
+    JobRun run = cell(router, "Image", "Missing prompt");
+    EXPECT_TRUE(contains(device.sim.transcript(), "Software is identical")) << device.sim.transcript();
+    expectRestartsByItself(run, "600");
 }
 
 TEST_F(FaultMatrixArmed, ImageSshClientKilledNexa) {
