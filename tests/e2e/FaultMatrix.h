@@ -117,11 +117,25 @@ protected:
         return run;
     }
 
-    // Waits for the device to note text in its transcript.
+    // Waits for the device to note text in its transcript; faultMark is
+    // where it did.
     bool awaitDevice(const std::string& text) {
         bool seen = device.sim.waitForTranscript(text, 120000);
         EXPECT_TRUE(seen) << text << "\n" << device.sim.transcript();
+        if (seen) faultMark = device.sim.transcript().find(text);
         return seen;
+    }
+
+    // What the test does once the device has fallen silent.
+    std::function<void(pid_t)> killClientOnSilence(const std::string& name = "ssh") {
+        return [this, name](pid_t job) {
+            if (awaitDevice(kSilent)) killClient(job, name);
+        };
+    }
+    std::function<void(pid_t)> restartOnSilence() {
+        return [this](pid_t) {
+            if (awaitDevice(kSilent)) restartDevice();
+        };
     }
 
     // Waits for the job's client named name ("ssh", "sftp") and kills it.
@@ -140,6 +154,8 @@ protected:
     SimRouter device{"device"};
     std::vector<std::string> deviceOptions;
     std::string family_;
+    size_t faultMark = 0;
+    static constexpr const char* kSilent = "fault: silent from now on";
 };
 
 // A job whose database is on a server of the test's own.
@@ -158,6 +174,21 @@ protected:
         // The server may be gone when the job ends: the secrets are
         // scanned once it is back.
         setup->scanSecrets = false;
+    }
+
+    // Runs the job; once the device has noted text, the server goes, or
+    // restarts when restart is true.
+    JobRun runUntilDevice(unsigned long jobId, const std::string& text, bool restart = false) {
+        return runJob(
+            *setup, jobId,
+            [&](pid_t) {
+                EXPECT_TRUE(device.sim.waitForTranscript(text, 120000)) << device.sim.transcript();
+                if (restart)
+                    server.restart();
+                else
+                    server.halt();
+            },
+            false);
     }
 
     // After the job: the server back, the job row kept, the log file

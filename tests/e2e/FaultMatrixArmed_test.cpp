@@ -66,12 +66,9 @@ protected:
                       "', 'sys.img')");
     }
 
-    // Where the device's transcript stands now: what follows is later.
-    size_t mark() const { return device.sim.transcript().size(); }
-
     // The job sent its reboot command after the fault.
-    void expectRebootSent(size_t from) {
-        const std::string later = device.sim.transcript().substr(from);
+    void expectRebootSent() {
+        const std::string later = device.sim.transcript().substr(faultMark);
         const char* reboot = family_ == "nexa" ? "<<< cmd=reboot" : "restart yes";
         EXPECT_TRUE(contains(later, reboot)) << later;
     }
@@ -107,26 +104,19 @@ TEST_F(FaultMatrixArmed, ConfigCertificateCutMidReplyNexaSsh) {
 
 TEST_F(FaultMatrixArmed, ConfigAllSilentBeforeActivatingNexaTelnet) {
     unsigned long router = startRouter("nexa", "Telnet", {"--silent-after", "configd move"});
-    size_t from = 0;
-    cell(router, "ConfigAll", "Missing prompt", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) from = mark();
-    });
-    expectRebootSent(from);
+    cell(router, "ConfigAll", "Missing prompt", [&](pid_t) { awaitDevice(kSilent); });
+    expectRebootSent();
 }
 
 TEST_F(FaultMatrixArmed, CertsDeviceRestartedNexaSsh) {
     unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "configd copy boot opb_tmp"});
-    JobRun run = cell(router, "Certs", "Missing prompt", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) restartDevice();
-    });
+    JobRun run = cell(router, "Certs", "Missing prompt", restartOnSilence());
     expectRestartsByItself(run, "600");
 }
 
 TEST_F(FaultMatrixArmed, BootFacSshClientKilledNexa) {
     unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "configd get"});
-    JobRun run = cell(router, "BootFac", "Bad file-transfer", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killClient(job);
-    });
+    JobRun run = cell(router, "BootFac", "Bad file-transfer", killClientOnSilence());
     expectRestartsByItself(run, "600");
 }
 
@@ -134,23 +124,15 @@ TEST_F(FaultMatrixArmed, BootFacSshClientKilledNexa) {
 
 TEST_F(FaultMatrixArmed, ConfigRenameCutQxCliSsh) {
     unsigned long router = startRouter("qxcli", "SSH", {"--close-mid-reply", "rename /MEM/SITE7.CFG"});
-    size_t from = 0;
-    cell(router, "Config", "Bad file-renaming", [&](pid_t) {
-        if (awaitDevice("fault: connection dropped")) from = mark();
-    });
-    expectRebootSent(from);
+    cell(router, "Config", "Bad file-renaming", [&](pid_t) { awaitDevice("fault: connection dropped"); });
+    expectRebootSent();
     EXPECT_EQ(device.sim.readStateFile("fs/DSK/SITE7.CFG"), "") << "the boot file was not replaced";
 }
 
 TEST_F(FaultMatrixArmed, BootFacSftpClientKilledQxCliTelnet) {
     unsigned long router = startRouter("qxcli", "Telnet", {"--silent-after", "open /MEM/CONFIG.DEF"});
-    size_t from = 0;
-    cell(router, "BootFac", "Bad file-transfer", [&](pid_t job) {
-        if (!awaitDevice("fault: silent from now on")) return;
-        from = mark();
-        killClient(job, "sftp");
-    });
-    expectRebootSent(from);
+    cell(router, "BootFac", "Bad file-transfer", killClientOnSilence("sftp"));
+    expectRebootSent();
 }
 
 // --- Image ---
@@ -176,28 +158,19 @@ TEST_F(FaultMatrixArmed, ImageTimerFlushCutNexaSsh) {
 
 TEST_F(FaultMatrixArmed, ImageSshClientKilledNexa) {
     unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "update"}, "", true);
-    JobRun run = cell(router, "Image", "SW-update failed", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killClient(job);
-    });
+    JobRun run = cell(router, "Image", "SW-update failed", killClientOnSilence());
     expectRestartsByItself(run, "600");
 }
 
 TEST_F(FaultMatrixArmed, ImageSftpClientKilledQxCliSsh) {
     unsigned long router = startRouter("qxcli", "SSH", {"--silent-after", "open /MEM/SYS.IMG"}, "", true);
-    size_t from = 0;
-    cell(router, "Image", "Bad file-transfer", [&](pid_t job) {
-        if (!awaitDevice("fault: silent from now on")) return;
-        from = mark();
-        killClient(job, "sftp");
-    });
-    expectRebootSent(from);
+    cell(router, "Image", "Bad file-transfer", killClientOnSilence("sftp"));
+    expectRebootSent();
 }
 
 TEST_F(FaultMatrixArmed, ImageDeviceRestartedQxCliTelnet) {
     unsigned long router = startRouter("qxcli", "Telnet", {"--silent-after", "no check version"}, "", true);
-    cell(router, "Image", "Missing prompt", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) restartDevice();
-    });
+    cell(router, "Image", "Missing prompt", restartOnSilence());
     EXPECT_FALSE(contains(device.sim.transcript(), "open /MEM/SYS.IMG")) << "no image was sent";
 }
 
@@ -209,9 +182,7 @@ TEST_F(FaultMatrixArmed, AllUploadSshClientKilledNexa) {
     settings.configRestoreTimeoutConfig = "700";
     setup.writeSettings(settings);
     unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "configd get"}, "", true);
-    JobRun run = cell(router, "All", "Bad file-transfer", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killClient(job);
-    });
+    JobRun run = cell(router, "All", "Bad file-transfer", killClientOnSilence());
     expectRestartsByItself(run, "700");
     EXPECT_FALSE(contains(run.log, "within 600 seconds")) << run.log;
     EXPECT_TRUE(contains(device.sim.transcript(), "running software V.7.10 Rev. 3")) << "the firmware went in first";
@@ -219,9 +190,7 @@ TEST_F(FaultMatrixArmed, AllUploadSshClientKilledNexa) {
 
 TEST_F(FaultMatrixArmed, AllUploadDeviceRestartedQxCliSsh) {
     unsigned long router = startRouter("qxcli", "SSH", {"--silent-after", "open /MEM/SITE7.CFG"}, "", true);
-    cell(router, "All", "Bad file-transfer", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) restartDevice();
-    });
+    cell(router, "All", "Bad file-transfer", restartOnSilence());
     EXPECT_EQ(device.sim.readStateFile("release"), "10.3.1\n") << "the firmware went in first";
 }
 
@@ -233,13 +202,7 @@ TEST_F(FaultMatrixDatabase, StoppedWhileTheTimerIsArmed) {
     setup->db.exec("UPDATE cordal_router SET configtype='Template', globalmaster='upload.tmpl'");
     testsupport::writeFile(setup->transferDir() + certFile(routerId), "");
     setup->addJob(7, routerId, "Config");
-    JobRun run = runJob(
-        *setup, 7,
-        [&](pid_t) {
-            EXPECT_TRUE(device.sim.waitForTranscript("<<< tmibAdmConfigCmd=reboot", 120000)) << device.sim.transcript();
-            server.halt();
-        },
-        false);
+    JobRun run = runUntilDevice(7, "<<< tmibAdmConfigCmd=reboot");
     expectOutcomeKept(run, 7);
     const std::string transcript = device.sim.transcript();
     const size_t armed = transcript.find("<<< tmibAdmConfigCmd=reboot");

@@ -28,9 +28,7 @@ TEST_F(FaultMatrix, PingCutMidReplyNexaSsh) {
 
 TEST_F(FaultMatrix, PingSshClientKilledQxCli) {
     unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "ping"});
-    cell(router, "Test", "Ping failed", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killClient(job);
-    });
+    cell(router, "Test", "Ping failed", killClientOnSilence());
 }
 
 // --- SetPass ---
@@ -47,9 +45,7 @@ TEST_F(FaultMatrix, SetPassSilentQxCliTelnet) {
 
 TEST_F(FaultMatrix, SetPassDeviceRestartedNexaTelnet) {
     unsigned long router = startDevice("nexa", "Telnet", {"--silent-after", "configd save"});
-    cell(router, "SetPass", "Missing prompt", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) restartDevice();
-    });
+    cell(router, "SetPass", "Missing prompt", restartOnSilence());
 }
 
 // --- Invent ---
@@ -61,9 +57,7 @@ TEST_F(FaultMatrix, InventSilentNexaTelnet) {
 
 TEST_F(FaultMatrix, InventSshClientKilledNexa) {
     unsigned long router = startDevice("nexa", "SSH", {"--silent-after", "y"});
-    cell(router, "Invent", "Missing prompt", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killClient(job);
-    });
+    cell(router, "Invent", "Missing prompt", killClientOnSilence());
 }
 
 TEST_F(FaultMatrix, InventCutMidReplyQxCliSsh) {
@@ -79,9 +73,7 @@ TEST_F(FaultMatrix, InventCutMidReplyQxCliSsh) {
 
 TEST_F(FaultMatrix, RebootSshClientKilledDuringLoginQxCli) {
     unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "running-config"});
-    cell(router, "Reboot", "Could not log in", [&](pid_t job) {
-        if (awaitDevice("fault: silent from now on")) killClient(job);
-    });
+    cell(router, "Reboot", "Could not log in", killClientOnSilence());
 }
 
 // --- GetConf (GetconfAll, ConfComp and the merge download share it) ---
@@ -93,9 +85,7 @@ TEST_F(FaultMatrix, GetConfCutMidReplyNexaTelnet) {
 
 TEST_F(FaultMatrix, GetConfDeviceRestartedNexaSsh) {
     unsigned long router = startDevice("nexa", "SSH", {"--silent-after", "configd"});
-    cell(router, "GetConf", "Bad file-transfer", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) restartDevice();
-    });
+    cell(router, "GetConf", "Bad file-transfer", restartOnSilence());
 }
 
 TEST_F(FaultMatrix, GetConfSilentQxCliSsh) {
@@ -126,9 +116,7 @@ TEST_F(FaultMatrix, EraseCutMidReplyNexaSsh) {
 
 TEST_F(FaultMatrix, EraseDeviceRestartedQxCliTelnet) {
     unsigned long router = startDevice("qxcli", "Telnet", {"--silent-after", "set file-cfg"});
-    cell(router, "Erase", "No cfg-file-name", [&](pid_t) {
-        if (awaitDevice("fault: silent from now on")) restartDevice();
-    });
+    cell(router, "Erase", "No cfg-file-name", restartOnSilence());
 }
 
 // --- The database ---
@@ -154,13 +142,7 @@ TEST_F(FaultMatrixDatabase, UnreachableAtStart) {
 
 TEST_F(FaultMatrixDatabase, StoppedWhileTheJobRuns) {
     setup->addJob(7, routerId, "Invent");
-    JobRun run = runJob(
-        *setup, 7,
-        [&](pid_t) {
-            EXPECT_TRUE(device.sim.waitForTranscript("logged in as", 120000)) << device.sim.transcript();
-            server.halt();
-        },
-        false);
+    JobRun run = runUntilDevice(7, "logged in as");
     expectOutcomeKept(run, 7);
 }
 
@@ -174,25 +156,13 @@ TEST_F(FaultMatrixDatabase, StoppedBeforeFinish) {
     setup->db.exec("UPDATE cordal_router SET telnetport=" + std::to_string(device.sim.telnetPort()) +
                    ", sshport=" + std::to_string(device.sim.sshPort()));
     setup->addJob(7, routerId, "Invent");
-    JobRun run = runJob(
-        *setup, 7,
-        [&](pid_t) {
-            EXPECT_TRUE(device.sim.waitForTranscript("fault: silent from now on", 120000)) << device.sim.transcript();
-            server.halt();
-        },
-        false);
+    JobRun run = runUntilDevice(7, "fault: silent from now on");
     expectOutcomeKept(run, 7);
 }
 
 TEST_F(FaultMatrixDatabase, RestartedWhileTheJobRunsKeepsTheHistory) {
     setup->addJob(7, routerId, "Invent");
-    JobRun run = runJob(
-        *setup, 7,
-        [&](pid_t) {
-            EXPECT_TRUE(device.sim.waitForTranscript("logged in as", 120000)) << device.sim.transcript();
-            server.restart();
-        },
-        false);
+    JobRun run = runUntilDevice(7, "logged in as", true);
     // The outcome reaches the restarted server, whatever it is.
     EXPECT_TRUE(run.result.exitCode == 0 || run.result.exitCode == 2) << run.result.exitCode;
     EXPECT_EQ(setup->historyRows(7), 1) << run.result.err;
