@@ -5,9 +5,10 @@
 
 namespace devicetest {
 
-std::unique_ptr<Tarvo> bareJob(const std::string& root, const std::string& os, const testsim::DevSim& device) {
-    auto job = std::make_unique<Tarvo>(7, true, false, false, false, Paths(root));
-    job->log.reset(new logEngine(true));
+std::unique_ptr<Tarvo> bareJob(const std::string& root, const std::string& os, const testsim::DevSim& device,
+                               bool debug) {
+    auto job = std::make_unique<Tarvo>(7, debug, false, false, false, Paths(root));
+    job->log.reset(new logEngine(debug));
     job->routerOs = os;
     job->family = DeviceFamily(os);
     DeviceFamily::Prompts prompts = job->family.initialPrompts();

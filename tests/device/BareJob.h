@@ -12,7 +12,9 @@
 // writes a settings file there and reads it the way start-up does.
 namespace devicetest {
 
-std::unique_ptr<Tarvo> bareJob(const std::string& root, const std::string& os, const testsim::DevSim& device);
+// debug false keeps DBG lines out of the log, as a job without -d does.
+std::unique_ptr<Tarvo> bareJob(const std::string& root, const std::string& os, const testsim::DevSim& device,
+                               bool debug = true);
 
 // Writes ROOT/etc/cordal.xml with every required key and the two fallback
 // timers, and has the job read it for model "NX-1". False when the job

@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "util/logEngine.h"
+#include "tests/device/BareJob.h"
 
 using testsupport::makeDirs;
 using testsupport::writeFile;
@@ -16,33 +16,12 @@ void FirmwareFixture::startDevice(const std::string& family, const std::vector<s
 }
 
 void FirmwareFixture::makeJob(const std::string& os, bool debug) {
-    job = std::make_unique<Tarvo>(7, debug, false, false, false, Paths(root.path()));
-    job->log.reset(new logEngine(debug));
-    job->routerOs = os;
-    job->family = DeviceFamily(os);
-    DeviceFamily::Prompts prompts = job->family.initialPrompts();
-    job->promptMain = prompts.main;
-    job->promptPlus = prompts.plus;
-    job->promptConfig = prompts.config;
-    job->promptConfigEnd = prompts.configEnd;
-    job->promptFtpConfig = prompts.ftpConfig;
-    job->promptSftp = prompts.sftp;
-    job->promptAdmin = prompts.admin;
-    job->promptYesNo = prompts.yesNo;
+    job = devicetest::bareJob(root.path(), os, device, debug);
+    job->connectSettings->commandTimeout = 5;
     job->router.reset(new Cordal_router(nullptr));
     job->router->model = "M1";
     job->swRelease.reset(new Cordal_swrelease(job->log.get(), false, job->paths.transferDir(), nullptr));
-    job->connectSettings.reset(new ConnectSettings());
-    job->connectSettings->address = "127.0.0.1";
-    job->connectSettings->telnetPort = device.telnetPort();
-    job->connectSettings->sshPort = device.sshPort();
-    job->connectSettings->connectTimeout = 5;
-    job->connectSettings->commandTimeout = 5;
-    job->loginSettings.reset(new LoginSettings{{"admin", "admin", "(supplied)"}});
-    if (job->family.isQxCli()) {
-        job->fileTransferMethod = "SFTP";
-    } else {
-        job->fileTransferMethod = "TFTP";
+    if (!job->family.isQxCli()) {
         job->transferScheme = "tftp:";
         job->transferBase = "127.0.0.1/";
     }
@@ -63,7 +42,7 @@ void FirmwareFixture::writeImage(const std::string& name, const std::string& byt
 }
 
 std::string FirmwareFixture::log() const {
-    return testsupport::unwrappedLog(job->log->dumpAsString());
+    return devicetest::logOf(*job);
 }
 
 // Transcript entries of received lines read "DATE TIME session <<< LINE".
