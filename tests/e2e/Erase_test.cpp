@@ -3,15 +3,14 @@
 // the simulated device's configuration store and transcript.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
-using e2e::JobSetup;
 using testsupport::contains;
 using testsupport::fileExists;
 
 namespace {
 
-class Erase : public ::testing::Test {
+class Erase : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -27,17 +26,8 @@ protected:
     }
 
     std::map<std::string, std::string> runJob(const std::map<std::string, std::string>& router) {
-        unsigned long id = setup.addRouter(router);
-        setup.addJob(42, id, "Erase");
-        result = setup.run(42);
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return JobTest::runJob(router, "Erase");
     }
-
-    JobSetup setup;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 
 }  // namespace

@@ -2,17 +2,16 @@
 // installed on simulated routers of both families.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 #include "tests/image/ImageBuilder.h"
 
-using e2e::JobSetup;
 using testsupport::contains;
 using testsupport::makeDirs;
 using testsupport::writeFile;
 
 namespace {
 
-class ImageJobs : public ::testing::Test {
+class ImageJobs : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -37,19 +36,11 @@ protected:
         writeFile(setup.transferDir() + "images/" + model + "/" + name, bytes);
     }
 
+    // Runs job 42 for the router with release R1.
     std::map<std::string, std::string> runJob(std::map<std::string, std::string> router, const std::string& workmode) {
         router["softwareimage"] = "R1";
-        unsigned long id = setup.addRouter(router);
-        setup.addJob(42, id, workmode);
-        result = setup.run(42);
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return JobTest::runJob(router, workmode);
     }
-
-    JobSetup setup;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 
 }  // namespace

@@ -6,9 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
-using e2e::JobSetup;
 using testsupport::contains;
 
 namespace {
@@ -16,7 +15,7 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-class Jobs : public ::testing::Test {
+class Jobs : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -26,21 +25,6 @@ protected:
         settings.rebootTime = "1";
         setup.writeSettings(settings);
     }
-
-    // Runs job 42 for a router row and returns its history row.
-    std::map<std::string, std::string> runJob(const std::map<std::string, std::string>& router,
-                                              const std::string& workmode, std::vector<std::string> options = {}) {
-        unsigned long id = setup.addRouter(router);
-        setup.addJob(42, id, workmode);
-        result = setup.run(42, options);
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
-    }
-
-    JobSetup setup;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 }  // namespace
 

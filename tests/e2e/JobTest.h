@@ -1,0 +1,28 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/SimRouter.h"
+
+// Tests of whole jobs, one at a time: the test's own database and root,
+// and what the job run last left (its exit, its output, its log).
+class JobTest : public ::testing::Test {
+protected:
+    // Runs job 42 for a router row and returns its history row.
+    std::map<std::string, std::string> runJob(const std::map<std::string, std::string>& router,
+                                              const std::string& workmode, std::vector<std::string> options = {}) {
+        unsigned long id = setup.addRouter(router);
+        setup.addJob(42, id, workmode);
+        result = setup.run(42, options);
+        auto h = setup.history(42);
+        log = testsupport::unwrappedLog(h["log"]);
+        return h;
+    }
+
+    e2e::JobSetup setup;
+    testsupport::ProcessResult result;
+    std::string log;
+};
