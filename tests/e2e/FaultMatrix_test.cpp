@@ -5,9 +5,9 @@
 // and a recorded outcome, in a bounded time (printed, never asserted),
 // and leaves no client process and no zombie behind.
 //
-// One cell per stage and family where the code differs; the workmodes
-// that share a stage's code (GetconfAll with GetConf, ConfComp's and the
-// local configurations' download with GetConf's) get no cell of their own.
+// One cell per stage and family where the code differs. GetconfAll and
+// ConfComp download with GetConf's code; their cells break the transfer
+// and prove that nothing after a failed download runs.
 // The login is the same code for every workmode: its faults are met where
 // they fall (the Reboot and SSHKeyGen cells). The workmodes that arm a
 // fallback timer (the upload, the firmware and "All") have their cells in
@@ -76,7 +76,7 @@ TEST_F(FaultMatrix, RebootSshClientKilledDuringLoginQxCli) {
     cell(router, "Reboot", "Could not log in", killClientOnSilence());
 }
 
-// --- GetConf (GetconfAll, ConfComp and the merge download share it) ---
+// --- GetConf, GetconfAll, ConfComp (the merge download shares it too) ---
 
 TEST_F(FaultMatrix, GetConfCutMidReplyNexaTelnet) {
     unsigned long router = startDevice("nexa", "Telnet", {"--close-mid-reply", "configd"});
@@ -86,6 +86,21 @@ TEST_F(FaultMatrix, GetConfCutMidReplyNexaTelnet) {
 TEST_F(FaultMatrix, GetConfDeviceRestartedNexaSsh) {
     unsigned long router = startDevice("nexa", "SSH", {"--silent-after", "configd"});
     cell(router, "GetConf", "Bad file-transfer", restartOnSilence());
+}
+
+TEST_F(FaultMatrix, GetconfAllSftpClientKilledQxCliTelnet) {
+    unsigned long router = startDevice("qxcli", "Telnet", {"--silent-after", "open /DSK/"});
+    cell(router, "GetconfAll", "Bad file-transfer", killClientOnSilence("sftp"));
+    EXPECT_EQ(setup.db.count("cordal_configs"), 0) << "nothing was stored";
+}
+
+TEST_F(FaultMatrix, ConfCompCutMidReplyNexaSsh) {
+    testsupport::makeDirs(setup.templateDir() + "NX-1");
+    testsupport::writeFile(setup.templateDir() + "NX-1/cmp.tmpl", "systemTable\n{\n}\n");
+    unsigned long router =
+        startDevice("nexa", "SSH", {"--close-mid-reply", "configd put"}, {{"globalmaster", "cmp.tmpl"}});
+    JobRun run = cell(router, "ConfComp", "Bad file-transfer");
+    EXPECT_FALSE(contains(run.log, "Comparing built/fetched config")) << run.log;
 }
 
 TEST_F(FaultMatrix, GetConfSilentQxCliSsh) {
