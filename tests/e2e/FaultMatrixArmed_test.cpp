@@ -22,6 +22,10 @@ class FaultMatrixArmed : public FaultMatrix {
 protected:
     void SetUp() override {
         FaultMatrix::SetUp();
+        // "All" logs in again after the firmware's reboot: 2 seconds (the
+        // scaled 40) for the device to come back.
+        settings.rebootTime = "40";
+        setup.writeSettings(settings);
         for (const char* model : {"NX-1", "QX-1"}) {
             testsupport::makeDirs(setup.templateDir() + model);
             testsupport::writeFile(setup.templateDir() + model + "/upload.tmpl",

@@ -18,7 +18,10 @@ protected:
         setup.addRouterType("QX-1", "qx.CLI");
         e2e::JobSettings settings;
         settings.connectTimeout = "3";
-        settings.rebootTime = "1";
+        // The device refuses logins until its sessions have ended after a
+        // reboot: the job waits 2 seconds (the scaled 40) before it logs
+        // in again.
+        settings.rebootTime = "40";
         setup.writeSettings(settings);
     }
 

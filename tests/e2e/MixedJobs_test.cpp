@@ -32,6 +32,10 @@ protected:
         e2e::JobSettings settings;
         settings.connectTimeout = "10";
         settings.ipAllowDelete = "true";
+        // A rebooting device refuses connections until its sessions have
+        // ended, which takes a while on a busy machine: the job waits
+        // 3 seconds (the scaled 60) before it logs in again.
+        settings.rebootTime = "60";
         setup.writeSettings(settings);
         // What the configuration and firmware workmodes need: a template
         // per model, and a release of one system image per model.

@@ -32,6 +32,9 @@ protected:
         setup.addRouterType("NX-1", "NEXA");
         setup.addRouterType("QX-1", "qx.CLI");
         settings.connectTimeout = "3";
+        // "All" logs in again after the firmware's reboot: 2 seconds (the
+        // scaled 40) for the device to come back.
+        settings.rebootTime = "40";
         setup.writeSettings(settings);
         for (const char* model : {"NX-1", "QX-1"}) {
             testsupport::makeDirs(setup.templateDir() + model);
