@@ -25,8 +25,8 @@ class Transcript;
 class SftpServer {
 public:
     // session and channel stay owned by the caller.
-    SftpServer(ssh_session session, ssh_channel channel, const VirtualFs& fs, Transcript& transcript,
-               std::string label, const Faults& faults);
+    SftpServer(ssh_session session, ssh_channel channel, const VirtualFs& fs, Transcript& transcript, std::string label,
+               const Faults& faults);
     ~SftpServer();
     SftpServer(const SftpServer&) = delete;
     SftpServer& operator=(const SftpServer&) = delete;

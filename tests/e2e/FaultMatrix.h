@@ -40,7 +40,8 @@ struct JobRun {
 
 // Runs a job in a thread of its own; during (when given) runs once the
 // job's process is seen, with its pid, while the job goes on.
-inline JobRun runJob(e2e::JobSetup& setup, unsigned long jobId, std::function<void(pid_t)> during = {}, bool readHistory = true) {
+inline JobRun runJob(e2e::JobSetup& setup, unsigned long jobId, std::function<void(pid_t)> during = {},
+                     bool readHistory = true) {
     JobRun run;
     std::atomic<bool> ended{false};
     double start = now();
@@ -80,8 +81,7 @@ protected:
 
     // family "nexa" or "qxcli"; conntype "Telnet" or "SSH".
     unsigned long startDevice(const std::string& family, const std::string& conntype,
-                              std::vector<std::string> options = {},
-                              std::map<std::string, std::string> columns = {}) {
+                              std::vector<std::string> options = {}, std::map<std::string, std::string> columns = {}) {
         options.insert(options.end(), {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0", "--user",
                                        "admin", "--password", "Kc9-admin-comm"});
         deviceOptions = options;

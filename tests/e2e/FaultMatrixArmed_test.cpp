@@ -28,17 +28,17 @@ protected:
         setup.writeSettings(settings);
         for (const char* model : {"NX-1", "QX-1"}) {
             testsupport::makeDirs(setup.templateDir() + model);
-            testsupport::writeFile(setup.templateDir() + model + "/upload.tmpl",
-                                   "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
+            testsupport::writeFile(
+                setup.templateDir() + model + "/upload.tmpl",
+                "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
         }
     }
 
     // A router whose configuration is built from the template, with its
     // certificate file (empty: no certificates) and, when release is
     // given, a software release of one system image.
-    unsigned long startRouter(const std::string& family, const std::string& conntype,
-                              std::vector<std::string> options, const std::string& certificate = "",
-                              bool release = false, int nexaRevision = 3) {
+    unsigned long startRouter(const std::string& family, const std::string& conntype, std::vector<std::string> options,
+                              const std::string& certificate = "", bool release = false, int nexaRevision = 3) {
         if (family == "nexa") device.sim.writeStateFile("variables", kNexaRev2Variables);
         if (family == "qxcli") device.sim.writeStateFile("bootfile", "SITE7\n");
         std::map<std::string, std::string> columns{
@@ -80,8 +80,8 @@ protected:
     // The connection was gone: the log says that the armed timer restarts
     // the device, and when.
     void expectRestartsByItself(const JobRun& run, const std::string& seconds) {
-        EXPECT_TRUE(contains(run.log, "INF - The device will restart by itself within " + seconds +
-                                          " seconds (auto-fallback-reboot)."))
+        EXPECT_TRUE(contains(
+            run.log, "INF - The device will restart by itself within " + seconds + " seconds (auto-fallback-reboot)."))
             << run.log;
     }
 };

@@ -19,10 +19,10 @@ namespace {
 // list is of even length, so each entry meets one family, and the entries
 // are placed so that every workmode meets both, except "Certs", which only
 // NEXA devices take.
-const char* const kWorkmodes[] = {"Test",      "Invent",    "SetPass",  "GetConf", "GetconfAll", "Reboot",
-                                  "SSHKeyGen", "Erase",     "Certs",    "Config",  "Config",     "BootFac",
-                                  "BootFac",   "ConfigAll", "ConfigAll", "Image",  "Image",      "All",
-                                  "All",       "ConfComp",  "ConfComp", "Test"};
+const char* const kWorkmodes[] = {"Test",      "Invent",    "SetPass",   "GetConf", "GetconfAll", "Reboot",
+                                  "SSHKeyGen", "Erase",     "Certs",     "Config",  "Config",     "BootFac",
+                                  "BootFac",   "ConfigAll", "ConfigAll", "Image",   "Image",      "All",
+                                  "All",       "ConfComp",  "ConfComp",  "Test"};
 
 class MixedJobs : public ::testing::Test {
 protected:
@@ -41,8 +41,9 @@ protected:
         // per model, and a release of one system image per model.
         for (const char* model : {"NX-1", "QX-1"}) {
             testsupport::makeDirs(setup.templateDir() + model);
-            testsupport::writeFile(setup.templateDir() + model + "/upload.tmpl",
-                                   "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
+            testsupport::writeFile(
+                setup.templateDir() + model + "/upload.tmpl",
+                "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
             testsupport::makeDirs(setup.transferDir() + "images/" + model);
             setup.db.exec(std::string("INSERT INTO cordal_swrelease (name, routertype, nexa) VALUES ('R-") + model +
                           "', '" + model + "', 'sys.img')");
