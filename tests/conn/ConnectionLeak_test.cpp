@@ -39,21 +39,25 @@ TEST_F(ConnectionLeakTest, TwoHundredConnectionsLeaveNoChildAndNoDescriptor) {
         ASSERT_TRUE(telnet.connect(settingsFor("127.0.0.1"), logins)) << dump();
     }
     const size_t before = openDescriptors();
-    int loggedIn = 0;
+    int loggedIn = 0, shells = 1;
     for (int i = 0; i < 200; ++i) {
+        // Telnet, SSH and SFTP in turn.
         std::unique_ptr<ConnectionHandler> link;
-        if (i % 2)
-            link.reset(new SSHConnection(&log, DeviceFamily("NEXA"), SSH));
-        else
+        if (i % 3 == 0)
             link.reset(new connection(&log, DeviceFamily("NEXA")));
+        else
+            link.reset(new SSHConnection(&log, DeviceFamily("NEXA"), i % 3 == 1 ? SSH : SFTP));
+        shells += i % 3 != 2;
         if (link->connect(settingsFor("127.0.0.1"), logins)) ++loggedIn;
-        if (i % 3 == 0) link->disconnect();  // the others end through the destructor
+        if (i % 4 == 0) link->disconnect();  // the others end through the destructor
         link.reset();
         ASSERT_EQ(childCount(), 0u) << "after connection " << i << ":\n" << clientProcesses();
     }
     EXPECT_EQ(loggedIn, 200);
     EXPECT_EQ(openDescriptors(), before);
-    EXPECT_EQ(count(device.transcript(), "<<< t 0"), 201u) << "every login reached the device";
+    const std::string transcript = device.transcript();
+    EXPECT_EQ(count(transcript, "<<< t 0"), static_cast<size_t>(shells)) << "every shell login reached the device";
+    EXPECT_EQ(count(transcript, "sftp started"), static_cast<size_t>(200 + 1 - shells));
 }
 
 }  // namespace
