@@ -26,12 +26,7 @@ protected:
         // scaled 40) for the device to come back.
         settings.rebootTime = "40";
         setup.writeSettings(settings);
-        for (const char* model : {"NX-1", "QX-1"}) {
-            testsupport::makeDirs(setup.templateDir() + model);
-            testsupport::writeFile(
-                setup.templateDir() + model + "/upload.tmpl",
-                "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
-        }
+        writeUploadTemplates(setup);
     }
 
     // A router whose configuration is built from the template, with its

@@ -39,11 +39,8 @@ protected:
         setup.writeSettings(settings);
         // What the configuration and firmware workmodes need: a template
         // per model, and a release of one system image per model.
+        writeUploadTemplates(setup);
         for (const char* model : {"NX-1", "QX-1"}) {
-            testsupport::makeDirs(setup.templateDir() + model);
-            testsupport::writeFile(
-                setup.templateDir() + model + "/upload.tmpl",
-                "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n");
             testsupport::makeDirs(setup.transferDir() + "images/" + model);
             setup.db.exec(std::string("INSERT INTO cordal_swrelease (name, routertype, nexa) VALUES ('R-") + model +
                           "', '" + model + "', 'sys.img')");

@@ -20,6 +20,17 @@ inline std::string certFile(unsigned long routerId, int index = -1) {
     return name;
 }
 
+// A template "upload.tmpl" of text for each test model ("NX-1", "QX-1");
+// by default one table with the router's name.
+inline void writeUploadTemplates(
+    e2e::JobSetup& setup,
+    const std::string& text = "systemTable\n{\n   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n}\n") {
+    for (const char* model : {"NX-1", "QX-1"}) {
+        testsupport::makeDirs(setup.templateDir() + model);
+        testsupport::writeFile(setup.templateDir() + model + "/upload.tmpl", text);
+    }
+}
+
 // Configuration uploads end to end: routers whose configuration is built
 // from a small template, devices whose administrator password is also the
 // passphrase of the PKCS#12 files the tests make with the openssl command,
@@ -36,19 +47,16 @@ protected:
         // scaled 40) for the device to come back.
         settings.rebootTime = "40";
         setup.writeSettings(settings);
-        for (const char* model : {"NX-1", "QX-1"}) {
-            testsupport::makeDirs(setup.templateDir() + model);
-            testsupport::writeFile(setup.templateDir() + model + "/upload.tmpl",
-                                   "# upload template\n"
-                                   "systemTable\n"
-                                   "{\n"
-                                   "   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n"
-                                   "}\n"
-                                   "routes\n"
-                                   "{\n"
-                                   "   route \"0.0.0.0/0\" via \"[router.ipgateway]\"\n"
-                                   "}\n");
-        }
+        writeUploadTemplates(setup,
+                             "# upload template\n"
+                             "systemTable\n"
+                             "{\n"
+                             "   tmibAdmSystemName        (RW,DisplayStr):  \"[router.name]\"\n"
+                             "}\n"
+                             "routes\n"
+                             "{\n"
+                             "   route \"0.0.0.0/0\" via \"[router.ipgateway]\"\n"
+                             "}\n");
     }
 
     // A device whose transfer server is the job's transfer folder, that
