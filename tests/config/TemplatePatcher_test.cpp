@@ -19,15 +19,9 @@
 #include "util/logEngine.h"
 
 using testsupport::contains;
+using testsupport::logText;
 
 namespace {
-std::string logText(const logEngine& log) {
-    std::vector<std::string> lines;
-    log.fillVector(lines);
-    std::string text;
-    for (const auto& line : lines) text += line + "\n";
-    return testsupport::unwrappedLog(text);
-}
 
 // Records without a database: the patch steps only read their members.
 class Patching : public ::testing::Test {

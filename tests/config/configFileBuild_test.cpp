@@ -55,13 +55,7 @@ protected:
         buffer = config.getBuffer();
         return config.getFileName();
     }
-    std::string logText() {
-        std::vector<std::string> lines;
-        log.fillVector(lines);
-        std::string text;
-        for (const auto& line : lines) text += line + "\n";
-        return testsupport::unwrappedLog(text);
-    }
+    std::string logText() { return testsupport::logText(log); }
 
     testdb::TestDatabase tdb;
     logEngine log;

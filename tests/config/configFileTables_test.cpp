@@ -10,17 +10,11 @@
 #include "util/logEngine.h"
 
 using testsupport::contains;
+using testsupport::logText;
 using testsupport::readFile;
 using testsupport::writeFile;
 
 namespace {
-std::string logText(const logEngine& log) {
-    std::vector<std::string> lines;
-    log.fillVector(lines);
-    std::string text;
-    for (const auto& line : lines) text += line + "\n";
-    return testsupport::unwrappedLog(text);
-}
 
 class Tables : public ::testing::Test {
 protected:

@@ -64,7 +64,7 @@ std::unique_ptr<ConnectionHandler> linkFor(Tarvo& job, eConnectionType type) {
 }
 
 std::string logOf(const Tarvo& job) {
-    return testsupport::unwrappedLog(job.log->dumpAsString());
+    return testsupport::logText(*job.log);
 }
 
 size_t receivedLines(const testsim::DevSim& device) {

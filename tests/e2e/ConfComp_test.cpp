@@ -3,7 +3,7 @@
 // device fails the job with the difference, its secrets masked, in the log.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
 using testsupport::contains;
 using testsupport::fileExists;
@@ -39,7 +39,7 @@ const char kRunning[] =
     "   route \"0.0.0.0/0\"\n"
     "}\n";
 
-class ConfComp : public ::testing::Test {
+class ConfComp : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -60,21 +60,13 @@ protected:
                                {"globalmaster", "master.tmpl"},
                                {"softwareimage", "rel-1"},
                                {"pass", kPassword}});
-        setup.addJob(42, setup.addRouter(row), "ConfComp");
-        result = setup.run(42, {"-l"});
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return runJobFor(42, setup.addRouter(row), "ConfComp", {"-l"});
     }
 
     void expectFilesGone() {
         EXPECT_FALSE(fileExists(setup.transferDir() + "42.config"));
         EXPECT_FALSE(fileExists(setup.transferDir() + "42.config_cmp"));
     }
-
-    e2e::JobSetup setup;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 
 TEST_F(ConfComp, NexaDeviceRunningTheRebuiltConfigurationAndADriftedOne) {

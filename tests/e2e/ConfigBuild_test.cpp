@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
 using e2e::JobSetup;
 using testsupport::contains;
@@ -88,7 +88,7 @@ const char kMerged[] =
 
 const unsigned long long kStoredTime = 1699990000ULL;
 
-class ConfigBuild : public ::testing::Test {
+class ConfigBuild : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -131,11 +131,7 @@ protected:
         routerId = setup.addRouter(router);
         setup.db.exec("INSERT INTO cordal_router_additionals(routerid, varname, data, pwd) VALUES (" +
                       std::to_string(routerId) + ", 'vlan', '100', 'no')");
-        setup.addJob(42, routerId, workmode);
-        result = setup.run(42, options);
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return runJobFor(42, routerId, workmode, options);
     }
 
     // The columns that point a router row at a simulated device.
@@ -187,9 +183,6 @@ protected:
         EXPECT_FALSE(fileExists(configPath() + "_tmp"));
     }
 
-    JobSetup setup;
-    testsupport::ProcessResult result;
-    std::string log;
     unsigned long routerId = 0;
 };
 }  // namespace

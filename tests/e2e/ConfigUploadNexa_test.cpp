@@ -11,30 +11,8 @@ using testsupport::fileExists;
 
 namespace {
 
-// The device's configuration in use before the job: its certificate
-// tables are what the upload carries over; its systemTable is not.
-const char kOldRunning[] =
-    "# running\n"
-    "systemTable\n"
-    "{\n"
-    "   tmibAdmSystemName        (RW,DisplayStr):  \"old-running-name\"\n"
-    "}\n"
-    "binTable\n"
-    "{\n"
-    "   binName                  (RW,DisplayStr):  \"old-bin\"\n"
-    "}\n"
-    "binPublicTable\n"
-    "binFileTable\n"
-    "{\n"
-    "   binFileName              (RW,DisplayStr):  \"old-file\"\n"
-    "}\n"
-    "ipsecPublicKeyTable\n"
-    "certTable\n"
-    "{\n"
-    "   certLabel                (RW,DisplayStr):  \"old-device\"\n"
-    "}\n";
-
-// The five tables of kOldRunning, as the device appends them.
+// The five certificate tables of the device's configuration in use, as
+// the device appends them.
 const char kOldCertTables[] =
     "binTable\n"
     "{\n"
@@ -50,6 +28,16 @@ const char kOldCertTables[] =
     "{\n"
     "   certLabel                (RW,DisplayStr):  \"old-device\"\n"
     "}\n";
+
+// The device's configuration in use before the job: its certificate
+// tables are what the upload carries over; its systemTable is not.
+const std::string kOldRunning = std::string(
+                                    "# running\n"
+                                    "systemTable\n"
+                                    "{\n"
+                                    "   tmibAdmSystemName        (RW,DisplayStr):  \"old-running-name\"\n"
+                                    "}\n") +
+                                kOldCertTables;
 
 const char kOldBoot[] =
     "# boot\n"

@@ -53,9 +53,7 @@ protected:
         const std::string model = family == "nexa" ? "NX-1" : "QX-1";
         std::string image;
         if (family == "nexa") {
-            imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
-            part.header.revision = static_cast<uint8_t>(nexaRevision);
-            image = imagebuilder::singleImage(part);
+            image = imagebuilder::nexaSystemImage(static_cast<uint8_t>(nexaRevision));
         } else {
             image = "QXCLI-IMAGE 10.3.1\n" + std::string(9000, 's');
         }

@@ -7,14 +7,14 @@
 
 #include <algorithm>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
 using e2e::JobSetup;
 using testsupport::contains;
 
 namespace {
 
-class GetConf : public ::testing::Test {
+class GetConf : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -32,11 +32,7 @@ protected:
     std::map<std::string, std::string> runJob(unsigned long jobId, unsigned long routerId, const std::string& workmode,
                                               std::vector<std::string> options = {"-l"},
                                               unsigned long long jobtime = 1700000000ULL) {
-        setup.addJob(jobId, routerId, workmode, jobtime);
-        result = setup.run(jobId, options);
-        auto h = setup.history(jobId);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return runJobFor(jobId, routerId, workmode, options, jobtime);
     }
 
     std::vector<testdb::Row> storedConfigs(unsigned long routerId) {
@@ -59,10 +55,7 @@ protected:
         EXPECT_TRUE(contains(header.substr(third), "Created by")) << header;
     }
 
-    JobSetup setup;
     e2e::JobSettings settings;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 
 TEST_F(GetConf, NexaOverTelnetWithTftpStoresTheBootConfiguration) {

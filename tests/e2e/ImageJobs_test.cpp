@@ -39,6 +39,14 @@ protected:
         writeFile(setup.transferDir() + "images/" + model + "/" + name, bytes);
     }
 
+    // A NEXA device running V.7.10 Rev. 2 that fetches from the transfer
+    // folder and comes back from a reboot at once; "nexa.img" holds Rev. 3.
+    bool startNexaWithNewImage(SimRouter& device) {
+        device.sim.writeStateFile("variables", kNexaRev2Variables);
+        writeImage("NX-1", "nexa.img", imagebuilder::nexaSystemImage(3));
+        return device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"});
+    }
+
     // Runs job 42 for the router with release R1.
     std::map<std::string, std::string> runJob(std::map<std::string, std::string> router, const std::string& workmode) {
         router["softwareimage"] = "R1";
@@ -67,12 +75,7 @@ TEST_F(ImageJobs, CorruptNexaImageEndsTheJobBeforeAnyDeviceContact) {
 
 TEST_F(ImageJobs, NexaImageIsInstalledActivatedAndRecorded) {
     SimRouter device("nexa");
-    device.sim.writeStateFile("variables", kNexaRev2Variables);
-    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
-        << device.sim.error();
-    imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
-    part.header.revision = 3;
-    writeImage("NX-1", "nexa.img", imagebuilder::singleImage(part));
+    ASSERT_TRUE(startNexaWithNewImage(device)) << device.sim.error();
     addRelease("NX-1", {{"nexa", "nexa.img"}});
     auto h = runJob(device.row("NX-1", "Telnet"), "Image");
     EXPECT_EQ(result.exitCode, 0) << log;
@@ -136,12 +139,7 @@ TEST_F(ImageJobs, QxCliImagesAreInstalledAndTheNewReleaseRecorded) {
 // A failed update ends in a reboot, never with the timer left armed.
 TEST_F(ImageJobs, RefusedNexaImageRebootsTheDevice) {
     SimRouter device("nexa");
-    device.sim.writeStateFile("variables", kNexaRev2Variables);
-    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
-        << device.sim.error();
-    imagebuilder::Part system = imagebuilder::systemPart(std::string(4000, 'n'));
-    system.header.revision = 3;
-    writeImage("NX-1", "nexa.img", imagebuilder::singleImage(system));
+    ASSERT_TRUE(startNexaWithNewImage(device)) << device.sim.error();
     imagebuilder::Part logic = imagebuilder::systemPart(std::string(500, 'l'));
     logic.header.type = 3;
     logic.header.crc = 0x12345678;  // the device's own check refuses it
@@ -167,12 +165,7 @@ TEST_F(ImageJobs, RefusedNexaImageRebootsTheDevice) {
 // running the new software and the new configuration.
 TEST_F(ImageJobs, AllOnNexaDownloadsUpdatesBuildsAndUploadsUnderTwoTimers) {
     SimRouter device("all");
-    device.sim.writeStateFile("variables", kNexaRev2Variables);
-    ASSERT_TRUE(device.start("nexa", {"--transfer-dir", setup.transferDir(), "--reboot-downtime", "0"}))
-        << device.sim.error();
-    imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
-    part.header.revision = 3;
-    writeImage("NX-1", "nexa.img", imagebuilder::singleImage(part));
+    ASSERT_TRUE(startNexaWithNewImage(device)) << device.sim.error();
     addRelease("NX-1", {{"nexa", "nexa.img"}});
     makeDirs(setup.templateDir() + "NX-1");
     writeFile(setup.templateDir() + "NX-1/all.tmpl",

@@ -3,7 +3,7 @@
 // of a device that reports too little.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
 using e2e::JobSetup;
 using testsupport::contains;
@@ -18,7 +18,7 @@ const char* const kQxVersion =
     " S/N: QX-SN-0815\n"
     "Software release: 10.2.7 (Build 3)\n";
 
-class Inventory : public ::testing::Test {
+class Inventory : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -33,20 +33,13 @@ protected:
         setup.db.exec("DELETE FROM cordal_jobhistory; DELETE FROM cordal_router");
         routerId =
             setup.addRouter(device.row(model, conntype, {{"swversion", "old-version"}, {"seriennr", "old-serial"}}));
-        setup.addJob(42, routerId, "Invent");
-        result = setup.run(42);
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return runJobFor(42, routerId, "Invent", {"-l"});
     }
     std::string column(const std::string& name) {
         return setup.db.value("SELECT " + name + " FROM cordal_router WHERE id=" + std::to_string(routerId));
     }
 
-    JobSetup setup;
     unsigned long routerId = 0;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 }  // namespace
 

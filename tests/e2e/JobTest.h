@@ -14,10 +14,17 @@ protected:
     // Runs job 42 for a router row and returns its history row.
     std::map<std::string, std::string> runJob(const std::map<std::string, std::string>& router,
                                               const std::string& workmode, std::vector<std::string> options = {}) {
-        unsigned long id = setup.addRouter(router);
-        setup.addJob(42, id, workmode);
-        result = setup.run(42, options);
-        auto h = setup.history(42);
+        return runJobFor(42, setup.addRouter(router), workmode, options);
+    }
+
+    // Adds job jobId of workmode for a router already in the database,
+    // runs it and returns its history row.
+    std::map<std::string, std::string> runJobFor(unsigned long jobId, unsigned long routerId,
+                                                 const std::string& workmode, std::vector<std::string> options,
+                                                 unsigned long long jobtime = 1700000000ULL) {
+        setup.addJob(jobId, routerId, workmode, jobtime);
+        result = setup.run(jobId, options);
+        auto h = setup.history(jobId);
         log = testsupport::unwrappedLog(h["log"]);
         return h;
     }

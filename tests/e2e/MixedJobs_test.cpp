@@ -45,9 +45,7 @@ protected:
             setup.db.exec(std::string("INSERT INTO cordal_swrelease (name, routertype, nexa) VALUES ('R-") + model +
                           "', '" + model + "', 'sys.img')");
         }
-        imagebuilder::Part part = imagebuilder::systemPart(std::string(4000, 'n'));
-        part.header.revision = 3;
-        testsupport::writeFile(setup.transferDir() + "images/NX-1/sys.img", imagebuilder::singleImage(part));
+        testsupport::writeFile(setup.transferDir() + "images/NX-1/sys.img", imagebuilder::nexaSystemImage(3));
         testsupport::writeFile(setup.transferDir() + "images/QX-1/sys.img",
                                "QXCLI-IMAGE 10.3.1\n" + std::string(9000, 's'));
     }

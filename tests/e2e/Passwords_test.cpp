@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
 using e2e::JobSetup;
 using testsupport::contains;
@@ -32,7 +32,7 @@ bool startDevice(SimRouter& device, const std::string& family, std::vector<std::
     return device.start(family, options);
 }
 
-class Passwords : public ::testing::Test {
+class Passwords : public JobTest {
 protected:
     void SetUp() override {
         setup.addRouterType("NX-1", "NEXA");
@@ -52,11 +52,7 @@ protected:
         setup.db.exec("INSERT INTO cordal_customer (id, firma, security) VALUES (7, 'ACME', '" + security + "')");
         columns["customerid"] = "7";
         columns.emplace("oldcommunity", kOld);
-        setup.addJob(42, setup.addRouter(device.row(model, conntype, columns)), workmode);
-        result = setup.run(42, options);
-        auto h = setup.history(42);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return runJobFor(42, setup.addRouter(device.row(model, conntype, columns)), workmode, options);
     }
 
     // The admin password the device's next login needs.
@@ -76,10 +72,6 @@ protected:
             EXPECT_FALSE(contains(h.at("reason") + h.at("config"), secret)) << secret;
         }
     }
-
-    JobSetup setup;
-    testsupport::ProcessResult result;
-    std::string log;
 };
 }  // namespace
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/e2e/SimRouter.h"
+#include "tests/e2e/JobTest.h"
 
 // The name of a router's certificate file in the transfer folder: the
 // first one (index -1) and the numbered ones that follow it.
@@ -35,7 +35,7 @@ inline void writeUploadTemplates(
 // from a small template, devices whose administrator password is also the
 // passphrase of the PKCS#12 files the tests make with the openssl command,
 // and the secrets of such a job, which must never reach its log.
-class UploadFixture : public ::testing::Test {
+class UploadFixture : public JobTest {
 protected:
     static constexpr const char* kAdminPassword = "Adm1n-Pw";
 
@@ -97,11 +97,7 @@ protected:
 
     std::map<std::string, std::string> runJob(unsigned long jobId, unsigned long routerId, const std::string& workmode,
                                               std::vector<std::string> options = {"-l"}) {
-        setup.addJob(jobId, routerId, workmode, 1700000000ULL + jobId);
-        result = setup.run(jobId, options);
-        auto h = setup.history(jobId);
-        log = testsupport::unwrappedLog(h["log"]);
-        return h;
+        return runJobFor(jobId, routerId, workmode, options, 1700000000ULL + jobId);
     }
 
     // The lines the device received from "from" on that start with one of
@@ -152,8 +148,5 @@ protected:
         EXPECT_FALSE(testsupport::contains(log, "-P******")) << log;
     }
 
-    e2e::JobSetup setup;
     e2e::JobSettings settings;
-    testsupport::ProcessResult result;
-    std::string log;
 };

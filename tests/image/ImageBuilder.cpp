@@ -85,4 +85,10 @@ Part systemPart(const std::string& data, bool longForm) {
     return p;
 }
 
+std::string nexaSystemImage(uint8_t revision) {
+    Part part = systemPart(std::string(4000, 'n'));
+    part.header.revision = revision;
+    return singleImage(part);
+}
+
 }  // namespace imagebuilder

@@ -61,4 +61,8 @@ std::string indexedPackage(Part first, const std::vector<Part>& rest, unsigned e
 // A system image of the given data with the default header.
 Part systemPart(const std::string& data, bool longForm = false);
 
+// A whole single image of RX5000 V.7.10 of the given revision, the system
+// image the end-to-end tests install (4000 data bytes).
+std::string nexaSystemImage(uint8_t revision);
+
 }  // namespace imagebuilder

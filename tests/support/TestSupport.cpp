@@ -1,5 +1,7 @@
 #include "tests/support/TestSupport.h"
 
+#include "util/logEngine.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -106,6 +108,10 @@ TempDir::~TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     bool failed = info && info->result() && info->result()->Failed();
     if (!failed) runProcess({"rm", "-rf", path_});
+}
+
+std::string logText(const logEngine& log) {
+    return unwrappedLog(log.dumpAsString());
 }
 
 std::string unwrappedLog(std::string log) {

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+class logEngine;
+
 // Helpers shared by the tests: real child processes and per-test folders.
 namespace testsupport {
 
@@ -46,6 +48,8 @@ inline bool contains(const std::string& text, const std::string& part) {
 // A job log with its wrapped long messages joined again (the log engine
 // continues a message after 100 characters on a line indented by 28 blanks).
 std::string unwrappedLog(std::string log);
+// The whole log of an engine, unwrapped.
+std::string logText(const logEngine& log);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& content);
