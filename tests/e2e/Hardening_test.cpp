@@ -14,6 +14,7 @@
 #include <atomic>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <thread>
 
 #include "tests/e2e/SimRouter.h"
@@ -269,29 +270,44 @@ TEST_F(Hardening, TerminationSignalEndsTheJobThroughFinish) {
     }
 }
 
-TEST(HardeningDatabase, FrozenServerEndsTheJobWithItsOutcomeOnDisk) {
-    testdb::PrivateServer server;
-    JobSetup setup(server.facts());
-    setup.addRouterType("NX-1", "NEXA");
-    e2e::JobSettings settings;
-    settings.rebootTime = "100";  // 5 seconds at the tests' pause scale
-    setup.writeSettings(settings);
-    SimRouter device("nexa");
-    ASSERT_TRUE(device.start("nexa", {"--reboot-downtime", "0"})) << device.sim.error();
-    setup.addJob(42, setup.addRouter(device.row("NX-1", "Telnet")), "Reboot");
+namespace {
+// A Reboot job on a server of the test's own, held (SIGSTOP) once the
+// device got its reboot command, while the job waits out its reboot time
+// (5 seconds at the tests' pause scale): what the test does to the server
+// then surely comes before the job's last statements.
+class HardeningDatabase : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setup.addRouterType("NX-1", "NEXA");
+        e2e::JobSettings settings;
+        settings.rebootTime = "100";
+        setup.writeSettings(settings);
+        ASSERT_TRUE(device.start("nexa", {"--reboot-downtime", "0"})) << device.sim.error();
+        setup.addJob(42, setup.addRouter(device.row("NX-1", "Telnet")), "Reboot");
+        // The secret scan reads the server, which these tests stop while
+        // the job ends; they scan once the server is back.
+        setup.scanSecrets = false;
+    }
 
-    // The secret scan reads the server, which this test stops while the job
-    // ends; it runs below, once the server is back.
-    setup.scanSecrets = false;
-    BackgroundJob job(setup);
-    ASSERT_TRUE(device.sim.waitForTranscript("<<< cmd=reboot", 120000)) << device.sim.transcript();
-    // The job is held while the server freezes, so that the freeze surely
-    // comes before the job's last statements.
-    kill(job.pid.load(), SIGSTOP);
-    ASSERT_EQ(setup.historyRows(42), 0) << "the job got past its reboot wait";
+    void startAndHoldAfterReboot() {
+        job = std::make_unique<BackgroundJob>(setup);
+        ASSERT_TRUE(device.sim.waitForTranscript("<<< cmd=reboot", 120000)) << device.sim.transcript();
+        kill(job->pid.load(), SIGSTOP);
+        ASSERT_EQ(setup.historyRows(42), 0) << "the job got past its reboot wait";
+    }
+
+    testdb::PrivateServer server;
+    JobSetup setup{server.facts()};
+    SimRouter device{"nexa"};
+    std::unique_ptr<BackgroundJob> job;
+};
+}  // namespace
+
+TEST_F(HardeningDatabase, FrozenServerEndsTheJobWithItsOutcomeOnDisk) {
+    ASSERT_NO_FATAL_FAILURE(startAndHoldAfterReboot());
     kill(server.facts().pid, SIGSTOP);
-    kill(job.pid.load(), SIGCONT);
-    auto r = job.finish();
+    kill(job->pid.load(), SIGCONT);
+    auto r = job->finish();
     kill(server.facts().pid, SIGCONT);
     EXPECT_EQ(setup.leakedSecrets(42, r), "");
 
@@ -304,27 +320,11 @@ TEST(HardeningDatabase, FrozenServerEndsTheJobWithItsOutcomeOnDisk) {
     EXPECT_TRUE(contains(log, "Tarvo finished.")) << log;
 }
 
-TEST(HardeningDatabase, RestartedServerStillGetsTheHistoryRow) {
-    testdb::PrivateServer server;
-    JobSetup setup(server.facts());
-    setup.addRouterType("NX-1", "NEXA");
-    e2e::JobSettings settings;
-    settings.rebootTime = "100";
-    setup.writeSettings(settings);
-    SimRouter device("nexa");
-    ASSERT_TRUE(device.start("nexa", {"--reboot-downtime", "0"})) << device.sim.error();
-    setup.addJob(42, setup.addRouter(device.row("NX-1", "Telnet")), "Reboot");
-
-    // The secret scan reads the server, which this test stops while the job
-    // ends; it runs below, once the server is back.
-    setup.scanSecrets = false;
-    BackgroundJob job(setup);
-    ASSERT_TRUE(device.sim.waitForTranscript("<<< cmd=reboot", 120000)) << device.sim.transcript();
-    kill(job.pid.load(), SIGSTOP);
-    ASSERT_EQ(setup.historyRows(42), 0) << "the job got past its reboot wait";
+TEST_F(HardeningDatabase, RestartedServerStillGetsTheHistoryRow) {
+    ASSERT_NO_FATAL_FAILURE(startAndHoldAfterReboot());
     server.restart();
-    kill(job.pid.load(), SIGCONT);
-    auto r = job.finish();
+    kill(job->pid.load(), SIGCONT);
+    auto r = job->finish();
 
     EXPECT_EQ(r.exitCode, 0) << r.err;
     auto h = setup.history(42);
