@@ -290,7 +290,11 @@ private:
         const char* supported;    // INF line
         const char* unsupported;  // message of "Cannot set src-addr"
     };
-    bool probeSourceOption(ConnectionHandler& link, const SourceProbe& probe, std::string& option);
+    // The option for the router's localipfortftp ("" when it has none):
+    // announces the probe's title, reads the software version first when
+    // readVersion, and asks the help text; false with "Cannot set src-addr"
+    // when the device lacks the option.
+    bool probeSourceOption(ConnectionHandler& link, const SourceProbe& probe, bool readVersion, std::string& option);
     // Whether the first certificate file is there (after one wait); present
     // tells whether it holds certificates.
     bool certificateFileReady(bool& present);

@@ -24,16 +24,16 @@ bool Tarvo::configdSourceOption(ConnectionHandler& link, std::string& option, bo
                                          " ",
                                          "Command 'configd' supports '-s' option.",
                                          "Command 'configd' does NOT support '-s' option."};
-    option.clear();
-    if (router->localipfortftp.empty()) return true;
-    updateJob(kConfigd.title);
-    if (readVersion && !step(link, "tmibAdmSWVersion", promptAdmin)) return false;
-    return probeSourceOption(link, kConfigd, option);
+    return probeSourceOption(link, kConfigd, readVersion, option);
 }
 
-// Asks the device's help text whether it takes a source address; the caller
-// has announced the step.
-bool Tarvo::probeSourceOption(ConnectionHandler& link, const SourceProbe& probe, std::string& option) {
+// Asks the device's help text whether it takes a source address.
+bool Tarvo::probeSourceOption(ConnectionHandler& link, const SourceProbe& probe, bool readVersion,
+                              std::string& option) {
+    option.clear();
+    if (router->localipfortftp.empty()) return true;
+    updateJob(probe.title);
+    if (readVersion && !step(link, "tmibAdmSWVersion", promptAdmin)) return false;
     commandResult help = link.sendCmd(probe.help, promptAdmin);
     if (help.foundFirst && help.contains(probe.marker)) {
         log->add(logEngine::INF, probe.supported);

@@ -51,18 +51,14 @@ void Tarvo::updateImages(ConnectionHandler& link) {
 // The "-I SRC" option of "update", when the router names a local source
 // address; false (with the reason set) when the device cannot take it.
 bool Tarvo::updateSourceOptionNexa(ConnectionHandler& link, std::string& option) {
-    option.clear();
-    if (router->localipfortftp.empty()) return true;
-    updateJob("Checking 'update' options");
-    if (!step(link, "tmibAdmSWVersion", promptAdmin)) return false;
-    commandResult help = link.sendCmd("update -h", promptAdmin);
-    if (!help.foundFirst || !help.contains("-I <src>")) {
-        setError("Cannot set src-addr", "Command 'update' does NOT support '-I' option.");
-        return false;
-    }
-    log->add(logEngine::INF, "Command 'update' supports '-I' option.");
-    option = "-I " + router->localipfortftp + " ";
-    return true;
+    static const SourceProbe kUpdate = {"Checking 'update' options",
+                                        "update -h",
+                                        "-I <src>",
+                                        "-I ",
+                                        " ",
+                                        "Command 'update' supports '-I' option.",
+                                        "Command 'update' does NOT support '-I' option."};
+    return probeSourceOption(link, kUpdate, true, option);
 }
 
 void Tarvo::updateImagesNexa(ConnectionHandler& link) {

@@ -127,10 +127,7 @@ bool Tarvo::certSourceOption(ConnectionHandler& link, std::string& option) {
                                       "",
                                       "Command 'cert get' supports '-I' option.",
                                       "Command 'cert' does NOT support '-I' option."};
-    option.clear();
-    if (router->localipfortftp.empty()) return true;
-    updateJob(kCert.title);
-    return probeSourceOption(link, kCert, option);
+    return probeSourceOption(link, kCert, false, option);
 }
 
 // The first file carries the router's certificate, labelled with its name;
