@@ -72,6 +72,12 @@ public:
     // No such file or directory" and the like, and 'File "X" not found.'
     // for a get of a missing file.
     static bool sftpReplyFailed(const commandResult& reply);
+    // Puts the local file into the device's memory as memoryFile and renames
+    // it to target (on the disk) over the SFTP connection. False with
+    // "Bad file-transfer" or "Bad file-renaming"; renameFailed tells the
+    // second.
+    bool sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
+                          const std::string& target, bool& renameFailed);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
     // created or logged in; work is then not run.

@@ -115,19 +115,13 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
         return;
     }
     ScopedTimeout slow(sftp, 600);
-    const std::string memoryFile = "/MEM/" + row.deviceFile;
-    commandResult put = sftp.sendCmd(
-        "put " + paths.transferDir() + "images/" + router->model + "/" + row.file + " " + memoryFile, promptSftp);
-    if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
-        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
-        return;
-    }
-    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + row.deviceDir + "/" + row.deviceFile, promptSftp);
-    if (moved.foundFirst && !sftpReplyFailed(moved)) {
+    bool renameFailed = false;
+    if (sftpPutAndRename(sftp, paths.transferDir() + "images/" + router->model + "/" + row.file,
+                         "/MEM/" + row.deviceFile, row.deviceDir + "/" + row.deviceFile, renameFailed)) {
         log->addLine(logEngine::INF, "%s updated.", row.keyword.c_str());
         return;
     }
-    setError("Bad file-renaming", "%s-file-renaming failed.", fileTransferMethod.c_str());
+    if (!renameFailed) return;
     // The device may still be writing its disk; a reboot now could leave
     // it without a system.
     log->add(logEngine::INF, "Waiting for 10 minutes before reboot.");

@@ -175,20 +175,9 @@ bool Tarvo::updateConfigQxCli(const std::string& name, bool) {
     withSftp([&](ConnectionHandler& sftp) {
         updateJob("Updating config");
         ScopedTimeout slow(sftp, 60);
-        commandResult put = sftp.sendCmd(
-            "put " + paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".config /MEM/" + name,
-            promptSftp);
-        if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
-            setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
-            return;
-        }
-        // OpenSSH 9 reports a failed rename as "remote rename ...: Failure"
-        // and never with "Couldn't": the common judgement reads both.
-        commandResult moved = sftp.sendCmd("rename /MEM/" + name + " /DSK/" + name, promptSftp);
-        if (!moved.foundFirst || sftpReplyFailed(moved)) {
-            setError("Bad file-renaming", "%s-file-renaming failed.", fileTransferMethod.c_str());
-            return;
-        }
+        bool renameFailed = false;
+        const std::string local = paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".config";
+        if (!sftpPutAndRename(sftp, local, "/MEM/" + name, "/DSK/" + name, renameFailed)) return;
         log->add(logEngine::INF, "Config updated.");
         updated = true;
     });

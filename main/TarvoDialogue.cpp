@@ -70,6 +70,25 @@ bool Tarvo::sftpReplyFailed(const commandResult& reply) {
     return false;
 }
 
+bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
+                             const std::string& target, bool& renameFailed) {
+    renameFailed = false;
+    commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, promptSftp);
+    if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
+        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        return false;
+    }
+    // OpenSSH 9 reports a failed rename as "remote rename ...: Failure"
+    // and never with "Couldn't": the common judgement reads both.
+    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + target, promptSftp);
+    if (!moved.foundFirst || sftpReplyFailed(moved)) {
+        renameFailed = true;
+        setError("Bad file-renaming", "%s-file-renaming failed.", fileTransferMethod.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool Tarvo::withSftp(const std::function<void(ConnectionHandler&)>& work) {
     std::unique_ptr<ConnectionHandler> sftp(createConnectionHandler(SFTP));
     if (!sftp) {
