@@ -343,5 +343,7 @@ private:
     void removeCertificateFiles();
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
-    std::string logFileName() const;
+    // The job's own file of the transfer directory: JOBID followed by suffix
+    // (".log", ".config", ".csv").
+    std::string jobFile(const std::string& suffix) const;
 };

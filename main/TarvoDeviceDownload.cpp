@@ -76,9 +76,7 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
         commandResult reply;
         {
             ScopedTimeout slow(sftp, 60);
-            reply = sftp.sendCmd("get /DSK/" + name + " " + paths.transferDir() +
-                                     my_to_str(static_cast<unsigned long>(jobId)) + ".config",
-                                 promptSftp);
+            reply = sftp.sendCmd("get /DSK/" + name + " " + jobFile(".config"), promptSftp);
         }
         // "100%" alone is not enough: the client may report a failure on a
         // later line of the same reply.

@@ -176,8 +176,7 @@ bool Tarvo::updateConfigQxCli(const std::string& name, bool) {
         updateJob("Updating config");
         ScopedTimeout slow(sftp, 60);
         bool renameFailed = false;
-        const std::string local = paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".config";
-        if (!sftpPutAndRename(sftp, local, "/MEM/" + name, "/DSK/" + name, renameFailed)) return;
+        if (!sftpPutAndRename(sftp, jobFile(".config"), "/MEM/" + name, "/DSK/" + name, renameFailed)) return;
         log->add(logEngine::INF, "Config updated.");
         updated = true;
     });

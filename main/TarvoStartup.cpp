@@ -34,8 +34,8 @@ bool exists(const std::string& path) {
 }
 }  // namespace
 
-std::string Tarvo::logFileName() const {
-    return paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".log";
+std::string Tarvo::jobFile(const std::string& suffix) const {
+    return paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + suffix;
 }
 
 void Tarvo::Init() {
@@ -105,7 +105,7 @@ void Tarvo::Init() {
 }
 
 int Tarvo::initLogAndBanner() {
-    std::string name = writeLogfile ? logFileName() : std::string("nofile");
+    std::string name = writeLogfile ? jobFile(".log") : std::string("nofile");
     log.reset(new logEngine(debug, name));
     log->setDirectPrint(directPrint);
     log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", "4", "1", "1");

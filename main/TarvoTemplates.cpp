@@ -69,7 +69,7 @@ bool Tarvo::stageEncryptConfig(ConnectionHandler&) {
         return false;
     }
     updateJob("Encrypting config");
-    const std::string intermediate = paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + ".csv";
+    const std::string intermediate = jobFile(".csv");
     const std::string configName = cfgFile->getFileName();
     const std::string tool = shellWord(paths.binDir() + kSealTool);
     const std::string convert = tool + " -o 1 " + shellWord(configName) + " " + shellWord(intermediate);

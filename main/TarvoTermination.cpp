@@ -64,7 +64,7 @@ bool Tarvo::noteTermination() {
 }
 
 void Tarvo::reportWithoutHistory(bool jobRowKept) {
-    std::string name = logFileName();
+    std::string name = jobFile(".log");
     bool written = writeLogfile && log && log->getFileName() != "nofile";
     if (!written && log) {
         FILE* f = fopen(name.c_str(), "we");
