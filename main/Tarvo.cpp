@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 
 #include "config/configFile.h"
@@ -24,7 +25,11 @@ Tarvo::Tarvo(unsigned long id, bool debugOn, bool dump, bool logfile, bool print
       writeLogfile(logfile),
       directPrint(print),
       jobId(static_cast<uint32_t>(id)),
-      paths(installation) {}
+      paths(installation) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    startedAt = static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
 
 Tarvo::~Tarvo() = default;
 

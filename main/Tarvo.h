@@ -182,6 +182,13 @@ public:
     void updateImagesNexa(ConnectionHandler& link);
     bool updateImagesPrepQxCli(ConnectionHandler& link);
     void updateImagesQxCli();  // over an SFTP connection of its own
+    // The limit of each wait while a file of the transfer directory travels
+    // to a device (its fetch, its progress, its flashing): a base for the
+    // device's own work plus the file's size at the slowest rate a transfer
+    // is still taken to be alive at.
+    static int transferWaitLimit(const std::string& localFile);
+    static constexpr int kTransferBaseSeconds = 600;
+    static constexpr long kSlowestTransferBytesPerSecond = 8 * 1024;
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -205,9 +212,17 @@ public:
     // log file, of a failed job that stored no history row.
     static void installSignalHandlers();
     static int terminationSignal();
+    // The job deadline (config.jobdeadline): seconds from the job's start
+    // after which SIGALRM ends the job exactly like a termination request,
+    // with the reason "Deadline exceeded". armDeadline (re)arms it for the
+    // time left; cancelDeadline disarms it while the outcome is recorded.
+    void armDeadline(unsigned seconds);
+    static void cancelDeadline();
+    static constexpr unsigned kDefaultJobDeadline = 7200;
     bool noteTermination();
     void reportWithoutHistory(bool jobRowKept);
     bool terminationNoted = false;
+    double startedAt;          // monotonic seconds at construction: the deadline counts from here
     std::string errorMessage;  // the long message of the last setError
 
     static std::string my_to_str(int value);
@@ -258,8 +273,9 @@ public:
     std::string autoSelectLoaded, configRestoreTimeoutConfig = "600", configRestoreTimeoutImage = "600",
                                   configsPerRouter, tftpHost, fileTransferMethod, fileTransferPwd, fileTransferUsr,
                                   ipAllowDelete, ipConnectTimeout, readNexaVersion, routerRebootTime, transferScheme,
-                                  transferCredentials, transferBase;
+                                  transferCredentials, transferBase, jobDeadline = "7200";
     unsigned rebootSleepSeconds = 0;
+    unsigned jobDeadlineSeconds = kDefaultJobDeadline;
 
 private:
     // The stages of Run, in pipeline order; each returns false to end Run.

@@ -3,6 +3,11 @@
 // qx.CLI device gets each image over one SFTP connection into memory, and a
 // rename moves it onto its disk, after its own image checks were switched
 // off on its command line.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
+
 #include "main/NexaUpdateDialogue.h"
 #include "main/Tarvo.h"
 #include "util/Pause.h"
@@ -39,6 +44,13 @@ bool fitsOnOneLine(const std::string& text) {
     return true;
 }
 }  // namespace
+
+int Tarvo::transferWaitLimit(const std::string& localFile) {
+    struct stat st {};
+    const long long size = stat(localFile.c_str(), &st) == 0 ? static_cast<long long>(st.st_size) : 0;
+    return static_cast<int>(
+        std::min<long long>(INT_MAX / 1000, kTransferBaseSeconds + size / kSlowestTransferBytesPerSecond));
+}
 
 void Tarvo::updateImages(ConnectionHandler& link) {
     if (!isQxCli()) {
@@ -77,6 +89,10 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         const std::string packageOption = row.keyword == "nexa" && swRelease->multiPart ? "-a " : "";
         const std::string head = "update " + packageOption + sourceOption + transferScheme;
         const std::string path = transferBase + "images/" + router->model + "/" + row.file;
+        // The device fetches the image during the command and flashes it
+        // after the answer, reporting progress all the while.
+        ScopedWaitLimit whileTransferring(
+            link, transferWaitLimit(paths.transferDir() + "images/" + router->model + "/" + row.file));
         NexaUpdateDialogue(*this, link, row.keyword).run([&] {
             // Fetching and checking an image takes the device a while.
             ScopedTimeout slow(link, 60);
@@ -115,9 +131,11 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
         return;
     }
     ScopedTimeout slow(sftp, 600);
+    const std::string image = paths.transferDir() + "images/" + router->model + "/" + row.file;
+    // sftp's progress meter goes on ticking when the transfer stalls.
+    ScopedWaitLimit whileTransferring(sftp, transferWaitLimit(image));
     bool renameFailed = false;
-    if (sftpPutAndRename(sftp, paths.transferDir() + "images/" + router->model + "/" + row.file,
-                         "/MEM/" + row.deviceFile, row.deviceDir + "/" + row.deviceFile, renameFailed)) {
+    if (sftpPutAndRename(sftp, image, "/MEM/" + row.deviceFile, row.deviceDir + "/" + row.deviceFile, renameFailed)) {
         log->addLine(logEngine::INF, "%s updated.", row.keyword.c_str());
         return;
     }

@@ -61,6 +61,7 @@ bool Tarvo::readXML(const std::string& model) {
         {"config.readnexaversion", &readNexaVersion, {}},
         {"config.routerreboottime.default", &routerRebootTime, {}},
         {"|config.routerreboottime", &routerRebootTime, model},
+        {"|config.jobdeadline", &jobDeadline, {}},
     };
     if (!configHandler(log.get(), paths.settingsFile()).readRows(rows)) return false;
 
@@ -71,6 +72,17 @@ bool Tarvo::readXML(const std::string& model) {
         return false;
     }
     rebootSleepSeconds = secondsFromText(routerRebootTime);
+    // A deadline of 0 would end every job at once, and none at all would
+    // let a device hold the job for ever: the default stands instead.
+    jobDeadlineSeconds = secondsFromText(jobDeadline);
+    if (jobDeadlineSeconds == 0) {
+        jobDeadlineSeconds = kDefaultJobDeadline;
+        if (log)
+            log->addLine(logEngine::ERR,
+                         "Ignoring config.jobdeadline '%s': not a number of seconds above 0; the job deadline is %u "
+                         "seconds.",
+                         jobDeadline.c_str(), jobDeadlineSeconds);
+    }
     if (log)
         log->addLine(logEngine::INF, "Read %u seconds sleep time for model '%s' from config file.", rebootSleepSeconds,
                      model.c_str());

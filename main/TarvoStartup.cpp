@@ -39,6 +39,8 @@ std::string Tarvo::jobFile(const std::string& suffix) const {
 }
 
 void Tarvo::Init() {
+    // Until the settings say otherwise, the default deadline holds.
+    armDeadline(kDefaultJobDeadline);
     int state = 1;
     while (state != kInitDone) {
         switch (state) {
@@ -192,6 +194,7 @@ int Tarvo::initSettings() {
         setError("Bad XML-settings", "Could not read settings from cordal.xml.");
         return kInitDone;
     }
+    armDeadline(jobDeadlineSeconds);
     registerSecrets();
     return 8;
 }
@@ -415,6 +418,8 @@ bool Tarvo::storeHistory() {
 
 bool Tarvo::Finish() {
     noteTermination();
+    // The outcome is recorded whatever time is left.
+    cancelDeadline();
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
     bool stored = false;

@@ -2,7 +2,10 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
+#include <cstdio>
 
 #include "util/Pause.h"
 #include "util/logEngine.h"
@@ -100,13 +103,51 @@ bool ConnectionHandler::sendExpecting(const std::string& command, const std::str
     return found;
 }
 
+namespace {
+double gWaitLimitScale = 1.0;
+}  // namespace
+
 void ConnectionHandler::setTimeout(int seconds) {
     log->addLine(logEngine::DBG, "Setting timeout to %d.", seconds);
+    silenceTimeout = seconds;
     applyTimeout(seconds);
 }
 
 void ConnectionHandler::resetTimeout() {
+    silenceTimeout = commandTimeout;
     applyTimeout(commandTimeout);
+}
+
+int ConnectionHandler::setWaitLimit(int seconds) {
+    if (seconds > 0) log->addLine(logEngine::DBG, "Setting wait limit to %d seconds.", seconds);
+    int previous = waitLimitSeconds;
+    waitLimitSeconds = std::max(0, seconds);
+    applyTimeout(silenceTimeout);
+    return previous;
+}
+
+int ConnectionHandler::waitLimitMs() const {
+    const double seconds =
+        waitLimitSeconds > 0 ? waitLimitSeconds : static_cast<double>(kReplyLimitFactor) * std::max(0, silenceTimeout);
+    // At least a second: a limit must never end a wait before it began.
+    return static_cast<int>(std::clamp(seconds * 1000 * gWaitLimitScale, 1000.0, static_cast<double>(INT_MAX)));
+}
+
+void ConnectionHandler::setWaitLimitScale(double factor) {
+    gWaitLimitScale = factor > 0 ? factor : 1.0;
+}
+
+std::string ConnectionHandler::limitReachedMessage(const std::string& first, const std::string& second,
+                                                   long long waitedMs) const {
+    std::string awaited = first.empty() ? "" : "'" + first + "'";
+    if (!second.empty()) awaited += (awaited.empty() ? "'" : " or '") + second + "'";
+    char text[512];
+    snprintf(text, sizeof text,
+             "%s-reply limit of %d seconds reached: the device kept sending for %.1f seconds without ever showing "
+             "%s!",
+             typeName.c_str(), (waitLimitMs() + 999) / 1000, static_cast<double>(waitedMs) / 1000.0,
+             awaited.empty() ? "the awaited text" : awaited.c_str());
+    return text;
 }
 
 commandResult ConnectionHandler::judgeReply(const std::string& reply, const std::string& first,

@@ -86,6 +86,21 @@ public:
     // the command time-out. Prefer ScopedTimeout.
     void setTimeout(int seconds);
     void resetTimeout();
+    // Every wait also ends at its limit as a whole, however much the device
+    // keeps sending: kReplyLimitFactor times the silence time-out, unless
+    // a wait that legitimately lasts long (a firmware image, a large file)
+    // sets its own through setWaitLimit (seconds, 0 for the multiple;
+    // returns the previous setting). Prefer ScopedWaitLimit. A wait that
+    // reaches it ends like a silence, with an error line of its own.
+    int setWaitLimit(int seconds);
+    // The limit of the following waits, in milliseconds.
+    int waitLimitMs() const;
+    // 30 times the command time-out (300 seconds at 10) still carries a
+    // 50 MB reply at 170 kB/s, a small fraction of what a terminal or a
+    // Telnet connection carries.
+    static constexpr int kReplyLimitFactor = 30;
+    // Test-only: a factor on every wait limit from now on (1.0 = real).
+    static void setWaitLimitScale(double factor);
     const std::string& cTypeStr() const { return typeName; }
     const DeviceFamily& family() const { return deviceFamily; }
     // False once the peer is known to be gone (closed connection, ended
@@ -112,8 +127,12 @@ protected:
     // current time-out. Returns the wait's error message, "" when it ended
     // normally.
     virtual std::string readReply(const std::string& first, const std::string& second, std::string& reply) = 0;
-    // Makes seconds the silence time-out of the transport.
+    // Makes seconds the silence time-out of the transport, and
+    // waitLimitMs() the limit of its waits.
     virtual void applyTimeout(int seconds) = 0;
+    // The error line of a wait that reached its limit after waitedMs while
+    // first or second never arrived.
+    std::string limitReachedMessage(const std::string& first, const std::string& second, long long waitedMs) const;
 
     // catchTraffic with secret (the password just sent) masked in what is
     // logged of the reply, in case the device echoes it.
@@ -148,6 +167,8 @@ protected:
     std::string promptText;  // the shell prompt, refined by the prompt prefix
     int connectTimeout = 0;
     int commandTimeout = 10;
+    int silenceTimeout = 10;   // the current silence time-out, seconds
+    int waitLimitSeconds = 0;  // 0: kReplyLimitFactor times silenceTimeout
     bool connected = false;
     bool safe = false;
     bool alive = true;
@@ -164,4 +185,18 @@ public:
 
 private:
     ConnectionHandler& handler;
+};
+
+// Gives the waits of one long operation a limit of their own and restores
+// the previous one on every way out of the scope.
+class ScopedWaitLimit {
+public:
+    ScopedWaitLimit(ConnectionHandler& handler, int seconds) : handler(handler), saved(handler.setWaitLimit(seconds)) {}
+    ~ScopedWaitLimit() { handler.setWaitLimit(saved); }
+    ScopedWaitLimit(const ScopedWaitLimit&) = delete;
+    ScopedWaitLimit& operator=(const ScopedWaitLimit&) = delete;
+
+private:
+    ConnectionHandler& handler;
+    int saved;
 };

@@ -68,8 +68,11 @@ long long nowMs() {
 
 // poll() on one descriptor against a deadline: EINTR restarts the wait with
 // the time that is left. Returns poll's result; ms < 0 waits without limit.
-// An interruptible wait instead returns -1 (errno EINTR) when the signal
-// was a termination request.
+// An interruptible wait instead returns -1 (errno EINTR) when a termination
+// request came. It waits in slices: a signal that arrives just before poll()
+// is entered does not interrupt it, and must not leave the wait running.
+constexpr int kInterruptSliceMs = 250;
+
 int pollOne(int fd, short events, int ms, short* revents, bool interruptible = false) {
     long long deadline = ms < 0 ? 0 : nowMs() + ms;
     for (;;) {
@@ -79,8 +82,10 @@ int pollOne(int fd, short events, int ms, short* revents, bool interruptible = f
         }
         pollfd p = {fd, events, 0};
         int left = ms < 0 ? -1 : static_cast<int>(std::max(0LL, deadline - nowMs()));
-        int rc = poll(&p, 1, left);
+        const bool sliced = interruptible && (left < 0 || left > kInterruptSliceMs);
+        int rc = poll(&p, 1, sliced ? kInterruptSliceMs : left);
         if (rc < 0 && errno == EINTR) continue;
+        if (rc == 0 && sliced) continue;
         if (revents) *revents = p.revents;
         return rc;
     }
@@ -327,15 +332,40 @@ int Expect::notBlockableRead() {
 
 int Expect::waitForList(ExpectMatcher& matcher) {
     if (pid < 0) throw ExpectException("Process not running or EOF reached!");
+    const long long start = nowMs();
+    limitReached_ = false;
+    lastWaitMs_ = 0;
     // Output kept from before (after a silence, or read by notBlockableRead)
     // may already hold the answer; it must not wait for more.
     int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size());
     while (hit == 0) {
         if (pid < 0) throw ExpectException("Process not running or EOF reached!");
-        if (waitReadable(timeoutMs) == WaitResult::Silence) return 0;
+        // A child that prints something every little while never lets the
+        // silence limit run out; the wait limit is checked before every read,
+        // so not even a flood of output outlasts it.
+        int wait = std::max(0, timeoutMs);
+        bool shortened = false;
+        if (limitMs > 0) {
+            long long left = start + limitMs - nowMs();
+            if (left <= 0) {
+                limitReached_ = true;
+                lastWaitMs_ = nowMs() - start;
+                return 0;
+            }
+            if (left < wait) {
+                wait = static_cast<int>(left);
+                shortened = true;
+            }
+        }
+        if (waitReadable(wait) == WaitResult::Silence) {
+            if (shortened) continue;  // the limit, not a silence of timeoutMs
+            lastWaitMs_ = nowMs() - start;
+            return 0;
+        }
         readFromOutput();
         hit = matcher.scan(accum->data(), accum->size());
     }
+    lastWaitMs_ = nowMs() - start;
     takeMatch(matcher.matchStart(), matcher.matchEnd());
     return hit;
 }

@@ -12,7 +12,8 @@ class logEngine;
 
 // Expect runs one child program on a pseudo-terminal and drives it by text:
 // it writes input to the child and waits until the child's output matches
-// one of a list of patterns, or until the child stays silent for timeoutMs.
+// one of a list of patterns, until the child stays silent for timeoutMs, or
+// until the wait as a whole reaches limitMs.
 //
 // The child is "/bin/sh -c COMMAND" (spawn) or a program started with its
 // arguments directly (spawnArgv), in a session and process group of its
@@ -62,7 +63,8 @@ public:
 
     // Waits for output matching one of the patterns: the 1-based index of the
     // first pattern in list order that matches, 0 after a silence of
-    // timeoutMs. The silence limit applies afresh after every read. Output
+    // timeoutMs or at the wait limit. The silence limit applies afresh after
+    // every read, the wait limit to the whole call. Output
     // kept from before (after a silence) is searched first. A pattern that
     // does not compile is logged and never matches.
     // REQUIRES: a child was spawned (else "Process not running or EOF
@@ -97,6 +99,14 @@ public:
     std::string getBefore() const;
 
     void setTimeout(int milliseconds) { timeoutMs = milliseconds; }
+    // The limit of one wait (expect, expect_noreg) as a whole, however much
+    // the child keeps printing; 0 for none. A wait that reaches it returns
+    // 0 like a silence, with limitReached() set.
+    void setWaitLimit(int milliseconds) { limitMs = milliseconds; }
+    // The last wait returned 0 at its limit, not after a silence.
+    bool limitReached() const { return limitReached_; }
+    // How long the last wait lasted, in milliseconds.
+    long long lastWaitMs() const { return lastWaitMs_; }
     int getExitCode() const { return exitStatus; }  // the raw wait status word
 
     // Reaps the child and closes the terminal. A child that does not end
@@ -108,11 +118,12 @@ public:
     void stop();
 
     logEngine* log;
-    int pid;         // -1 when no child runs
-    int writeFd;     // the terminal's master, -1 when closed
-    int readFd;      // the same master
-    int timeoutMs;   // silence limit of one wait
-    int exitStatus;  // wait status word of the ended child, 255 before
+    int pid;          // -1 when no child runs
+    int writeFd;      // the terminal's master, -1 when closed
+    int readFd;       // the same master
+    int timeoutMs;    // silence limit of one wait
+    int limitMs = 0;  // limit of one wait as a whole, 0 none
+    int exitStatus;   // wait status word of the ended child, 255 before
     std::string bufferA;
     std::string bufferB;
     std::string* accum;            // output since the last match or clear
@@ -141,6 +152,8 @@ private:
     void logError(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     bool mutexReady_ = false;
+    bool limitReached_ = false;
+    long long lastWaitMs_ = 0;
     // Where the last match lies, and in which buffer (null: no match).
     const std::string* matchSubject_ = nullptr;
     size_t matchStart_ = 0;

@@ -93,6 +93,7 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
     log->addLine(logEngine::DBG, "Running SSHConnection::connect(%s).", typeName.c_str());
     connectTimeout = settings.connectTimeout;
     commandTimeout = settings.commandTimeout;
+    silenceTimeout = commandTimeout;
     const std::string refusal = settings.refusal(false, logins);
     if (!refusal.empty()) {
         log->add(logEngine::ERR, refusal);
@@ -183,7 +184,10 @@ std::string SSHConnection::takeLoginOutput(const std::string& secret) {
 
 int SSHConnection::waitInLogin(const std::vector<ExpectRegex>& patterns) {
     try {
-        return engine.expect(patterns);
+        int result = engine.expect(patterns);
+        if (result == 0 && engine.limitReached())
+            log->add(logEngine::ERR, limitReachedMessage("", "", engine.lastWaitMs()));
+        return result;
     } catch (const ExpectException& e) {
         log->add(logEngine::INF, e.what());
         return -1;
@@ -284,7 +288,9 @@ bool SSHConnection::writeCommand(const std::string& command) {
 std::string SSHConnection::readReply(const std::string& first, const std::string& second, std::string& reply) {
     std::string error;
     try {
-        if (engine.expect_noreg(first, second) == 0) error = typeName + "-reply timed-out!";
+        if (engine.expect_noreg(first, second) == 0)
+            error = engine.limitReached() ? limitReachedMessage(first, second, engine.lastWaitMs())
+                                          : typeName + "-reply timed-out!";
     } catch (const ExpectException& e) {
         error = e.what();
         alive = false;
@@ -296,6 +302,7 @@ std::string SSHConnection::readReply(const std::string& first, const std::string
 
 void SSHConnection::applyTimeout(int seconds) {
     engine.setTimeout(seconds * 1000);
+    engine.setWaitLimit(waitLimitMs());
 }
 
 void SSHConnection::release() {

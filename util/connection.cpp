@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -13,6 +14,14 @@
 
 namespace {
 const char* const kReplyTimedOut = "Telnet-reply timed-out!";
+const char* const kInterrupted = "Wait ended by a termination request!";
+const long long kInterruptSliceUs = 250000;
+
+long long monotonicUs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
 }  // namespace
 
 connection::connection(logEngine* logger, const DeviceFamily& family) : ConnectionHandler(logger, family, "Telnet") {}
@@ -60,6 +69,7 @@ bool connection::connect(const ConnectSettings& settings, const LoginSettings& l
     log->add(logEngine::DBG, "Running connection::connect().");
     connectTimeout = settings.connectTimeout;
     commandTimeout = settings.commandTimeout;
+    silenceTimeout = commandTimeout;
     const std::string refusal = settings.refusal(true, logins);
     if (!refusal.empty()) {
         log->add(logEngine::ERR, refusal);
@@ -151,7 +161,8 @@ bool connection::writeRaw(const std::string& text) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR) continue;
+        // A device that does not read must not hold a terminating job.
+        if (n < 0 && errno == EINTR && !Pause::interruptRequested()) continue;
         log->addLine(logEngine::ERR, "%s-write failed: %s.", typeName.c_str(),
                      n < 0 ? strerror(errno) : "nothing written");
         return false;
@@ -165,26 +176,47 @@ bool connection::writeCommand(const std::string& command) {
 
 std::string connection::readReply(const std::string& first, const std::string& second, std::string& reply) {
     if (!stream) return kReplyTimedOut;
+    // The silence time-out starts afresh after every read, so a device that
+    // sends a byte every little while would never let it run out: the wait
+    // as a whole also ends at its limit. Both are waited for in slices, so
+    // that a termination request that comes just before a slice begins
+    // still ends the wait.
+    const long long start = monotonicUs();
+    const long long limit = waitLimitMs() * 1000LL;
+    long long lastRead = start;
     for (;;) {
         int n = 0;
         try {
-            n = stream->rdbuf()->read(readBuffer, sizeof readBuffer);
-        } catch (const sockerr& e) {
-            if (e.serrno() == EINTR) {
-                if (Pause::interruptRequested()) return "Wait ended by a termination request!";
+            if (Pause::interruptRequested()) return kInterrupted;
+            const long long now = monotonicUs();
+            const long long limitLeft = start + limit - now;
+            if (limitLeft <= 0) return limitReachedMessage(first, second, (now - start) / 1000);
+            const long long silenceLeft = lastRead + silenceTimeout * 1000000LL - now;
+            const long long slice = std::max(0LL, std::min({silenceLeft, limitLeft, kInterruptSliceUs}));
+            if (!stream->rdbuf()->is_readready(static_cast<int>(slice / 1000000), static_cast<int>(slice % 1000000))) {
+                if (silenceLeft <= slice) return kReplyTimedOut;
                 continue;
             }
+            n = stream->rdbuf()->read(readBuffer, sizeof readBuffer);
+            lastRead = monotonicUs();
+        } catch (const sockerr& e) {
+            if (e.serrno() == EINTR) continue;  // a termination request is seen above
             return kReplyTimedOut;
         }
         if (n <= 0) {
             alive = false;  // the device closed the connection
             return "";
         }
+        const size_t before = reply.size();
         reply.append(readBuffer, static_cast<size_t>(n));
-        // The whole reply so far is searched, so a text split over two
-        // reads is still found.
-        bool found = (!first.empty() && reply.find(first) != std::string::npos) ||
-                     (!second.empty() && reply.find(second) != std::string::npos);
+        // A text split over two reads is still found: the search starts far
+        // enough before the new bytes. Searching only there keeps a reply of
+        // many megabytes linear.
+        auto arrived = [&](const std::string& text) {
+            return !text.empty() &&
+                   reply.find(text, before < text.size() ? 0 : before - text.size() + 1) != std::string::npos;
+        };
+        bool found = arrived(first) || arrived(second);
         if (found && !safe) return "";
     }
 }

@@ -129,17 +129,20 @@ void logEngine::addBlob(int facility, const std::string& chunk) {
 }
 
 void logEngine::addBlob(int facility, const char* data, size_t length) {
-    std::string rest(data, length);
+    // Walked with an offset, never by erasing what was taken: a reply of
+    // many megabytes is cut into its lines in linear time.
+    const std::string rest(data, length);
+    size_t from = 0;
     for (;;) {
-        size_t cut = rest.find('\n');
-        if (cut == std::string::npos) cut = rest.find('\r');
+        size_t cut = rest.find('\n', from);
+        if (cut == std::string::npos) cut = rest.find('\r', from);
         if (cut == std::string::npos) break;
-        std::string line = pending + rest.substr(0, cut);
+        std::string line = pending + rest.substr(from, cut - from);
         pending.clear();
-        rest.erase(0, cut + 1);
+        from = cut + 1;
         add(facility, line);
     }
-    pending += rest;
+    pending += rest.substr(from);
 }
 
 void logEngine::flushPending(int facility) {

@@ -63,6 +63,7 @@ std::string JobSetup::settingsXml(const JobSettings& s) const {
     xml += perModel("ipconnecttimeout", s.connectTimeout, s.connectTimeoutPerModel);
     xml += "    " + element("readnexaversion", s.readNexaVersion) + "\n";
     xml += perModel("routerreboottime", s.rebootTime, s.rebootTimePerModel);
+    if (!s.jobDeadline.empty()) xml += "    " + element("jobdeadline", s.jobDeadline) + "\n";
     xml += "  </config>\n</cordal>\n";
     return xml;
 }
@@ -152,6 +153,10 @@ testsupport::ProcessResult JobSetup::run(unsigned long jobId, std::vector<std::s
     char scale[64];
     snprintf(scale, sizeof scale, "--pause-scale=%g", pauseScale);
     argv.push_back(scale);
+    if (waitLimitScale != 1.0) {
+        snprintf(scale, sizeof scale, "--wait-limit-scale=%g", waitLimitScale);
+        argv.push_back(scale);
+    }
     argv.insert(argv.end(), options.begin(), options.end());
     argv.push_back("-j");
     argv.push_back(std::to_string(jobId));

@@ -34,6 +34,7 @@ struct JobSettings {
     std::string rebootTime = "0";
     std::map<std::string, std::string> connectTimeoutPerModel;
     std::map<std::string, std::string> rebootTimePerModel;
+    std::string jobDeadline;  // seconds; empty leaves the element out (7200)
 };
 
 class JobSetup {
@@ -64,8 +65,12 @@ public:
     // certificate wait, failed-rename wait); 1.0 runs them for real, which
     // the tests that check a pause as a lower bound set.
     double pauseScale = 0.05;
+    // Factor for the limits of the program's device waits as a whole; 1.0
+    // (the installed program's) unless a test waits for such a limit.
+    double waitLimitScale = 1.0;
 
-    // Runs the program with the root: RUNNER ROOT --pause-scale=F options... -j jobId.
+    // Runs the program with the root: RUNNER ROOT --pause-scale=F
+    // [--wait-limit-scale=F] options... -j jobId.
     // startedPid receives the program's pid once it runs.
     testsupport::ProcessResult run(unsigned long jobId, std::vector<std::string> options = {"-l"},
                                    int timeoutSeconds = 180, std::atomic<int>* startedPid = nullptr);

@@ -101,6 +101,40 @@ TEST_F(ExpectTest, SilenceEndsAWaitButSteadyOutputDoesNot) {
     EXPECT_EQ(engine.notBlockableRead(), 0);
 }
 
+TEST_F(ExpectTest, TheWaitLimitEndsAWaitThatSteadyOutputOrAFloodKeepsAlive) {
+    // A tick every 0.1 s, or an endless flood: neither lets the 5 s silence
+    // limit run out, and neither shows the awaited text.
+    for (const char* child : {"stty -echo; while :; do printf .; sleep 0.1; done", "stty -echo; exec yes"}) {
+        SCOPED_TRACE(child);
+        engine.clearAccum();
+        engine.setTimeout(5000);
+        engine.setWaitLimit(800);
+        ASSERT_TRUE(engine.spawn(child));
+        long long start = nowMs();
+        EXPECT_EQ(engine.expect_noreg("PROMPT", ""), 0);
+        EXPECT_TRUE(engine.limitReached());
+        EXPECT_GE(nowMs() - start, 800);
+        EXPECT_GE(engine.lastWaitMs(), 800);
+        EXPECT_FALSE(engine.getAccum().empty()) << "what came is kept, as after a silence";
+        printf("wait ended at its limit after %lld ms\n", engine.lastWaitMs());
+
+        // The pattern form is limited the same way; a match is no limit.
+        EXPECT_EQ(engine.expect("/NEVER/", nullptr), 0);
+        EXPECT_TRUE(engine.limitReached());
+        ASSERT_EQ(engine.expect("/[.y]/", nullptr), 1);
+        EXPECT_FALSE(engine.limitReached());
+        engine.stop();
+    }
+    // A silence within the limit is still a silence.
+    engine.clearAccum();
+    engine.setTimeout(300);
+    engine.setWaitLimit(60000);
+    ASSERT_TRUE(engine.spawn("stty -echo; exec sleep 10"));
+    EXPECT_EQ(engine.expect_noreg("PROMPT", ""), 0);
+    EXPECT_FALSE(engine.limitReached());
+    EXPECT_GE(engine.lastWaitMs(), 300);
+}
+
 TEST_F(ExpectTest, PlainTextsSkipEmptyOnesAndPatternsCanBeGivenAsStrings) {
     ASSERT_TRUE(engine.spawn("stty -echo; echo hello; read go; echo world; exec sleep 10"));
     readUntil("\n");

@@ -157,6 +157,27 @@ TEST_F(Settings, PerModelOverridesWinOverDefaults) {
     EXPECT_TRUE(renamed->readXML("M1"));
 }
 
+TEST_F(Settings, JobDeadlineIsOptionalAndNeverZero) {
+    struct Case {
+        const char* element;  // nullptr: left out
+        unsigned seconds;
+        bool refused;
+    };
+    const Case cases[] = {
+        {nullptr, 7200, false}, {"20", 20, false},   {" 900 ", 900, false}, {"0", 7200, true},
+        {"-5", 7200, true},     {"abc", 7200, true}, {"", 7200, true},      {"99999999999", 4294967295u, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.element ? c.element : "(none)");
+        const std::string element =
+            c.element ? std::string("<jobdeadline>") + c.element + "</jobdeadline>\n  </config>" : "</config>";
+        auto t = job(edited({{"</config>\n</cordal>", element + "\n</cordal>"}}));
+        ASSERT_TRUE(t->readXML("M1"));
+        EXPECT_EQ(t->jobDeadlineSeconds, c.seconds);
+        EXPECT_EQ(logOf(*t).find("ERR - Ignoring config.jobdeadline '") != std::string::npos, c.refused) << logOf(*t);
+    }
+}
+
 TEST_F(Settings, TransferUrlPartsPerMethod) {
     struct Case {
         const char* method;
