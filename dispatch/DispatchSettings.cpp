@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "util/SettingsText.h"
 #include "xml/XMLElement.h"
@@ -72,23 +73,37 @@ bool DispatchSettings::load(const std::string& settingsFile, std::string& error)
             "cannot parse the settings file '" + settingsFile + "' (line " + std::to_string(parser.lineNumber()) + ")";
         return false;
     }
-    std::string value;
+    // The dispatcher's keys, all optional: a missing one keeps its default.
+    struct KeyRow {
+        const char* key;
+        std::optional<std::string>* text;
+    };
+    std::optional<std::string> maxJobs, pollInterval, metricsFile;
+    const KeyRow rows[] = {
+        {"dispatch.maxJobs", &maxJobs},
+        {"dispatch.pollInterval", &pollInterval},
+        {"dispatch.metricsFile", &metricsFile},
+    };
+    for (const KeyRow& row : rows) {
+        std::string value;
+        if (lookup(*top, row.key, value)) *row.text = value;
+    }
     double n = 0;
-    if (lookup(*top, "dispatch.maxJobs", value)) {
-        if (!number(value, 1, 1024, n) || n != std::floor(n)) {
-            error = "dispatch.maxJobs must be a whole number from 1 to 1024, not '" + value + "'";
+    if (maxJobs) {
+        if (!number(*maxJobs, 1, 1024, n) || n != std::floor(n)) {
+            error = "dispatch.maxJobs must be a whole number from 1 to 1024, not '" + *maxJobs + "'";
             return false;
         }
         read.maxJobs = static_cast<unsigned>(n);
     }
-    if (lookup(*top, "dispatch.pollInterval", value)) {
-        if (!number(value, 0.1, 3600, n)) {
-            error = "dispatch.pollInterval must be seconds from 0.1 to 3600, not '" + value + "'";
+    if (pollInterval) {
+        if (!number(*pollInterval, 0.1, 3600, n)) {
+            error = "dispatch.pollInterval must be seconds from 0.1 to 3600, not '" + *pollInterval + "'";
             return false;
         }
         read.pollMilliseconds = static_cast<unsigned>(std::lround(n * 1000));
     }
-    if (lookup(*top, "dispatch.metricsFile", value)) read.metricsFile = trimmed(value);
+    if (metricsFile) read.metricsFile = trimmed(*metricsFile);
     *this = read;
     return true;
 }
