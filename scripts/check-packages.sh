@@ -21,7 +21,8 @@ holds() { # DEB PATH...: every path is in the package
   if grep -q '^/opsbase' <<<"$listing"; then fail "$(basename "$deb") ships files below /opsbase"; fi
 }
 
-holds "$tarvo" /usr/bin/Tarvo /usr/bin/tarvo-image-info \
+holds "$tarvo" /usr/bin/Tarvo /usr/bin/tarvo-image-info /usr/bin/tarvo-dispatch \
+  /lib/systemd/system/tarvo-dispatch.service /usr/share/man/man8/tarvo-dispatch.8.gz \
   /usr/share/tarvo/schema.sql /usr/share/tarvo/migrate-tarvo-claims.sql /usr/share/tarvo/cordal.xml \
   /usr/share/man/man1/Tarvo.1.gz /usr/share/man/man1/tarvo-image-info.1.gz /usr/share/man/man5/cordal.xml.5.gz \
   /usr/share/doc/tarvo/examples/lighttpd-tarvo.conf /usr/share/doc/tarvo/examples/lighttpd-tarvo-https.conf \
@@ -44,6 +45,17 @@ grep -q '\[ ! -e /opsbase/etc/cordal.xml \]' "$scripts/postinst" || fail "postin
 for folder in /opsbase/etc /opsbase/tftpboot /opsbase/var/template/master /opsbase/bin; do
   grep -q "$folder\$" "$scripts/postinst" || fail "postinst does not make $folder"
 done
+
+# The unit starts the installed dispatcher as the user tarvo, and the
+# package enables and starts nothing.
+dpkg-deb --fsys-tarfile "$tarvo" | tar -xOf - ./lib/systemd/system/tarvo-dispatch.service >"$scripts/unit"
+grep -qx 'ExecStart=/usr/bin/tarvo-dispatch' "$scripts/unit" || fail "the unit does not start /usr/bin/tarvo-dispatch"
+grep -qx 'User=tarvo' "$scripts/unit" || fail "the unit does not run as tarvo"
+# (debhelper's code re-enables the unit only where the operator had it enabled.)
+if grep -q 'deb-systemd-invoke' "$scripts/postinst" ||
+   { grep -q 'deb-systemd-helper enable' "$scripts/postinst" && ! grep -q 'was-enabled' "$scripts/postinst"; }; then
+  fail "postinst enables or starts the dispatcher"
+fi
 
 # The program in the package has the installation root compiled in.
 extracted=$scripts/root
