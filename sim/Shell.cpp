@@ -17,6 +17,15 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
+// A text of the command line as the terminal shows it: CR LF line ends,
+// the last line ended too.
+std::string terminalLines(const std::string& text) {
+    std::string shown;
+    for (char c : text) shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    if (!shown.empty() && shown.back() != '\n') shown += "\r\n";
+    return shown;
+}
+
 bool isYes(const std::string& answer) {
     std::string lower;
     for (char c : trim(answer)) lower += static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -46,6 +55,7 @@ void Shell::start() {
         reply_ += loginPrompt();
     } else {
         reply_ += welcome();
+        reply_ += terminalLines(options_.banner);
         reply_ += freshLinePrompt();
     }
     if (transcript_)
@@ -168,7 +178,7 @@ void Shell::loginLine(const std::string& line) {
     } else {
         if (transcript_) transcript_->event(context_.session, "login failed for " + user_);
         phase_ = Phase::User;
-        say(loginFailedText());
+        say(options_.loginRefusal.empty() ? loginFailedText() : terminalLines(options_.loginRefusal) + "\r\n");
         say(loginPrompt());
     }
     finishReply(line, false, false);
@@ -178,6 +188,7 @@ void Shell::loginSucceeded() {
     phase_ = Phase::Shell;
     if (transcript_) transcript_->event(context_.session, "logged in as " + user_);
     say(welcome());
+    say(terminalLines(options_.banner));
     say(freshLinePrompt());
 }
 
