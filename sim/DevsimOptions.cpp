@@ -241,6 +241,16 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.faults.largeReplyBytes = static_cast<size_t>(bytes);
              return true;
          }},
+        {"--trickle", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             return number("--trickle", v, 1, 600000, o.faults.trickleMs, e);
+         }},
+        {"--trickle-after", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty()) e = "--trickle-after: empty command";
+             o.faults.trickleAfter = v;
+             return !v.empty();
+         }},
         {"--ping-fails", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.pingFails = true; }},
         {"--telnet-options", false,
@@ -340,6 +350,10 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
     }
     if (options.transferPassword.size() && options.transferUser.empty()) {
         error = "--transfer-password needs --transfer-user";
+        return false;
+    }
+    if (!options.faults.trickleAfter.empty() && options.faults.trickleMs == 0) {
+        error = "--trickle-after needs --trickle";
         return false;
     }
     if (options.stateDir.empty()) {
@@ -447,6 +461,12 @@ std::string DevsimOptions::usage() {
            "                          trickles in 64-byte pieces MS/10 milliseconds apart\n"
            "  --large-reply BYTES     every command reply carries BYTES of filler lines\n"
            "                          before its prompt\n"
+           "  --trickle MS            after a command the device sends one byte (\".\")\n"
+           "                          every MS milliseconds instead of its reply and\n"
+           "                          never shows its prompt again, until the client\n"
+           "                          goes or the device stops (Telnet and SSH shells)\n"
+           "  --trickle-after TEXT    with --trickle: only after a command line starting\n"
+           "                          with TEXT; the commands before it are answered\n"
            "  --ping-fails            pings get no replies (\" 0 packets received\")\n"
            "  --telnet-options[=strict]\n"
            "                          send Telnet option negotiation bytes at connect, as\n"

@@ -15,6 +15,8 @@ struct Faults {
     std::string closeMidReply;                  // --close-mid-reply: half the reply, then the line drops
     int slowReplyMs = 0;                        // --slow-reply: replies held back and trickled
     size_t largeReplyBytes = 0;                 // --large-reply: filler before every command's prompt
+    int trickleMs = 0;                          // --trickle: one byte every MS ms instead of a reply
+    std::string trickleAfter;                   // --trickle-after: only after a line starting so
     bool pingFails = false;                     // --ping-fails: no ping target answers
     bool telnetOptions = false;                 // --telnet-options: IAC bytes at connect
     bool telnetOptionsStrict = false;           // --telnet-options=strict: no login before every answer

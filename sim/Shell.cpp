@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <ctime>
 
 #include "sim/Chaos.h"
 #include "sim/DeviceState.h"
@@ -24,6 +25,12 @@ std::string terminalLines(const std::string& text) {
     for (char c : text) shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
     if (!shown.empty() && shown.back() != '\n') shown += "\r\n";
     return shown;
+}
+
+double monotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
 bool isYes(const std::string& answer) {
@@ -212,6 +219,15 @@ void Shell::shellLine(const std::string& line, bool overlong) {
         if (transcript_) transcript_->event(context_.session, "fault: silent from now on");
         return;
     }
+    if (!command.empty() && options_.faults.trickleMs > 0 &&
+        (options_.faults.trickleAfter.empty() || startsWith(command, options_.faults.trickleAfter))) {
+        silent_ = trickling_ = true;
+        nextTrickle_ = monotonicSeconds() + options_.faults.trickleMs / 1000.0;
+        if (transcript_)
+            transcript_->event(context_.session, "fault: trickling one byte every " +
+                                                     std::to_string(options_.faults.trickleMs) + " ms from now on");
+        return;
+    }
     if (!command.empty() && !chaosBeforeCommand()) return;
     if (!command.empty()) runCommand(command);
     finishReply(line, !command.empty(), true);
@@ -272,6 +288,19 @@ void Shell::idleExpired() {
     ending_ = Ending::Close;
     if (transcript_) transcript_->event(context_.session, "idle time-out");
     finishReply("", false, false);
+}
+
+int Shell::trickleWaitMs() const {
+    if (!trickling_ || ending_ != Ending::None) return -1;
+    double left = nextTrickle_ - monotonicSeconds();
+    return left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
+}
+
+void Shell::trickle() {
+    if (trickleWaitMs() != 0) return;
+    // A dot is no prompt of either family, nor part of one.
+    output(".");
+    nextTrickle_ = monotonicSeconds() + options_.faults.trickleMs / 1000.0;
 }
 
 void Shell::end(Ending how, bool promptFirst) {

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "sim/DevsimOptions.h"
@@ -91,17 +92,18 @@ void TelnetSession::run(const StopSignal& stop) {
     char buffer[16384];
     while (!clientGone && shell->ending() == Shell::Ending::None && !stop.requested()) {
         int idle = shell->idleTimeoutSeconds();
-        int waitMs = -1;
+        int waitMs = shell->trickleWaitMs();
         if (idle > 0) {
             double left = lastInput + idle - monotonicSeconds();
-            waitMs = left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
+            int idleMs = left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
+            waitMs = waitMs < 0 ? idleMs : std::min(waitMs, idleMs);
         }
         pollfd fds[2] = {{fd_, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
         int rc = ::poll(fds, 2, waitMs);
         if (rc < 0 && errno == EINTR) continue;
         if (rc < 0 || stop.requested()) break;
         if (rc == 0) {
-            shell->idleExpired();
+            if (shell->trickleWaitMs() < 0) shell->idleExpired();
         } else {
             ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
             if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
@@ -126,6 +128,7 @@ void TelnetSession::run(const StopSignal& stop) {
             else
                 shell->receive(input);
         }
+        shell->trickle();
         int holdBackMs = shell->takeHoldBackMs();
         if (!withheld && !writer.write(shell->takeOutput(), holdBackMs)) clientGone = true;
     }

@@ -178,6 +178,9 @@ TEST(DevsimOptionsTest, CommandLineIsCheckedValueByValue) {
         {{"--state-dir", "d", "--no-ssh=yes"}, "takes no value"},
         {{"--state-dir"}, "needs a value"},
         {{"--state-dir", "d", "--silent-after", ""}, "empty command"},
+        {{"--state-dir", "d", "--trickle", "0"}, "from 1 to 600000"},
+        {{"--state-dir", "d", "--trickle-after", "ping"}, "--trickle-after needs --trickle"},
+        {{"--state-dir", "d", "--trickle", "5", "--trickle-after", ""}, "empty command"},
     };
     for (const auto& c : cases) {
         DevsimOptions options;

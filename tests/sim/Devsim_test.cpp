@@ -280,4 +280,30 @@ TEST_F(DevsimTest, SlowReplyFaultHoldsEveryReplyBack) {
     EXPECT_GE(now() - sent, 0.4);
 }
 
+TEST_F(DevsimTest, TrickleFaultSendsAByteAtATimeAndNeverThePromptUntilTheDeviceStops) {
+    startDevice({"--family", "nexa", "--trickle", "50", "--trickle-after", "ping"});
+    TcpClient client;
+    ASSERT_TRUE(telnetLogin(client, device.telnetPort(), "Login:", ":admin> "));
+    client.send("t 0\r\n");
+    ASSERT_TRUE(client.expect(":admin> ")) << "commands before it are answered";
+    client.send("ping -c 1 10.0.0.1\r\n");
+    ASSERT_TRUE(client.expect("ping -c 1 10.0.0.1\r\n")) << "the echo";
+    double started = now();
+    client.readFor(1500);
+    std::string trickle = client.unmatched();
+    EXPECT_GE(trickle.size(), 5u) << "one byte every 50 ms for 1.5 s: " << trickle;
+    EXPECT_EQ(trickle.find_first_not_of('.'), std::string::npos) << trickle;
+    // Input no longer gets an answer, and the prompt never comes.
+    client.send("t 0\r\n");
+    client.readFor(500);
+    EXPECT_EQ(client.unmatched().find_first_not_of('.'), std::string::npos) << client.unmatched();
+    EXPECT_FALSE(client.closedByPeer());
+    printf("%zu bytes trickled in %.1f s\n", client.unmatched().size(), now() - started);
+    EXPECT_NE(device.transcript().find("fault: trickling one byte every 50 ms from now on"), std::string::npos)
+        << device.transcript();
+    // The trickle ends with the device.
+    EXPECT_EQ(device.stop(), 0) << device.log();
+    EXPECT_TRUE(client.waitForClose(5000));
+}
+
 }  // namespace
