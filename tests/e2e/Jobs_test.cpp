@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "tests/e2e/JobTest.h"
@@ -183,9 +184,14 @@ TEST_F(Jobs, StatusColumnFollowsTheSteps) {
     std::vector<std::string> seen;
     std::thread watcher([&] {
         while (!done) {
-            auto rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
-            if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0]))
-                seen.push_back(*rows[0][0]);
+            {
+                // run() scans the finished job's history on the same
+                // database connection, which serves one statement at a time.
+                std::lock_guard<std::mutex> hold(setup.scanLock);
+                auto rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
+                if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0]))
+                    seen.push_back(*rows[0][0]);
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
