@@ -184,14 +184,15 @@ TEST_F(Jobs, StatusColumnFollowsTheSteps) {
     std::vector<std::string> seen;
     std::thread watcher([&] {
         while (!done) {
+            std::vector<testdb::Row> rows;
             {
-                // run() scans the finished job's history on the same
-                // database connection, which serves one statement at a time.
+                // The run's secret scan uses the same connection once the
+                // job has ended.
                 std::lock_guard<std::mutex> hold(setup.scanLock);
-                auto rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
-                if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0]))
-                    seen.push_back(*rows[0][0]);
+                rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
             }
+            if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0]))
+                seen.push_back(*rows[0][0]);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
