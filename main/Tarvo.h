@@ -74,9 +74,12 @@ public:
     // Puts the local file into the device's memory as memoryFile and renames
     // it to target (on the disk) over the SFTP connection. False with
     // "Bad file-transfer" or "Bad file-renaming"; renameFailed tells the
-    // second.
+    // second. A failed put leaves no partial memoryFile behind.
     bool sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
                           const std::string& target, bool& renameFailed);
+    // Removes what a failed put left of memoryFile (a full disk keeps the
+    // part that fitted, which would fill the next attempt too) and logs it.
+    void removePartialUpload(ConnectionHandler& sftp, const std::string& memoryFile);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
     // created or logged in; work is then not run.
