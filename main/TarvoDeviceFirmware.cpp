@@ -5,6 +5,7 @@
 // off on its command line.
 #include "main/NexaUpdateDialogue.h"
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/Pause.h"
 #include "util/logEngine.h"
 
@@ -80,18 +81,18 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         NexaUpdateDialogue(*this, link, row.keyword).run([&] {
             // Fetching and checking an image takes the device a while.
             ScopedTimeout slow(link, 60);
-            return transferCommand(link, head, path, promptYesNo, promptMain);
+            return transferCommand(link, head, path, family.promptYesNo, family.promptMain);
         });
     }
 }
 
 bool Tarvo::updateImagesPrepQxCli(ConnectionHandler& link) {
     updateJob("Preparing SW-update");
-    if (!step(link, "\x10running-config", promptConfigEnd)) return false;
+    if (!step(link, "\x10running-config", family.promptConfigEnd)) return false;
     // The FTP configuration holds the device's own checks of uploaded
     // images, which would refuse images of another release line.
     for (const char* command : {"set ftp", "no check bios", "no check firmware", "no check version"})
-        if (!step(link, command, promptFtpConfig)) return false;
+        if (!step(link, command, family.promptFtpConfig)) return false;
     return true;
 }
 
@@ -152,7 +153,8 @@ bool Tarvo::stageImages(ConnectionHandler& link) {
     }
     // The version the device runs now goes into the router row.
     inventory(link);
-    if (reason.empty() && workmode == "All") return true;  // the upload goes on on this connection
+    // A workmode that uploads a configuration next does so on this connection.
+    if (reason.empty() && mode->acts(Workmode::kUpload)) return true;
     disconnect(link);
     return reason.empty();
 }
