@@ -10,10 +10,10 @@
 
 std::vector<Tarvo::ImgRow> Tarvo::imageRowsNexa() const {
     return {
-        {"logic", swRelease->logic, "", ""},
-        {"bootmon", swRelease->bootmonitor, "", ""},
-        {"nexa", swRelease->nexa, "", ""},
-        {"dsllogic", swRelease->dsllogic, "", ""},
+        {"logic", swRelease->logic, "", "", "logic"},
+        {"bootmon", swRelease->bootmonitor, "", "", "bootmonitor"},
+        {"nexa", swRelease->nexa, "", "", "nexa"},
+        {"dsllogic", swRelease->dsllogic, "", "", "dsllogic"},
     };
 }
 
@@ -21,24 +21,14 @@ std::vector<Tarvo::ImgRow> Tarvo::imageRowsNexa() const {
 // overwrites the earlier one on the device.
 std::vector<Tarvo::ImgRow> Tarvo::imageRowsQxCli() const {
     return {
-        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO"},
-        {DeviceFamily::kQxCliOs, swRelease->nexa, "SYS.IMG", "/DSK"},
-        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK"},
-        {"module-2", swRelease->module2, "MOD2.FWX", "/DSK"},
-        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK"},
-        {"module-4", swRelease->module4, "MOD3.FWX", "/DSK"},
+        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO", "bootmonitor"},
+        {DeviceFamily::kQxCliOs, swRelease->nexa, "SYS.IMG", "/DSK", "nexa"},
+        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK", "dsllogic"},
+        {"module-2", swRelease->module2, "MOD2.FWX", "/DSK", "module2"},
+        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK", "module3"},
+        {"module-4", swRelease->module4, "MOD3.FWX", "/DSK", "module4"},
     };
 }
-
-namespace {
-// A line break or other control character in a file or model name would
-// end the command line early and make the rest a command of its own.
-bool fitsOnOneLine(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return false;
-    return true;
-}
-}  // namespace
 
 void Tarvo::updateImages(ConnectionHandler& link) {
     if (!isQxCli()) {
@@ -68,11 +58,6 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         if (!reason.empty()) break;
         if (row.file.empty()) continue;
         updateJob("Updating " + row.keyword);
-        if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
-            log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
-            setError("SW-update failed", "Update of %s failed.", row.keyword.c_str());
-            break;
-        }
         // Only the system image can be a multi-part package.
         const std::string packageOption = row.keyword == "nexa" && swRelease->multiPart ? "-a " : "";
         const std::string head = "update " + packageOption + sourceOption + transferScheme;
@@ -109,11 +94,6 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
     updateJob("Updating " + row.keyword);
     // Whatever happens to this row, the device has seen new files.
     rebootPending = true;
-    if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
-        log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
-        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
-        return;
-    }
     ScopedTimeout slow(sftp, 600);
     bool renameFailed = false;
     if (sftpPutAndRename(sftp, paths.transferDir() + "images/" + router->model + "/" + row.file,

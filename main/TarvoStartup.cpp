@@ -201,6 +201,11 @@ int Tarvo::initSoftwareRelease() {
     bool versionRequired = family.isNexa() && installsImages;
     bool readVersion = versionRequired || (family.isNexa() && equalsIgnoringCase(readNexaVersion, "true"));
     swRelease.reset(new Cordal_swrelease(log.get(), readVersion, paths.transferDir(), *db, router->softwareimage));
+    if (!swRelease->refusedColumn.empty()) {
+        setError(("Bad swrelease." + swRelease->refusedColumn).c_str(), "%s Nothing was sent to the device.",
+                 swRelease->refusal.c_str());
+        return kInitDone;
+    }
     if (swRelease->id != 0) {
         if (versionRequired && swRelease->nexaVersion.empty()) {
             setError("Bad NEXA-version", "Could not read NEXA-version.");

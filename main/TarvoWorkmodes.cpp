@@ -61,6 +61,22 @@ const Workmode* findWorkmode(const std::string& name) {
         if (name == mode.name) return &mode;
     return nullptr;
 }
+
+// The database values the stages (and the test ping) put into device
+// commands or read files by.
+Tarvo::ValueUses valueUses(unsigned stages, bool testPing) {
+    const unsigned device =
+        kSetPasswords | kInventory | kReboot | kDownload | kDownloadIfMerge | kImages | kUpload | kSSHKeyGen | kErase;
+    Tarvo::ValueUses uses;
+    uses.login = (stages & device) != 0 || testPing;
+    uses.setPasswords = (stages & kSetPasswords) != 0;
+    uses.certificates = (stages & kUpload) != 0;
+    uses.sourceAddress = (stages & (kDownload | kDownloadIfMerge | kUpload | kImages)) != 0;
+    uses.images = (stages & kImages) != 0;
+    uses.templateName = (stages & kBuild) != 0;
+    uses.ping = testPing;
+    return uses;
+}
 }  // namespace
 
 bool Tarvo::lookupWorkmode(const std::string& name, bool& testPing, bool& builds) {
@@ -72,7 +88,12 @@ bool Tarvo::lookupWorkmode(const std::string& name, bool& testPing, bool& builds
 }
 
 void Tarvo::Run() {
-    if (noteTermination() || !reason.empty() || workmode == "Test") return;
+    if (noteTermination() || !reason.empty()) return;
+    unsigned stages = findWorkmode(workmode)->stages;
+    // The download of a configuration-building workmode belongs only to
+    // fetch-and-merge routers.
+    if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
+    if (!checkValues(valueUses(stages, needsTestPing)) || workmode == "Test") return;
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting to work on router.");
     std::unique_ptr<ConnectionHandler> handler(createConnectionHandler(connType));
@@ -99,10 +120,6 @@ void Tarvo::Run() {
         {kCompare, &Tarvo::stageCompare},
         {kErase, &Tarvo::stageErase},
     };
-    unsigned stages = findWorkmode(workmode)->stages;
-    // The download of a configuration-building workmode belongs only to
-    // fetch-and-merge routers.
-    if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler) || noteTermination()) break;
