@@ -242,3 +242,43 @@ CREATE TABLE cordal_licenses (
   type VARBINARY(255) NOT NULL DEFAULT '',
   KEY routerid_serialnr (routerid, serialnr)
 ) ENGINE=InnoDB DEFAULT CHARSET=binary;
+
+-- The claims of running jobs: the program's own table (the management
+-- system's tables above are not changed for it). Every Tarvo process that
+-- runs a job holds one row, from the moment it claimed the job until its end
+-- (Finish deletes the row after the history row is stored and the job row
+-- deleted), so at most one process runs a job and, through the unique
+-- routerid, at most one running job works on a router.
+--   jobid      cordal_jobs.id of the claimed job
+--   routerid   the router the job works on; NULL while the job waits for a
+--              router that another running job holds (NULLs do not collide)
+--   host       the holder's host name (gethostname)
+--   pid        the holder's process id on that host
+--   pidstart   the holder's start time: field 22 of /proc/PID/stat, clock
+--              ticks since the host booted; with host and pid it names one
+--              process even after its pid is reused
+--   claimtime  when the row was taken (seconds since 1970)
+--   heartbeat  when the holder last showed it is alive (seconds since 1970):
+--              refreshed at every step of the job and while it waits
+-- The row is taken before processid is written into the job row (the
+-- claim is the row's INSERT and then that write where processid is still
+-- 0), so a process that sees another's row has lost the job. A holder that
+-- is gone (its pid no longer runs with its pidstart on its host, or, seen
+-- from another host, its heartbeat is older than the settings' claimLease)
+-- loses only its router: a job that wants the router sets the gone
+-- holder's routerid to NULL. The gone holder's row itself stays, as the
+-- trace of a lost job, until it is cleared with the job (by a dispatcher
+-- that records the job as lost, or by hand).
+-- On an existing database, db/migrate-tarvo-claims.sql adds this table; it
+-- is safe to run again.
+CREATE TABLE IF NOT EXISTS tarvo_claims (
+  jobid INT UNSIGNED NOT NULL,
+  routerid INT UNSIGNED NULL DEFAULT NULL,
+  host VARBINARY(255) NOT NULL DEFAULT '',
+  pid INT UNSIGNED NOT NULL DEFAULT 0,
+  pidstart BIGINT UNSIGNED NOT NULL DEFAULT 0,
+  claimtime BIGINT UNSIGNED NOT NULL DEFAULT 0,
+  heartbeat BIGINT UNSIGNED NOT NULL DEFAULT 0,
+  PRIMARY KEY (jobid),
+  UNIQUE KEY routerid (routerid)
+) ENGINE=InnoDB DEFAULT CHARSET=binary;

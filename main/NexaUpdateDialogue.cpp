@@ -72,11 +72,13 @@ const StateRow& rowOf(State state) {
           {isUpdateQuestion, false, NexaUpdateDialogue::StateConfirmUpdate},
           {isActivationNotice, true, NexaUpdateDialogue::StateEnd},
           {isFinished, false, NexaUpdateDialogue::StateEnd}}},
-        // StateConfirmDelete
+        // StateConfirmDelete: once the flash has room, a device that
+        // writes at once only tells that a reboot activates the image.
         {"y",
          true,
          {{isDeleteQuestion, false, NexaUpdateDialogue::StateConfirmDelete},
           {isUpdateQuestion, false, NexaUpdateDialogue::StateConfirmUpdate},
+          {isActivationNotice, true, NexaUpdateDialogue::StateEnd},
           {isFinished, false, NexaUpdateDialogue::StateEnd}}},
         // StateConfirmUpdate
         {"y",

@@ -76,6 +76,7 @@ bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, 
     commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, promptSftp);
     if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
         setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        removePartialUpload(sftp, memoryFile);
         return false;
     }
     // OpenSSH 9 reports a failed rename as "remote rename ...: Failure"
@@ -87,6 +88,23 @@ bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, 
         return false;
     }
     return true;
+}
+
+void Tarvo::removePartialUpload(ConnectionHandler& sftp, const std::string& memoryFile) {
+    if (!sftp.peerAlive()) {
+        log->addLine(logEngine::ERR, "Cannot remove the partial file '%s': the %s-connection is gone.",
+                     memoryFile.c_str(), sftp.cTypeStr().c_str());
+        return;
+    }
+    commandResult removal = sftp.sendCmd("rm " + memoryFile, promptSftp);
+    if (!removal.foundFirst)
+        log->addLine(logEngine::ERR, "Removing the partial file '%s' was not confirmed.", memoryFile.c_str());
+    else if (!sftpReplyFailed(removal))
+        log->addLine(logEngine::INF, "Removed the partial file '%s' of the failed transfer.", memoryFile.c_str());
+    else if (removal.contains("No such file"))
+        log->addLine(logEngine::INF, "The failed transfer left no file '%s'.", memoryFile.c_str());
+    else
+        log->addLine(logEngine::ERR, "Could not remove the partial file '%s'.", memoryFile.c_str());
 }
 
 bool Tarvo::withSftp(const std::function<void(ConnectionHandler&)>& work) {

@@ -35,6 +35,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   expect
   procps iproute2 psmisc
+  mandoc groff-base
 )
 
 missing=()

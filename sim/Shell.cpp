@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <ctime>
 
 #include "sim/Chaos.h"
 #include "sim/DeviceState.h"
@@ -15,6 +16,21 @@ std::string trim(const std::string& text) {
     if (first == std::string::npos) return "";
     size_t last = text.find_last_not_of(" \t");
     return text.substr(first, last - first + 1);
+}
+
+// A text of the command line as the terminal shows it: CR LF line ends,
+// the last line ended too.
+std::string terminalLines(const std::string& text) {
+    std::string shown;
+    for (char c : text) shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    if (!shown.empty() && shown.back() != '\n') shown += "\r\n";
+    return shown;
+}
+
+double monotonicSeconds() {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
 bool isYes(const std::string& answer) {
@@ -46,6 +62,7 @@ void Shell::start() {
         reply_ += loginPrompt();
     } else {
         reply_ += welcome();
+        reply_ += terminalLines(options_.banner);
         reply_ += freshLinePrompt();
     }
     if (transcript_)
@@ -168,7 +185,7 @@ void Shell::loginLine(const std::string& line) {
     } else {
         if (transcript_) transcript_->event(context_.session, "login failed for " + user_);
         phase_ = Phase::User;
-        say(loginFailedText());
+        say(options_.loginRefusal.empty() ? loginFailedText() : terminalLines(options_.loginRefusal) + "\r\n");
         say(loginPrompt());
     }
     finishReply(line, false, false);
@@ -178,6 +195,7 @@ void Shell::loginSucceeded() {
     phase_ = Phase::Shell;
     if (transcript_) transcript_->event(context_.session, "logged in as " + user_);
     say(welcome());
+    say(terminalLines(options_.banner));
     say(freshLinePrompt());
 }
 
@@ -199,6 +217,15 @@ void Shell::shellLine(const std::string& line, bool overlong) {
     if (!command.empty() && !options_.faults.silentAfter.empty() && startsWith(command, options_.faults.silentAfter)) {
         silent_ = true;
         if (transcript_) transcript_->event(context_.session, "fault: silent from now on");
+        return;
+    }
+    if (!command.empty() && options_.faults.trickleMs > 0 &&
+        (options_.faults.trickleAfter.empty() || startsWith(command, options_.faults.trickleAfter))) {
+        silent_ = trickling_ = true;
+        nextTrickle_ = monotonicSeconds() + options_.faults.trickleMs / 1000.0;
+        if (transcript_)
+            transcript_->event(context_.session, "fault: trickling one byte every " +
+                                                     std::to_string(options_.faults.trickleMs) + " ms from now on");
         return;
     }
     if (!command.empty() && !chaosBeforeCommand()) return;
@@ -261,6 +288,19 @@ void Shell::idleExpired() {
     ending_ = Ending::Close;
     if (transcript_) transcript_->event(context_.session, "idle time-out");
     finishReply("", false, false);
+}
+
+int Shell::trickleWaitMs() const {
+    if (!trickling_ || ending_ != Ending::None) return -1;
+    double left = nextTrickle_ - monotonicSeconds();
+    return left <= 0 ? 0 : static_cast<int>(left * 1000) + 1;
+}
+
+void Shell::trickle() {
+    if (trickleWaitMs() != 0) return;
+    // A dot is no prompt of either family, nor part of one.
+    output(".");
+    nextTrickle_ = monotonicSeconds() + options_.faults.trickleMs / 1000.0;
 }
 
 void Shell::end(Ending how, bool promptFirst) {

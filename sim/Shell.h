@@ -13,7 +13,9 @@ struct DevsimOptions;
 // go in through receive(), the device's answer comes out of takeOutput().
 // It does what the terminal of either family does: the line discipline
 // (CR, LF or CR LF end a line, backspace erases, overlong lines are cut),
-// the echo, the login dialogue of Telnet sessions, a prompt after every
+// the echo, the login dialogue of Telnet sessions (a refusal prints the
+// --refuse-login text when there is one), the --banner after every login
+// (Telnet or SSH, before the first prompt), a prompt after every
 // command, yes/no confirmations, and the faults that change what the
 // device says. NexaShell and QxCliShell supply the texts, the prompts and
 // a command table per mode.
@@ -57,6 +59,12 @@ public:
     Ending ending() const { return ending_; }
     // 0: no idle time-out.
     int idleTimeoutSeconds() const { return silent_ ? 0 : idleTimeout_; }
+    // While the device trickles (--trickle): milliseconds until its next
+    // byte is due (0: now); -1 when it does not trickle. The transport
+    // waits no longer than that and then calls trickle(), which puts the
+    // byte into the output when it is due. The prompt never comes again.
+    int trickleWaitMs() const;
+    void trickle();
     bool loggedIn() const { return phase_ == Phase::Shell; }
     const std::string& user() const { return user_; }
 
@@ -123,6 +131,8 @@ private:
     // line of its own (which would put a second, stale prompt on the wire).
     bool swallowLineEnd_ = false;
     bool silent_ = false;
+    bool trickling_ = false;  // silent_ too: input is ignored, only the trickle goes out
+    double nextTrickle_ = 0;  // monotonic seconds
     bool dropMidReply_ = false;  // the chaos faults cut this reply
     int holdBackMs_ = 0;
     bool promptAfterEnd_ = false;

@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "sim/DeviceState.h"
@@ -103,7 +104,8 @@ void SshSession::runShell(const StopSignal& stop) {
     double lastInput = monotonicSeconds();
     char buffer[16384];
     while (!clientGone && shell->ending() == Shell::Ending::None && !stop.requested()) {
-        int n = ssh_channel_read_timeout(channel_, buffer, sizeof buffer, 0, 100);
+        int trickleMs = shell->trickleWaitMs();
+        int n = ssh_channel_read_timeout(channel_, buffer, sizeof buffer, 0, trickleMs < 0 ? 100 : std::min(100, trickleMs));
         if (n == SSH_ERROR) {
             clientGone = true;
             break;
@@ -117,6 +119,7 @@ void SshSession::runShell(const StopSignal& stop) {
         } else if (shell->idleTimeoutSeconds() > 0 && monotonicSeconds() - lastInput >= shell->idleTimeoutSeconds()) {
             shell->idleExpired();
         }
+        shell->trickle();
         int holdBackMs = shell->takeHoldBackMs();
         if (!writer.write(shell->takeOutput(), holdBackMs)) clientGone = true;
     }

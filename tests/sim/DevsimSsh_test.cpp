@@ -54,6 +54,23 @@ TEST_F(DevsimSshTest, NexaShellWithoutPtyAsTheProductRunsIt) {
     EXPECT_NE(transcript.find("ssh#1 <<< exit\n"), std::string::npos);
 }
 
+// The trickle over SSH: after "t 0" (every command when no text is given)
+// only dots come, at most one per 50 ms, and never the prompt.
+TEST_F(DevsimSshTest, TrickleFaultOverSsh) {
+    startDevice({"--family", "nexa", "--trickle", "50"});
+    PtyProcess ssh;
+    login(ssh, sshCommand(true, device.sshPort()));
+    ASSERT_TRUE(ssh.expect(":admin> ")) << ssh.output();
+    ssh.send("t 0\n");
+    ASSERT_TRUE(ssh.expect("t 0\r\n")) << "the local echo";
+    ssh.readFor(1500);
+    std::string trickle = ssh.unmatched();
+    EXPECT_GE(trickle.size(), 5u) << trickle;
+    EXPECT_EQ(trickle.find_first_not_of('.'), std::string::npos) << trickle;
+    EXPECT_NE(device.transcript().find("fault: trickling"), std::string::npos) << device.transcript();
+    ssh.kill();
+}
+
 // A pty session: the device echoes, the prompts carry the prefix, and the
 // logout ends in "closed" with the client leaving quietly.
 TEST_F(DevsimSshTest, QxCliShellWithPtyEchoesAndLogsOut) {
@@ -165,6 +182,21 @@ TEST_F(DevsimSshTest, QxCliSshComesUpAfterTheTelnetEnablingDialogue) {
     PtyProcess ssh;
     login(ssh, sshCommand(false, device.sshPort()));
     EXPECT_TRUE(ssh.expect("router1*")) << ssh.output();
+}
+
+TEST_F(DevsimSshTest, FullDiskStoresWhatFitsAndFailsTheWrite) {
+    startDevice({"--family", "qxcli", "--disk-full", "100000"});
+    testsupport::writeFile(dir.file("SYS.IMG"), std::string(300000, 'i'));
+    PtyProcess sftp;
+    login(sftp, sftpCommand(device.sshPort()));
+    ASSERT_TRUE(sftp.expect("\nsftp>")) << sftp.output();
+    sftp.send("put " + dir.file("SYS.IMG") + " /MEM/SYS.IMG\n");
+    ASSERT_TRUE(sftp.expect("Failure")) << sftp.output();
+    ASSERT_TRUE(sftp.expect("\nsftp>"));
+    EXPECT_EQ(device.readStateFile("fs/MEM/SYS.IMG"), std::string(100000, 'i')) << "the part that fitted stays";
+    sftp.send("exit\n");
+    EXPECT_TRUE(sftp.waitForEof());
+    EXPECT_TRUE(testsupport::contains(device.transcript(), "--- fault: disk full, /MEM/SYS.IMG stops at 100000 bytes"));
 }
 
 TEST_F(DevsimSshTest, SftpPutGetRenameListAndRemoveOverTheDeviceFileSystem) {
