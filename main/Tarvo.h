@@ -381,7 +381,8 @@ private:
 
     // Finish helpers.
     bool jobWasFound() const;
-    void removeCertificateFiles();
+    void removeCertificateFiles();  // only for a workmode that loads them
+    void removeUploadedConfig();    // only for a workmode that uploads it
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
     // The job's own file of the transfer directory: JOBID followed by suffix

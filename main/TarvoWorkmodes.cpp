@@ -15,24 +15,24 @@
 const Workmode& Workmode::named(const std::string& name) {
     // clang-format off
     static const Workmode kWorkmodes[] = {
-      //  name          testPing builds allCfgs certsOnly bootFac records configFile     stages
-        {"Test",       true,    false, false,  false,    false,  false,  ".config",     0},
-        {"SetPass",    false,   false, false,  false,    false,  false,  ".config",     kSetPasswords},
-        {"Invent",     false,   false, false,  false,    false,  false,  ".config",     kInventory},
-        {"Reboot",     false,   false, false,  false,    false,  false,  ".config",     kReboot},
-        {"GetConf",    false,   false, false,  false,    false,  true,   ".config",     kDownload},
-        {"GetconfAll", false,   false, true,   false,    false,  true,   ".config",     kDownload},
-        {"Config",     true,    true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
-        {"ConfigAll",  true,    true,  true,   false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
-        {"Image",      true,    false, false,  false,    false,  false,  ".config",     kImages},
-        {"All",        true,    true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kImages | kBuild | kUpload},
-        {"Certs",      false,   false, false,  true,     false,  false,  ".config",     kUpload},
-        {"BootFac",    true,    true,  false,  false,    true,   false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
-        {"LocalConf",  false,   true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kConfigCreated},
-        {"LocConfEnc", false,   true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
-        {"ConfComp",   false,   true,  false,  false,    false,  false,  ".config_cmp", kDownload | kBuild | kConfigCreated | kCompare},
-        {"SSHKeyGen",  true,    false, false,  false,    false,  false,  ".config",     kSSHKeyGen},
-        {"Erase",      false,   false, false,  false,    false,  false,  ".config",     kErase},
+      //  name          testPing builds allCfgs certsOnly bootFac records certs  dropsCfg configFile     stages
+        {"Test",       true,    false, false,  false,    false,  false,  false, false,   ".config",     0},
+        {"SetPass",    false,   false, false,  false,    false,  false,  false, false,   ".config",     kSetPasswords},
+        {"Invent",     false,   false, false,  false,    false,  false,  false, false,   ".config",     kInventory},
+        {"Reboot",     false,   false, false,  false,    false,  false,  false, false,   ".config",     kReboot},
+        {"GetConf",    false,   false, false,  false,    false,  true,   false, false,   ".config",     kDownload},
+        {"GetconfAll", false,   false, true,   false,    false,  true,   false, false,   ".config",     kDownload},
+        {"Config",     true,    true,  false,  false,    false,  false,  true,  true,    ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"ConfigAll",  true,    true,  true,   false,    false,  false,  false, true,    ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"Image",      true,    false, false,  false,    false,  false,  false, false,   ".config",     kImages},
+        {"All",        true,    true,  false,  false,    false,  false,  true,  true,    ".config",     kDownloadIfMerge | kImages | kBuild | kUpload},
+        {"Certs",      false,   false, false,  true,     false,  false,  true,  false,   ".config",     kUpload},
+        {"BootFac",    true,    true,  false,  false,    true,   false,  true,  true,    ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"LocalConf",  false,   true,  false,  false,    false,  false,  false, false,   ".config",     kDownloadIfMerge | kBuild | kConfigCreated},
+        {"LocConfEnc", false,   true,  false,  false,    false,  false,  false, false,   ".config",     kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
+        {"ConfComp",   false,   true,  false,  false,    false,  false,  false, false,   ".config_cmp", kDownload | kBuild | kConfigCreated | kCompare},
+        {"SSHKeyGen",  true,    false, false,  false,    false,  false,  false, false,   ".config",     kSSHKeyGen},
+        {"Erase",      false,   false, false,  false,    false,  false,  false, false,   ".config",     kErase},
     };
     // clang-format on
     for (const auto& mode : kWorkmodes)
@@ -40,7 +40,7 @@ const Workmode& Workmode::named(const std::string& name) {
     return kUnknown;
 }
 
-const Workmode Workmode::kUnknown = {"", false, false, false, false, false, false, ".config", 0};
+const Workmode Workmode::kUnknown = {"", false, false, false, false, false, false, false, false, ".config", 0};
 
 namespace {
 // The database values the stages (and the test ping) put into device
@@ -52,7 +52,7 @@ Tarvo::ValueUses valueUses(const Workmode& mode, unsigned stages) {
     Tarvo::ValueUses uses;
     uses.login = (stages & device) != 0 || mode.needsTestPing;
     uses.setPasswords = (stages & Workmode::kSetPasswords) != 0;
-    uses.certificates = (stages & Workmode::kUpload) != 0 && !mode.allConfigs;
+    uses.certificates = (stages & Workmode::kUpload) != 0 && mode.loadsCertificates;
     uses.sourceAddress =
         (stages & (Workmode::kDownload | Workmode::kDownloadIfMerge | Workmode::kUpload | Workmode::kImages)) != 0;
     uses.images = (stages & Workmode::kImages) != 0;
