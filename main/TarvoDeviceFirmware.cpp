@@ -6,6 +6,7 @@
 #include "main/NexaUpdateDialogue.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
+#include "util/CommandText.h"
 #include "util/Pause.h"
 #include "util/logEngine.h"
 
@@ -30,6 +31,14 @@ std::vector<Tarvo::ImgRow> Tarvo::imageRowsQxCli() const {
         {"module-4", swRelease->module4, "MOD3.FWX", "/DSK", "module4"},
     };
 }
+
+namespace {
+// A line break or other control character in a file or model name would
+// end the command line early and make the rest a command of its own.
+bool fitsOnOneLine(const std::string& text) {
+    return CommandText::findControl(text) == std::string::npos;
+}
+}  // namespace
 
 void Tarvo::updateImages(ConnectionHandler& link) {
     if (!isQxCli()) {
@@ -59,6 +68,11 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         if (!reason.empty()) break;
         if (row.file.empty()) continue;
         updateJob("Updating " + row.keyword);
+        if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
+            log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
+            setError("SW-update failed", "Update of %s failed.", row.keyword.c_str());
+            break;
+        }
         // Only the system image can be a multi-part package.
         const std::string packageOption = row.keyword == "nexa" && swRelease->multiPart ? "-a " : "";
         const std::string head = "update " + packageOption + sourceOption + transferScheme;
@@ -95,6 +109,11 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
     updateJob("Updating " + row.keyword);
     // Whatever happens to this row, the device has seen new files.
     rebootPending = true;
+    if (!fitsOnOneLine(row.file) || !fitsOnOneLine(router->model)) {
+        log->addLine(logEngine::ERR, "Image name of %s holds control characters.", row.keyword.c_str());
+        setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        return;
+    }
     ScopedTimeout slow(sftp, 600);
     bool renameFailed = false;
     if (sftpPutAndRename(sftp, paths.transferDir() + "images/" + router->model + "/" + row.file,
