@@ -111,11 +111,11 @@ const char* NexaUpdateDialogue::stateName(State state) {
 
 commandResult NexaUpdateDialogue::answer(const std::string& text, bool awaitQuestion, Seen& seen) {
     if (awaitQuestion) {
-        commandResult result = link.sendCmd(text, job.promptYesNo, job.promptMain);
+        commandResult result = link.sendCmd(text, job.family.promptYesNo, job.family.promptMain);
         seen = {result.foundFirst, result.foundSecond};
         return result;
     }
-    commandResult result = link.sendCmd(text, job.promptMain);
+    commandResult result = link.sendCmd(text, job.family.promptMain);
     seen = {false, result.foundFirst};
     return result;
 }

@@ -273,10 +273,9 @@ public:
     std::unique_ptr<ConnectSettings> connectSettings;
     std::unique_ptr<LoginSettings> loginSettings;
     std::string routerOs;  // the router type's os text
-    DeviceFamily family;   // the family's texts, built from routerOs at start-up
-
-    std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp, promptAdmin,
-        promptYesNo;
+    // The family's texts, built from routerOs at start-up; its prompts get
+    // the prompt prefix a qx.CLI login learns.
+    DeviceFamily family;
 
     std::string dbPass, dbHost, dbUser, dbName;
     std::string autoSelectLoaded, configRestoreTimeoutConfig = "600", configRestoreTimeoutImage = "600",
@@ -370,7 +369,6 @@ private:
     int initCustomer();
     int initLicenses();
     int initConnectSettings();
-    int initPrompts();
     int initLoginList();
     int initConnectionType();
     int initWorkmode();

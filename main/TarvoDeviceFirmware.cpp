@@ -80,18 +80,18 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         NexaUpdateDialogue(*this, link, row.keyword).run([&] {
             // Fetching and checking an image takes the device a while.
             ScopedTimeout slow(link, 60);
-            return transferCommand(link, head, path, promptYesNo, promptMain);
+            return transferCommand(link, head, path, family.promptYesNo, family.promptMain);
         });
     }
 }
 
 bool Tarvo::updateImagesPrepQxCli(ConnectionHandler& link) {
     updateJob("Preparing SW-update");
-    if (!step(link, "\x10running-config", promptConfigEnd)) return false;
+    if (!step(link, "\x10running-config", family.promptConfigEnd)) return false;
     // The FTP configuration holds the device's own checks of uploaded
     // images, which would refuse images of another release line.
     for (const char* command : {"set ftp", "no check bios", "no check firmware", "no check version"})
-        if (!step(link, command, promptFtpConfig)) return false;
+        if (!step(link, command, family.promptFtpConfig)) return false;
     return true;
 }
 

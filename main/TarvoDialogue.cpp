@@ -73,7 +73,7 @@ bool Tarvo::sftpReplyFailed(const commandResult& reply) {
 bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
                              const std::string& target, bool& renameFailed) {
     renameFailed = false;
-    commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, promptSftp);
+    commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, family.promptSftp);
     if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
         setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
         removePartialUpload(sftp, memoryFile);
@@ -81,7 +81,7 @@ bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, 
     }
     // OpenSSH 9 reports a failed rename as "remote rename ...: Failure"
     // and never with "Couldn't": the common judgement reads both.
-    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + target, promptSftp);
+    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + target, family.promptSftp);
     if (!moved.foundFirst || sftpReplyFailed(moved)) {
         renameFailed = true;
         setError("Bad file-renaming", "%s-file-renaming failed.", fileTransferMethod.c_str());
@@ -96,7 +96,7 @@ void Tarvo::removePartialUpload(ConnectionHandler& sftp, const std::string& memo
                      memoryFile.c_str(), sftp.cTypeStr().c_str());
         return;
     }
-    commandResult removal = sftp.sendCmd("rm " + memoryFile, promptSftp);
+    commandResult removal = sftp.sendCmd("rm " + memoryFile, family.promptSftp);
     if (!removal.foundFirst)
         log->addLine(logEngine::ERR, "Removing the partial file '%s' was not confirmed.", memoryFile.c_str());
     else if (!sftpReplyFailed(removal))
@@ -124,8 +124,8 @@ std::string Tarvo::getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault)
     updateJob("Reading boot-cfg-name");
     std::string name;
     commandResult reply;
-    if (step(link, "\x10running-config", promptConfigEnd)) {
-        reply = link.sendCmd("set file-cfg", promptConfigEnd);
+    if (step(link, "\x10running-config", family.promptConfigEnd)) {
+        reply = link.sendCmd("set file-cfg", family.promptConfigEnd);
         if (reply.foundFirst && reply.contains("Current config:"))
             name = reply.fetch("Current[\\s]config:[\\s]*([\\S]+)");
     }

@@ -82,9 +82,6 @@ void Tarvo::Init() {
             case 13:
                 state = initConnectSettings();
                 break;
-            case 14:
-                state = initPrompts();
-                break;
             case 15:
                 state = initLoginList();
                 break;
@@ -262,19 +259,7 @@ int Tarvo::initConnectSettings() {
     connectSettings->commandTimeout = 10;
     connectSettings->fallbackAddress = router->ipfallbacknumber;
     connectSettings->startWithFallback = router->startwithfallback == "1";
-    return 14;
-}
-
-int Tarvo::initPrompts() {
-    DeviceFamily::Prompts prompts = family.initialPrompts();
-    promptMain = prompts.main;
-    promptPlus = prompts.plus;
-    promptConfig = prompts.config;
-    promptConfigEnd = prompts.configEnd;
-    promptFtpConfig = prompts.ftpConfig;
-    promptSftp = prompts.sftp;
-    promptAdmin = prompts.admin;
-    promptYesNo = prompts.yesNo;
+    // The family's prompts came with the router type.
     return 15;
 }
 
