@@ -177,6 +177,7 @@ public:
     // for qx.CLI, the device file and directory it ends up in.
     struct ImgRow {
         std::string keyword, file, deviceFile, deviceDir;
+        const char* column;  // the release column that names the file
     };
     std::vector<ImgRow> imageRowsNexa() const;
     std::vector<ImgRow> imageRowsQxCli() const;
@@ -184,6 +185,22 @@ public:
     void updateImagesNexa(ConnectionHandler& link);
     bool updateImagesPrepQxCli(ConnectionHandler& link);
     void updateImagesQxCli();  // over an SFTP connection of its own
+
+    // Database values looked at before the first stage (TarvoValueChecks.cpp):
+    // what the workmode's stages and its test ping put into device commands,
+    // and the files they read. False, with the reason "Bad TABLE.COLUMN" and
+    // nothing sent, for a value that would end its command line or quoted
+    // argument early, pass for an option, or name a file outside its folder.
+    struct ValueUses {
+        bool login = false;          // the router's passwords at the login
+        bool setPasswords = false;   // the new passwords, between double quotes
+        bool certificates = false;   // cert get's passphrase and label (NEXA)
+        bool sourceAddress = false;  // localipfortftp as an option's argument (NEXA)
+        bool images = false;         // the release's images
+        bool templateName = false;   // the template the build reads
+        bool ping = false;           // the test ping's source and target
+    };
+    bool checkValues(const ValueUses& uses);
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -319,6 +336,23 @@ private:
     bool updateSourceOptionNexa(ConnectionHandler& link, std::string& option);
     void updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row);
 
+    // One database value for the checks before the first stage: its label
+    // for the reason ("router.name"), how the log names it ("Router column
+    // 'name'") and whether the log may show it.
+    struct ValueSource {
+        std::string label, description, value;
+        bool secret;
+    };
+    ValueSource routerValue(const char* column, const std::string& value, bool secret) const;
+    // False, with the job failed, when value breaks one of rules (bits of
+    // TarvoValueChecks.cpp); checkFileName also resolves it inside dir.
+    bool checkValue(const ValueSource& source, unsigned rules);
+    bool checkFileName(const ValueSource& source, const std::string& dir, unsigned rules);
+    bool refuseValue(const ValueSource& source, const std::string& what);
+    bool checkNewPasswords();
+    bool checkImageNames();
+    bool checkTemplateName();
+
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.
     static const int kInitDone = 100;
@@ -345,7 +379,8 @@ private:
 
     // Finish helpers.
     bool jobWasFound() const;
-    void removeCertificateFiles();
+    void removeCertificateFiles();  // only for a workmode that loads them
+    void removeUploadedConfig();    // only for a workmode that uploads it
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
     // The job's own file of the transfer directory: JOBID followed by suffix

@@ -5,6 +5,7 @@
 #include "db/Cordal_customer.h"
 #include "db/Cordal_router.h"
 #include "main/Tarvo.h"
+#include "util/CommandText.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -21,9 +22,7 @@ std::string quoted(const std::string& text) {
 // quote or a control character in it would end it early or start another
 // command, and the device would keep a password other than the router's.
 bool sendable(const std::string& password) {
-    for (unsigned char c : password)
-        if (c == '"' || c < 0x20 || c == 0x7f) return false;
-    return true;
+    return password.find('"') == std::string::npos && CommandText::findControl(password) == std::string::npos;
 }
 
 // In the customer's mode "secure" new passwords live in the running device
