@@ -11,6 +11,8 @@
 #include "db/Cordal_routertypes.h"
 #include "db/Cordal_swrelease.h"
 #include "db/Query.h"
+#include "util/CommandText.h"
+#include "util/ContainedPath.h"
 #include "util/DeviceFamily.h"
 #include "util/logEngine.h"
 
@@ -53,11 +55,11 @@ std::string localTime(unsigned long long seconds) {
 
 }  // namespace
 
-configFile::configFile(logEngine* logger, unsigned long id, const std::string& mode, const std::string& transfer)
-    : log(logger), jobId(id), workmode(mode), transferDir(transfer) {
+configFile::configFile(logEngine* logger, unsigned long id, const std::string& nameSuffix, const std::string& transfer)
+    : log(logger), jobId(id), suffix(nameSuffix), transferDir(transfer) {
     log->add(logEngine::INF, " ");
     log->add(logEngine::INF, "*** Importing downloaded or pre-generated config file.");
-    fileName = nameFor(transferDir, jobId, workmode);
+    fileName = nameFor(transferDir, jobId, suffix);
     if (!readBuffer(fileName)) {
         log->add(logEngine::ERR, "Could not open config-file -> Aborting");
         fileName.clear();
@@ -66,11 +68,11 @@ configFile::configFile(logEngine* logger, unsigned long id, const std::string& m
 
 configFile::configFile(logEngine* logger, unsigned long id, Cordal_router* forRouter, Cordal_routertypes* type,
                        bool readVersion, Cordal_swrelease* release, dbGroupRouteradditionals* additionalParameters,
-                       dbGroupLicenses* routerLicenses, Cordal_contacts* routerContacts, const std::string& mode,
+                       dbGroupLicenses* routerLicenses, Cordal_contacts* routerContacts, const std::string& nameSuffix,
                        Database* db, const std::string& transfer, const std::string& templates)
     : log(logger),
       jobId(id),
-      workmode(mode),
+      suffix(nameSuffix),
       router(forRouter),
       routerType(type),
       readNexaVersion(readVersion),
@@ -83,7 +85,7 @@ configFile::configFile(logEngine* logger, unsigned long id, Cordal_router* forRo
       templateDir(templates) {
     log->add(logEngine::INF, " ");
     log->add(logEngine::INF, "*** Generating config file from template and/or database.");
-    fileName = nameFor(transferDir, jobId, workmode);
+    fileName = nameFor(transferDir, jobId, suffix);
     log->add(logEngine::INF, "Config-type: " + router->configtype);
 
     std::string templateName, downloaded;
@@ -108,8 +110,8 @@ configFile::configFile(logEngine* logger, unsigned long id, Cordal_router* forRo
     if (!ok) fileName.clear();
 }
 
-std::string configFile::nameFor(const std::string& transfer, unsigned long id, const std::string& mode) {
-    return transfer + std::to_string(id) + (mode == "ConfComp" ? ".config_cmp" : ".config");
+std::string configFile::nameFor(const std::string& transfer, unsigned long id, const std::string& nameSuffix) {
+    return transfer + std::to_string(id) + nameSuffix;
 }
 
 bool configFile::chooseSources(std::string& templateName, std::string& downloaded) {
@@ -119,6 +121,7 @@ bool configFile::chooseSources(std::string& templateName, std::string& downloade
         log->add(logEngine::ERR, message);
         return false;
     };
+    templateField = "router.globalmaster";
     if (type == "Template") {
         templateName = router->globalmaster;
         if (templateName.empty()) return fail("No template specified");
@@ -129,6 +132,7 @@ bool configFile::chooseSources(std::string& templateName, std::string& downloade
                                      Query::safestr(router->softwareimage) + "') AND (routertype='" +
                                      Query::safestr(router->model) + "')");
         templateName = release.globalmaster;
+        templateField = "swrelease.globalmaster";
         if (templateName.empty()) return fail("No template specified");
     } else if (type == "Client") {
         downloaded = router->downloadedmaster;
@@ -188,8 +192,26 @@ bool configFile::exportDownloaded(const std::string& downloaded, const std::stri
     return writeFile(target, text);
 }
 
+bool configFile::templateInside(const std::string& templateName) {
+    std::string why = ContainedPath::refusal(templateDir, router->model);
+    if (!why.empty()) {
+        refused = "router.model";
+        refusalText = "Router column 'model' ('" + CommandText::shown(router->model) + "') is " + why +
+                      "; the folder must lie in '" + templateDir + "'.";
+        return false;
+    }
+    const std::string folder = templateDir + router->model + "/";
+    why = ContainedPath::refusal(folder, templateName);
+    if (why.empty()) return true;
+    refused = templateField;
+    refusalText = "The template name '" + CommandText::shown(templateName) + "' (" + templateField + ") is " + why +
+                  "; the file must lie in '" + folder + "'.";
+    return false;
+}
+
 bool configFile::processTemplate(const std::string& templateName) {
     log->add(logEngine::INF, "Template-config: " + templateName);
+    if (!templateInside(templateName)) return false;
     const std::string path = templateDir + router->model + "/" + templateName;
     if (!readBuffer(path)) {
         log->add(logEngine::ERR, "Could not open template file -> Aborting");
@@ -209,6 +231,11 @@ bool configFile::processTemplate(const std::string& templateName) {
     patcher.doAdditionalTable();
     patcher.doContactTable();
     patcher.doLicenseTable();
+    if (!patcher.refusedField().empty()) {
+        refused = patcher.refusedField();
+        refusalText = patcher.refusal();
+        return false;
+    }
     return writeFile(fileName, buffer);
 }
 

@@ -28,23 +28,26 @@ public:
 
     // Reading constructor: loads the job's configuration file (downloaded by
     // a device operation or produced by an external tool) from transferDir
-    // (with trailing slash). log is not owned and must outlive the object.
-    configFile(logEngine* log, unsigned long jobId, const std::string& workmode, const std::string& transferDir);
+    // (with trailing slash); its name is the job id followed by suffix
+    // (".config", or ".config_cmp" for a comparison). log is not owned and
+    // must outlive the object.
+    configFile(logEngine* log, unsigned long jobId, const std::string& suffix, const std::string& transferDir);
     // Building constructor: produces the router's configuration from its
     // configuration type (template, stored configuration, or the template
-    // merged into the stored one) into the job's file in transferDir. The
+    // merged into the stored one) into the job's file in transferDir (named
+    // as above). The
     // template is templateDir (with trailing slash) + model + "/" + name.
     // Nothing is owned; every pointer must stay valid while the object is
     // used. swRelease may be null (none found).
     configFile(logEngine* log, unsigned long jobId, Cordal_router* router, Cordal_routertypes* routerType,
                bool readNexaVersion, Cordal_swrelease* swRelease, dbGroupRouteradditionals* additionals,
-               dbGroupLicenses* licenses, Cordal_contacts* contacts, const std::string& workmode, Database* database,
+               dbGroupLicenses* licenses, Cordal_contacts* contacts, const std::string& suffix, Database* database,
                const std::string& transferDir, const std::string& templateDir);
     configFile(const configFile&) = delete;
     configFile& operator=(const configFile&) = delete;
 
-    // transferDir + job id + ".config" (".config_cmp" for "ConfComp").
-    static std::string nameFor(const std::string& transferDir, unsigned long jobId, const std::string& workmode);
+    // transferDir + job id + suffix.
+    static std::string nameFor(const std::string& transferDir, unsigned long jobId, const std::string& suffix);
 
     // Appends the whole file to the buffer; false when it cannot be opened.
     bool readBuffer(const std::string& path);
@@ -67,13 +70,19 @@ public:
 
     const std::string& getFileName() const { return fileName; }
     const std::string& getBuffer() const { return buffer; }
+    // After a build that failed because of a database value read or
+    // inserted unsafely: the value's field ("router.globalmaster",
+    // "additional.note") and why, which the caller reports (the build does
+    // not log it). Both "" otherwise.
+    const std::string& refusedField() const { return refused; }
+    const std::string& refusal() const { return refusalText; }
 
 protected:
     std::string fileName;
     std::string buffer;
     logEngine* log;
     unsigned long jobId;
-    std::string workmode;
+    std::string suffix;
     Cordal_router* router = nullptr;
     Cordal_routertypes* routerType = nullptr;
     bool readNexaVersion = false;
@@ -84,11 +93,16 @@ protected:
     Database* database = nullptr;
     std::string transferDir;
     std::string templateDir;
+    std::string templateField;  // the column that named the template
+    std::string refused, refusalText;
 
 private:
     // Building steps; each logs its failure and returns false.
     bool chooseSources(std::string& templateName, std::string& downloaded);
     bool exportDownloaded(const std::string& downloaded, const std::string& target);
     bool processTemplate(const std::string& templateName);
+    // Whether the template name (and the model's folder) stay inside the
+    // template directory; notes the refusal otherwise.
+    bool templateInside(const std::string& templateName);
     bool writeFile(const std::string& path, const std::string& text);
 };

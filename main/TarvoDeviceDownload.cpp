@@ -4,6 +4,7 @@
 // own.
 #include "db/Cordal_configs.h"
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/logEngine.h"
 
 bool Tarvo::getConfig(ConnectionHandler& link, bool all) {
@@ -33,8 +34,8 @@ bool Tarvo::probeSourceOption(ConnectionHandler& link, const SourceProbe& probe,
     option.clear();
     if (router->localipfortftp.empty()) return true;
     updateJob(probe.title);
-    if (readVersion && !step(link, "tmibAdmSWVersion", promptAdmin)) return false;
-    commandResult help = link.sendCmd(probe.help, promptAdmin);
+    if (readVersion && !step(link, "tmibAdmSWVersion", family.promptAdmin)) return false;
+    commandResult help = link.sendCmd(probe.help, family.promptAdmin);
     if (help.foundFirst && help.contains(probe.marker)) {
         log->add(logEngine::INF, probe.supported);
         option = probe.optionHead + router->localipfortftp + probe.optionTail;
@@ -52,7 +53,7 @@ bool Tarvo::configdTransfer(ConnectionHandler& link, const std::string& title, c
     commandResult reply;
     {
         ScopedTimeout slow(link, 60);
-        reply = transferCommand(link, head, tail, promptMain);
+        reply = transferCommand(link, head, tail, family.promptMain);
     }
     if (!reply.foundFirst || !reply.contains("transfer ok")) {
         setError("Bad file-transfer", "%s-file-transfer failed for '%s'.", fileTransferMethod.c_str(),
@@ -76,7 +77,7 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
         commandResult reply;
         {
             ScopedTimeout slow(sftp, 60);
-            reply = sftp.sendCmd("get /DSK/" + name + " " + jobFile(".config"), promptSftp);
+            reply = sftp.sendCmd("get /DSK/" + name + " " + jobFile(".config"), family.promptSftp);
         }
         // "100%" alone is not enough: the client may report a failure on a
         // later line of the same reply.
@@ -88,17 +89,19 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
 
 bool Tarvo::stageDownload(ConnectionHandler& link) {
     if (!connect(link)) return false;
-    getConfig(link, workmode == "GetconfAll" || workmode == "ConfigAll");
+    getConfig(link, mode->allConfigs);
     disconnect(link);
     if (!reason.empty()) return false;
-    if (workmode == "GetConf" || workmode == "GetconfAll" || workmode == "ConfComp") return true;
+    // Only the merge base of a configuration-building workmode is kept as
+    // the router's AutoFetch row.
+    if (!mode->acts(Workmode::kDownloadIfMerge)) return true;
     return storeAutoFetch();
 }
 
 // A fetch-and-merge router's download is kept as its one "AutoFetch"
 // configuration, a second older than the job, for the build to merge into.
 bool Tarvo::storeAutoFetch() {
-    configFile fetched(log.get(), jobId, workmode, paths.transferDir());
+    configFile fetched(log.get(), jobId, mode->configFile, paths.transferDir());
     if (fetched.getFileName().empty()) {
         setError("No config", "Could not read device-config");
         return false;

@@ -21,6 +21,7 @@
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -82,9 +83,6 @@ void Tarvo::Init() {
                 break;
             case 13:
                 state = initConnectSettings();
-                break;
-            case 14:
-                state = initPrompts();
                 break;
             case 15:
                 state = initLoginList();
@@ -153,6 +151,9 @@ int Tarvo::initJob() {
     log->addLine(logEngine::INF, "Successfully loaded job '%d' from database.", static_cast<int>(jobId));
     log->addLine(logEngine::INF, "Requested workmode is '%s'.", job->workmode.c_str());
     workmode = job->workmode;
+    // The row is known from here on; the flags that say what Run and
+    // testPing do are only set once the whole start-up has succeeded.
+    mode = &Workmode::named(workmode);
     return 5;
 }
 
@@ -200,10 +201,15 @@ int Tarvo::initSettings() {
 }
 
 int Tarvo::initSoftwareRelease() {
-    bool installsImages = workmode == "Image" || workmode == "All";
+    bool installsImages = mode->acts(Workmode::kImages);
     bool versionRequired = family.isNexa() && installsImages;
     bool readVersion = versionRequired || (family.isNexa() && equalsIgnoringCase(readNexaVersion, "true"));
     swRelease.reset(new Cordal_swrelease(log.get(), readVersion, paths.transferDir(), *db, router->softwareimage));
+    if (!swRelease->refusedColumn.empty()) {
+        setError(("Bad swrelease." + swRelease->refusedColumn).c_str(), "%s Nothing was sent to the device.",
+                 swRelease->refusal.c_str());
+        return kInitDone;
+    }
     if (swRelease->id != 0) {
         if (versionRequired && swRelease->nexaVersion.empty()) {
             setError("Bad NEXA-version", "Could not read NEXA-version.");
@@ -256,19 +262,7 @@ int Tarvo::initConnectSettings() {
     connectSettings->commandTimeout = 10;
     connectSettings->fallbackAddress = router->ipfallbacknumber;
     connectSettings->startWithFallback = router->startwithfallback == "1";
-    return 14;
-}
-
-int Tarvo::initPrompts() {
-    DeviceFamily::Prompts prompts = family.initialPrompts();
-    promptMain = prompts.main;
-    promptPlus = prompts.plus;
-    promptConfig = prompts.config;
-    promptConfigEnd = prompts.configEnd;
-    promptFtpConfig = prompts.ftpConfig;
-    promptSftp = prompts.sftp;
-    promptAdmin = prompts.admin;
-    promptYesNo = prompts.yesNo;
+    // The family's prompts came with the router type.
     return 15;
 }
 
@@ -291,10 +285,12 @@ int Tarvo::initConnectionType() {
 }
 
 int Tarvo::initWorkmode() {
-    if (!lookupWorkmode(workmode, needsTestPing, buildsConfig)) {
+    if (!mode->known()) {
         setError("Unknown workmode", "Requested workmode is unknown.");
         return kInitDone;
     }
+    needsTestPing = mode->needsTestPing;
+    buildsConfig = mode->buildsConfig;
     return 18;
 }
 
@@ -328,6 +324,10 @@ bool Tarvo::jobWasFound() const {
 }
 
 void Tarvo::removeCertificateFiles() {
+    // The files are the management system's input to the router's next
+    // certificate load; a job that loads none (a "LocalConf" job while a
+    // "Config" job waits) must leave them.
+    if (!mode->loadsCertificates) return;
     unsigned long routerId = router ? router->id : 0;
     std::string unnumbered = paths.transferDir() + certFileName(routerId, -1);
     // Numbered files only come with the unnumbered one; they are removed
@@ -343,6 +343,17 @@ void Tarvo::removeCertificateFiles() {
     }
 }
 
+// The configuration the device has taken holds the router's passwords, and
+// the transfer directory is served without authentication: it goes once
+// its text is the history row's.
+void Tarvo::removeUploadedConfig() {
+    if (!mode->dropsConfigFile) return;
+    const std::string file = jobFile(mode->configFile);
+    if (!exists(file)) return;
+    log->addLine(logEngine::INF, "Removing uploaded config-file '%s'.", file.c_str());
+    remove(file.c_str());
+}
+
 void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
     if (buildsConfig) {
         if (cfgFile) {
@@ -351,7 +362,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         }
         return;
     }
-    if (workmode != "GetConf" && workmode != "GetconfAll") {
+    if (!mode->recordsDownload) {
         entries.push_back("No config file generated or uploaded.");
         return;
     }
@@ -362,7 +373,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         entries.push_back("");
         return;
     }
-    configFile downloaded(log.get(), jobId, workmode, paths.transferDir());
+    configFile downloaded(log.get(), jobId, mode->configFile, paths.transferDir());
     downloaded.exportBuffer(entries);
     if (downloaded.getFileName().empty()) {
         setError("No config", "Could not read config.");
@@ -404,6 +415,7 @@ bool Tarvo::storeHistory() {
 
     removeCertificateFiles();
     collectHistoryConfig(history.config);
+    removeUploadedConfig();
     // The reason is taken after the configuration entries: "No config" may
     // have been set just now.
     history.reason = reason;

@@ -40,14 +40,16 @@ void collect(const std::string& text, const std::regex& pattern, KeySet& keys) {
 }
 
 // The keys a source text reads: the rows of a settings key table
-// ({"config.x", &member, ...}, in a file that builds XmlRow tables) and the
+// ({"config.x", &member, ...}, in a file that builds XmlRow or KeyRow
+// tables: the job runner's and the dispatcher's) and the
 // database settings found by getFromCfg("name").
 KeySet codeKeys(const std::vector<std::string>& sourceTexts) {
     static const std::regex row(R"re(\{\s*"(\|?[A-Za-z]\w*(?:\.\w+)+)"\s*,\s*&)re");
     static const std::regex lookup(R"re(getFromCfg\(\s*"([^"]+)"\s*\))re");
     KeySet keys;
     for (const std::string& text : sourceTexts) {
-        if (text.find("XmlRow") != std::string::npos) collect(text, row, keys);
+        if (text.find("XmlRow") != std::string::npos || text.find("KeyRow") != std::string::npos)
+            collect(text, row, keys);
         collect(text, lookup, keys);
     }
     return keys;
@@ -88,7 +90,7 @@ std::string differences(const std::string& leftName, const KeySet& left, const s
 // Every product source that may read settings.
 std::vector<std::string> productSources() {
     std::vector<std::string> texts;
-    for (const char* folder : {"main"}) {
+    for (const char* folder : {"main", "dispatch"}) {
         for (const auto& entry : std::filesystem::recursive_directory_iterator(kSource + "/" + folder)) {
             const std::string ext = entry.path().extension().string();
             if (ext == ".cpp" || ext == ".h") texts.push_back(readFile(entry.path().string()));
@@ -127,7 +129,7 @@ TEST(SettingsKeys, CodeReadmeAndManualNameTheSameKeys) {
     const KeySet code = codeKeys(sources);
     // The parse itself must find the table, or equal empty sets would pass.
     for (const char* key : {"dbpass", "server", "config.autoSelectLoaded", "config.routerreboottime.default",
-                            "config.routerreboottime"})
+                            "config.routerreboottime", "dispatch.maxJobs"})
         EXPECT_TRUE(code.count(key)) << key << " not found in the settings code";
     EXPECT_EQ(settingsReport(sources, readFile(kSource + "/README.md"), readFile(kSource + "/man/cordal.xml.5")), "")
         << "every settings key belongs in the code, the README's settings list and man/cordal.xml.5";
@@ -160,7 +162,7 @@ TEST(SettingsKeys, AKeyOnlyInTheCodeOrOnlyInTheDocumentsIsReported) {
 
 TEST(ManualPages, EveryPageLintsCleanWithMandocAndGroff) {
     const auto pages = manualPages();
-    for (const char* page : {"Tarvo.1", "tarvo-image-info.1", "devsim.1", "cordal.xml.5"})
+    for (const char* page : {"Tarvo.1", "tarvo-image-info.1", "devsim.1", "cordal.xml.5", "tarvo-dispatch.8"})
         EXPECT_TRUE(testsupport::fileExists(kSource + "/man/" + page)) << page;
     for (const auto& page : pages) {
         SCOPED_TRACE(page);

@@ -1,0 +1,321 @@
+#include "dispatch/Dispatcher.h"
+
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "db/Database.h"
+#include "dispatch/JobQueue.h"
+#include "util/logEngine.h"
+
+namespace {
+
+// A job whose process ended without a trace is offered again only after
+// this pause, so a job that cannot even start does not start in a loop.
+const std::chrono::seconds kRestartPause(60);
+// The database log is printed as it grows and started afresh past this.
+const int kDatabaseLogLines = 500;
+
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(stdout, format, args);
+    va_end(args);
+    fputc('\n', stdout);
+    fflush(stdout);
+}
+
+void complain(const std::string& text) {
+    fprintf(stderr, "tarvo-dispatch: ERROR: %s\n", text.c_str());
+    fflush(stderr);
+}
+
+// A value from the database as it may appear in a log line: printable
+// ASCII as it is, every other byte as \xNN.
+std::string printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7f && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+std::string outcome(const JobProcess& p) {
+    if (p.signal() != 0) return "killed by signal " + std::to_string(p.signal());
+    switch (p.exitCode()) {
+        case 0:
+            return "exit 0 (success)";
+        case 2:
+            return "exit 2 (error)";
+        case 3:
+            return "exit 3 (claimed by another process)";
+        default:
+            return "exit " + std::to_string(p.exitCode());
+    }
+}
+
+}  // namespace
+
+void Dispatcher::blockedSignals(sigset_t& set) {
+    sigemptyset(&set);
+    for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
+}
+
+Dispatcher::Dispatcher(std::string file, std::vector<std::string> command)
+    : settingsFile(std::move(file)), jobCommand(std::move(command)) {}
+
+Dispatcher::~Dispatcher() = default;
+
+bool Dispatcher::configure() {
+    std::string error;
+    if (!settings.load(settingsFile, error)) {
+        complain(error);
+        return false;
+    }
+    metrics.maxJobs = settings.maxJobs;
+    return true;
+}
+
+int Dispatcher::run() {
+    say("tarvo-dispatch starting: at most %u jobs at once, looking for due jobs every %.1f s", settings.maxJobs,
+        settings.pollMilliseconds / 1000.0);
+    sigset_t waitFor;
+    blockedSignals(waitFor);
+    Clock::time_point nextLook = Clock::now();
+    // A freed slot or new settings: look again at once.
+    bool lookNow = false;
+    while (!stopping) {
+        const Clock::time_point now = Clock::now();
+        if (now >= nextLook) {
+            poll(true);
+            nextLook = now + std::chrono::milliseconds(settings.pollMilliseconds);
+        } else if (lookNow) {
+            poll(false);
+        }
+        lookNow = false;
+        writeMetrics();
+
+        auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(nextLook - Clock::now());
+        if (wait.count() < 0) wait = std::chrono::nanoseconds(0);
+        timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
+        int signal = sigtimedwait(&waitFor, nullptr, &timeout);
+        switch (signal) {
+            case SIGCHLD: {
+                size_t before = children.size();
+                reapChildren();
+                lookNow = children.size() < before;
+                break;
+            }
+            case SIGHUP:
+                reload();
+                lookNow = true;
+                break;
+            case SIGTERM:
+            case SIGINT:
+                say("tarvo-dispatch: %s received, stopping", signal == SIGTERM ? "SIGTERM" : "SIGINT");
+                stopping = true;
+                break;
+            default:  // the time-out, or EINTR
+                break;
+        }
+    }
+    shutdown();
+    return 0;
+}
+
+void Dispatcher::poll(bool lookForLostJobs) {
+    (void)lookForLostJobs;
+    if (!openDatabase()) return;
+    startDueJobs();
+    flushDatabaseLog(true);
+}
+
+void Dispatcher::startDueJobs() {
+    const Clock::time_point now = Clock::now();
+    for (auto it = restartNotBefore.begin(); it != restartNotBefore.end();)
+        it = it->second <= now ? restartNotBefore.erase(it) : std::next(it);
+
+    JobQueue queue(*db);
+    size_t free = children.size() < settings.maxJobs ? settings.maxJobs - children.size() : 0;
+    bool ok = true;
+    if (free > 0) {
+        // More rows than free slots: some are held back below (this host
+        // runs them, or runs a job of their router already).
+        std::vector<JobQueue::DueJob> due;
+        ok = queue.due(free + children.size() + restartNotBefore.size() + 16, due);
+        std::set<unsigned long> jobs = runningJobIds(), routers;
+        for (const auto& child : children) routers.insert(child.second->job().routerId);
+        for (const auto& job : due) {
+            if (free == 0) break;
+            if (jobs.count(job.id) || routers.count(job.routerId) || restartNotBefore.count(job.id)) continue;
+            if (!start({job.id, job.routerId, job.workmode})) break;
+            jobs.insert(job.id);
+            routers.insert(job.routerId);
+            --free;
+        }
+    }
+    JobQueue::Backlog backlog;
+    ok = ok && queue.backlog(runningJobIds(), backlog);
+    if (!ok) {
+        databaseFailed();
+        return;
+    }
+    if (!databaseUp) say("tarvo-dispatch: the database answers again");
+    databaseUp = true;
+    metrics.databaseUp = true;
+    metrics.due = backlog.due;
+    metrics.oldestDueAgeSeconds = backlog.oldestAgeSeconds;
+    metricsChanged = true;
+}
+
+bool Dispatcher::start(const JobProcess::Job& job) {
+    std::vector<std::string> argv = jobCommand;
+    argv.insert(argv.end(), {"-w", "-j", std::to_string(job.id)});
+    auto process = std::make_unique<JobProcess>(job);
+    std::string error;
+    if (!process->start(argv, error)) {
+        complain("job " + std::to_string(job.id) + " not started: " + error);
+        return false;
+    }
+    say("job %lu started: router %lu, workmode %s, pid %d", job.id, job.routerId, printable(job.workmode).c_str(),
+        static_cast<int>(process->pid()));
+    ++metrics.started;
+    metrics.running = static_cast<unsigned>(children.size() + 1);
+    metricsChanged = true;
+    children[process->pid()] = std::move(process);
+    return true;
+}
+
+void Dispatcher::reapChildren() {
+    while (true) {
+        int status = 0;
+        pid_t pid = waitpid(-1, &status, WNOHANG);
+        if (pid < 0 && errno == EINTR) continue;
+        if (pid <= 0) break;
+        auto it = children.find(pid);
+        if (it == children.end()) continue;
+        it->second->ended(status);
+        reportEnd(*it->second);
+        children.erase(it);
+    }
+    metrics.running = static_cast<unsigned>(children.size());
+    metricsChanged = true;
+}
+
+void Dispatcher::reportEnd(const JobProcess& p) {
+    const JobProcess::Job& job = p.job();
+    say("job %lu ended: router %lu, workmode %s, %s, %.1f s", job.id, job.routerId, printable(job.workmode).c_str(),
+        outcome(p).c_str(), p.seconds());
+    if (p.signal() == 0 && p.exitCode() == 0) {
+        ++metrics.endedSuccess;
+    } else if (p.signal() == 0 && p.exitCode() == 2) {
+        ++metrics.endedError;
+    } else if (p.signal() == 0 && p.exitCode() == 3) {
+        ++metrics.lostClaims;
+    } else {
+        ++metrics.endedOther;
+    }
+    // Normally the job row is gone by now; if it is not, its process
+    // could not record anything and the job must not start again at once.
+    restartNotBefore[job.id] = Clock::now() + kRestartPause;
+}
+
+void Dispatcher::reload() {
+    DispatchSettings fresh;
+    std::string error;
+    if (!fresh.load(settingsFile, error)) {
+        complain(error + "; keeping the settings in use");
+        return;
+    }
+    if (!fresh.sameDatabase(settings)) {
+        db.reset();
+        dbLog.reset();
+    }
+    settings = fresh;
+    metrics.maxJobs = settings.maxJobs;
+    metricsChanged = true;
+    metricsError.clear();
+    say("tarvo-dispatch: settings re-read: at most %u jobs at once, looking for due jobs every %.1f s",
+        settings.maxJobs, settings.pollMilliseconds / 1000.0);
+}
+
+void Dispatcher::shutdown() {
+    reapChildren();
+    if (!children.empty()) say("tarvo-dispatch: ending %zu running jobs", children.size());
+    for (const auto& child : children) child.second->terminate();
+    sigset_t waitFor;
+    blockedSignals(waitFor);
+    while (!children.empty()) {
+        writeMetrics();
+        int signal = sigwaitinfo(&waitFor, nullptr);
+        if (signal == SIGCHLD) {
+            reapChildren();
+        } else if (signal == SIGTERM || signal == SIGINT) {
+            // Asked again: the jobs are told again; each ends through its
+            // own Finish, so none is killed without its history row.
+            for (const auto& child : children) child.second->terminate();
+        }
+    }
+    writeMetrics();
+    say("tarvo-dispatch stopped");
+}
+
+bool Dispatcher::openDatabase() {
+    if (db) return true;
+    dbLog.reset(new logEngine(false));
+    dbLog->addSecret(settings.dbPass);
+    dbLogPrinted = 0;
+    db.reset(new Database(settings.dbHost, settings.dbUser, settings.dbPass, settings.dbName, dbLog.get()));
+    return true;
+}
+
+void Dispatcher::databaseFailed() {
+    // Why it failed is told once; the same failure at every look is not.
+    flushDatabaseLog(databaseUp);
+    if (databaseUp) complain("the database does not answer; trying again at the next look");
+    databaseUp = false;
+    metrics.databaseUp = false;
+    metricsChanged = true;
+}
+
+void Dispatcher::flushDatabaseLog(bool print) {
+    if (!dbLog) return;
+    std::vector<std::string> lines;
+    dbLog->fillVector(lines);
+    for (size_t i = static_cast<size_t>(dbLogPrinted); print && i < lines.size(); ++i)
+        complain("database: " + lines[i]);
+    dbLogPrinted = static_cast<int>(lines.size());
+    if (dbLogPrinted > kDatabaseLogLines) {
+        db.reset();
+        dbLog.reset();
+    }
+}
+
+void Dispatcher::writeMetrics() {
+    if (!metricsChanged || settings.metricsFile.empty()) return;
+    std::string error;
+    if (metrics.write(settings.metricsFile, error)) {
+        if (!metricsError.empty()) say("tarvo-dispatch: metrics file written again");
+        metricsError.clear();
+        metricsChanged = false;
+    } else if (error != metricsError) {
+        complain(error);
+        metricsError = error;
+    }
+}
+
+std::set<unsigned long> Dispatcher::runningJobIds() const {
+    std::set<unsigned long> ids;
+    for (const auto& child : children) ids.insert(child.second->job().id);
+    return ids;
+}
