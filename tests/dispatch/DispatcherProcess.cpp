@@ -59,6 +59,9 @@ bool DispatcherProcess::start(const std::vector<std::string>& options) {
     std::vector<std::string> argv{testsupport::builtProgram("tests/tarvo-dispatch-test-runner"), root_, scale};
     argv.insert(argv.end(), options.begin(), options.end());
     const std::string out = root_ + "/" + tag_ + ".out", err = root_ + "/" + tag_ + ".err";
+    // Emptied before the start, so output() never shows an earlier run's.
+    testsupport::writeFile(out, "");
+    testsupport::writeFile(err, "");
     const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) return false;
