@@ -1,6 +1,6 @@
 // bench_dispatch: throughput of one tarvo-dispatch against a plain shell
-// pipeline (xargs -P) that keeps the same number of job processes running. Both start
-// the same "Test" jobs (connect, ten pings, disconnect; the program's
+// pipeline (xargs -P) that keeps the same number of job processes
+// running. Both start the same "Test" jobs (connect, ten pings, disconnect; the program's
 // deliberate pauses scaled as in the tests) through the test-only job
 // runner, against the same simulated NEXA routers on a private MariaDB
 // server; the jobs take their routers in turn, so neither contender waits
