@@ -53,11 +53,11 @@ std::string localTime(unsigned long long seconds) {
 
 }  // namespace
 
-configFile::configFile(logEngine* logger, unsigned long id, const std::string& mode, const std::string& transfer)
-    : log(logger), jobId(id), workmode(mode), transferDir(transfer) {
+configFile::configFile(logEngine* logger, unsigned long id, const std::string& nameSuffix, const std::string& transfer)
+    : log(logger), jobId(id), suffix(nameSuffix), transferDir(transfer) {
     log->add(logEngine::INF, " ");
     log->add(logEngine::INF, "*** Importing downloaded or pre-generated config file.");
-    fileName = nameFor(transferDir, jobId, workmode);
+    fileName = nameFor(transferDir, jobId, suffix);
     if (!readBuffer(fileName)) {
         log->add(logEngine::ERR, "Could not open config-file -> Aborting");
         fileName.clear();
@@ -66,11 +66,11 @@ configFile::configFile(logEngine* logger, unsigned long id, const std::string& m
 
 configFile::configFile(logEngine* logger, unsigned long id, Cordal_router* forRouter, Cordal_routertypes* type,
                        bool readVersion, Cordal_swrelease* release, dbGroupRouteradditionals* additionalParameters,
-                       dbGroupLicenses* routerLicenses, Cordal_contacts* routerContacts, const std::string& mode,
+                       dbGroupLicenses* routerLicenses, Cordal_contacts* routerContacts, const std::string& nameSuffix,
                        Database* db, const std::string& transfer, const std::string& templates)
     : log(logger),
       jobId(id),
-      workmode(mode),
+      suffix(nameSuffix),
       router(forRouter),
       routerType(type),
       readNexaVersion(readVersion),
@@ -83,7 +83,7 @@ configFile::configFile(logEngine* logger, unsigned long id, Cordal_router* forRo
       templateDir(templates) {
     log->add(logEngine::INF, " ");
     log->add(logEngine::INF, "*** Generating config file from template and/or database.");
-    fileName = nameFor(transferDir, jobId, workmode);
+    fileName = nameFor(transferDir, jobId, suffix);
     log->add(logEngine::INF, "Config-type: " + router->configtype);
 
     std::string templateName, downloaded;
@@ -108,8 +108,8 @@ configFile::configFile(logEngine* logger, unsigned long id, Cordal_router* forRo
     if (!ok) fileName.clear();
 }
 
-std::string configFile::nameFor(const std::string& transfer, unsigned long id, const std::string& mode) {
-    return transfer + std::to_string(id) + (mode == "ConfComp" ? ".config_cmp" : ".config");
+std::string configFile::nameFor(const std::string& transfer, unsigned long id, const std::string& nameSuffix) {
+    return transfer + std::to_string(id) + nameSuffix;
 }
 
 bool configFile::chooseSources(std::string& templateName, std::string& downloaded) {

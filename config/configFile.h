@@ -28,23 +28,26 @@ public:
 
     // Reading constructor: loads the job's configuration file (downloaded by
     // a device operation or produced by an external tool) from transferDir
-    // (with trailing slash). log is not owned and must outlive the object.
-    configFile(logEngine* log, unsigned long jobId, const std::string& workmode, const std::string& transferDir);
+    // (with trailing slash); its name is the job id followed by suffix
+    // (".config", or ".config_cmp" for a comparison). log is not owned and
+    // must outlive the object.
+    configFile(logEngine* log, unsigned long jobId, const std::string& suffix, const std::string& transferDir);
     // Building constructor: produces the router's configuration from its
     // configuration type (template, stored configuration, or the template
-    // merged into the stored one) into the job's file in transferDir. The
+    // merged into the stored one) into the job's file in transferDir (named
+    // as above). The
     // template is templateDir (with trailing slash) + model + "/" + name.
     // Nothing is owned; every pointer must stay valid while the object is
     // used. swRelease may be null (none found).
     configFile(logEngine* log, unsigned long jobId, Cordal_router* router, Cordal_routertypes* routerType,
                bool readNexaVersion, Cordal_swrelease* swRelease, dbGroupRouteradditionals* additionals,
-               dbGroupLicenses* licenses, Cordal_contacts* contacts, const std::string& workmode, Database* database,
+               dbGroupLicenses* licenses, Cordal_contacts* contacts, const std::string& suffix, Database* database,
                const std::string& transferDir, const std::string& templateDir);
     configFile(const configFile&) = delete;
     configFile& operator=(const configFile&) = delete;
 
-    // transferDir + job id + ".config" (".config_cmp" for "ConfComp").
-    static std::string nameFor(const std::string& transferDir, unsigned long jobId, const std::string& workmode);
+    // transferDir + job id + suffix.
+    static std::string nameFor(const std::string& transferDir, unsigned long jobId, const std::string& suffix);
 
     // Appends the whole file to the buffer; false when it cannot be opened.
     bool readBuffer(const std::string& path);
@@ -73,7 +76,7 @@ protected:
     std::string buffer;
     logEngine* log;
     unsigned long jobId;
-    std::string workmode;
+    std::string suffix;
     Cordal_router* router = nullptr;
     Cordal_routertypes* routerType = nullptr;
     bool readNexaVersion = false;

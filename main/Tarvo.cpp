@@ -1,4 +1,5 @@
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -23,6 +24,7 @@ Tarvo::Tarvo(unsigned long id, bool debugOn, bool dump, bool logfile, bool print
       dumpLog(dump),
       writeLogfile(logfile),
       directPrint(print),
+      mode(&Workmode::kUnknown),
       jobId(static_cast<uint32_t>(id)),
       paths(installation) {}
 

@@ -20,6 +20,8 @@
 #include "util/Paths.h"
 #include "util/logEngine.h"
 
+struct Workmode;
+
 // Tarvo is one provisioning job: it is built from the command line, driven
 // through Init, Run, testPing and Finish in this order, and owns everything
 // of the job for the whole run. Failures never leave a phase as exceptions:
@@ -40,9 +42,6 @@ public:
     void updateJob(const std::string& status);
     // The caller owns the returned connection; nullptr for an unknown type.
     ConnectionHandler* createConnectionHandler(int type);
-
-    // The workmode table: false for an unknown name.
-    static bool lookupWorkmode(const std::string& name, bool& needsTestPing, bool& buildsConfig);
 
     // The dialogue layer of the device operations (TarvoDialogue.cpp).
     // One device step of the common kind: sends command awaiting prompt
@@ -226,6 +225,11 @@ public:
     bool writeLogfile;
     bool directPrint;
     std::string workmode;
+    // The job's row of the workmode table (main/Workmode.h): the unknown row
+    // until start-up has loaded the job, and for a name the table lacks.
+    const Workmode* mode;
+    // Set from the row by the last start-up steps only: a job that failed
+    // earlier neither builds a configuration nor pings.
     bool buildsConfig = false;
     bool needsTestPing = false;
     uint32_t jobId;

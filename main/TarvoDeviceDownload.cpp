@@ -4,6 +4,7 @@
 // own.
 #include "db/Cordal_configs.h"
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/logEngine.h"
 
 bool Tarvo::getConfig(ConnectionHandler& link, bool all) {
@@ -88,17 +89,19 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
 
 bool Tarvo::stageDownload(ConnectionHandler& link) {
     if (!connect(link)) return false;
-    getConfig(link, workmode == "GetconfAll" || workmode == "ConfigAll");
+    getConfig(link, mode->allConfigs);
     disconnect(link);
     if (!reason.empty()) return false;
-    if (workmode == "GetConf" || workmode == "GetconfAll" || workmode == "ConfComp") return true;
+    // Only the merge base of a configuration-building workmode is kept as
+    // the router's AutoFetch row.
+    if (!mode->acts(Workmode::kDownloadIfMerge)) return true;
     return storeAutoFetch();
 }
 
 // A fetch-and-merge router's download is kept as its one "AutoFetch"
 // configuration, a second older than the job, for the build to merge into.
 bool Tarvo::storeAutoFetch() {
-    configFile fetched(log.get(), jobId, workmode, paths.transferDir());
+    configFile fetched(log.get(), jobId, mode->configFile, paths.transferDir());
     if (fetched.getFileName().empty()) {
         setError("No config", "Could not read device-config");
         return false;

@@ -5,6 +5,7 @@
 // off on its command line.
 #include "main/NexaUpdateDialogue.h"
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/Pause.h"
 #include "util/logEngine.h"
 
@@ -152,7 +153,8 @@ bool Tarvo::stageImages(ConnectionHandler& link) {
     }
     // The version the device runs now goes into the router row.
     inventory(link);
-    if (reason.empty() && workmode == "All") return true;  // the upload goes on on this connection
+    // A workmode that uploads a configuration next does so on this connection.
+    if (reason.empty() && mode->acts(Workmode::kUpload)) return true;
     disconnect(link);
     return reason.empty();
 }

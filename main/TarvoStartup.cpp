@@ -21,6 +21,7 @@
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -151,6 +152,9 @@ int Tarvo::initJob() {
     log->addLine(logEngine::INF, "Successfully loaded job '%d' from database.", static_cast<int>(jobId));
     log->addLine(logEngine::INF, "Requested workmode is '%s'.", job->workmode.c_str());
     workmode = job->workmode;
+    // The row is known from here on; the flags that say what Run and
+    // testPing do are only set once the whole start-up has succeeded.
+    mode = &Workmode::named(workmode);
     return 5;
 }
 
@@ -197,7 +201,7 @@ int Tarvo::initSettings() {
 }
 
 int Tarvo::initSoftwareRelease() {
-    bool installsImages = workmode == "Image" || workmode == "All";
+    bool installsImages = mode->acts(Workmode::kImages);
     bool versionRequired = family.isNexa() && installsImages;
     bool readVersion = versionRequired || (family.isNexa() && equalsIgnoringCase(readNexaVersion, "true"));
     swRelease.reset(new Cordal_swrelease(log.get(), readVersion, paths.transferDir(), *db, router->softwareimage));
@@ -288,10 +292,12 @@ int Tarvo::initConnectionType() {
 }
 
 int Tarvo::initWorkmode() {
-    if (!lookupWorkmode(workmode, needsTestPing, buildsConfig)) {
+    if (!mode->known()) {
         setError("Unknown workmode", "Requested workmode is unknown.");
         return kInitDone;
     }
+    needsTestPing = mode->needsTestPing;
+    buildsConfig = mode->buildsConfig;
     return 18;
 }
 
@@ -348,7 +354,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         }
         return;
     }
-    if (workmode != "GetConf" && workmode != "GetconfAll") {
+    if (!mode->recordsDownload) {
         entries.push_back("No config file generated or uploaded.");
         return;
     }
@@ -359,7 +365,7 @@ void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
         entries.push_back("");
         return;
     }
-    configFile downloaded(log.get(), jobId, workmode, paths.transferDir());
+    configFile downloaded(log.get(), jobId, mode->configFile, paths.transferDir());
     downloaded.exportBuffer(entries);
     if (downloaded.getFileName().empty()) {
         setError("No config", "Could not read config.");

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -32,7 +33,7 @@ std::string shellWord(const std::string& text) {
 bool Tarvo::stageBuildConfig(ConnectionHandler&) {
     const bool readVersion = strcasecmp(readNexaVersion.c_str(), "true") == 0;
     cfgFile.reset(new configFile(log.get(), jobId, router.get(), routerType.get(), readVersion, swRelease.get(),
-                                 additionals.get(), licenses.get(), contacts.get(), workmode, db.get(),
+                                 additionals.get(), licenses.get(), contacts.get(), mode->configFile, db.get(),
                                  paths.transferDir(), paths.templateDir()));
     if (cfgFile->getFileName().empty()) {
         setError("Cfg-building failed", "Could not build config file.");
@@ -86,7 +87,7 @@ bool Tarvo::stageEncryptConfig(ConnectionHandler&) {
     remove(intermediate.c_str());
     if (!sealed) return false;
 
-    cfgFile.reset(new configFile(log.get(), jobId, workmode, paths.transferDir()));
+    cfgFile.reset(new configFile(log.get(), jobId, mode->configFile, paths.transferDir()));
     if (cfgFile->getFileName().empty()) {
         setError("No config", "Could not build config");
         return false;

@@ -6,73 +6,45 @@
 #include <memory>
 
 #include "main/Tarvo.h"
+#include "main/Workmode.h"
 #include "util/logEngine.h"
 
-namespace {
-// The stages of Run in pipeline order. A workmode names the stages that act
-// for it; the pipeline runs them in this order and ends at the first that
-// reports the end.
-enum Stage : unsigned {
-    kSetPasswords = 1u << 3,
-    kInventory = 1u << 4,
-    kReboot = 1u << 5,
-    kDownload = 1u << 6,          // always
-    kDownloadIfMerge = 1u << 16,  // only for fetch-and-merge routers
-    kImages = 1u << 7,
-    kBuild = 1u << 8,
-    kUpload = 1u << 9,
-    kConfigCreated = 1u << 10,
-    kEncrypt = 1u << 11,
-    kSSHKeyGen = 1u << 12,
-    kCompare = 1u << 13,
-    kErase = 1u << 14,
-};
-
-struct Workmode {
-    const char* name;
-    bool needsTestPing;
-    bool buildsConfig;
-    unsigned stages;
-};
-
-// Names are compared exactly, letter case included.
-const Workmode kWorkmodes[] = {
-    {"Test", true, false, 0},
-    {"SetPass", false, false, kSetPasswords},
-    {"Invent", false, false, kInventory},
-    {"Reboot", false, false, kReboot},
-    {"GetConf", false, false, kDownload},
-    {"GetconfAll", false, false, kDownload},
-    {"Config", true, true, kDownloadIfMerge | kBuild | kUpload},
-    {"ConfigAll", true, true, kDownloadIfMerge | kBuild | kUpload},
-    {"Image", true, false, kImages},
-    {"All", true, true, kDownloadIfMerge | kImages | kBuild | kUpload},
-    {"Certs", false, false, kUpload},
-    {"BootFac", true, true, kDownloadIfMerge | kBuild | kUpload},
-    {"LocalConf", false, true, kDownloadIfMerge | kBuild | kConfigCreated},
-    {"LocConfEnc", false, true, kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
-    {"ConfComp", false, true, kDownload | kBuild | kConfigCreated | kCompare},
-    {"SSHKeyGen", true, false, kSSHKeyGen},
-    {"Erase", false, false, kErase},
-};
-
-const Workmode* findWorkmode(const std::string& name) {
+// One row per workmode: every fact of it is a column, so that a new
+// workmode is one more row and no code elsewhere names one. The stages are
+// listed in the column of their own.
+const Workmode& Workmode::named(const std::string& name) {
+    // clang-format off
+    static const Workmode kWorkmodes[] = {
+      //  name          testPing builds allCfgs certsOnly bootFac records configFile     stages
+        {"Test",       true,    false, false,  false,    false,  false,  ".config",     0},
+        {"SetPass",    false,   false, false,  false,    false,  false,  ".config",     kSetPasswords},
+        {"Invent",     false,   false, false,  false,    false,  false,  ".config",     kInventory},
+        {"Reboot",     false,   false, false,  false,    false,  false,  ".config",     kReboot},
+        {"GetConf",    false,   false, false,  false,    false,  true,   ".config",     kDownload},
+        {"GetconfAll", false,   false, true,   false,    false,  true,   ".config",     kDownload},
+        {"Config",     true,    true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"ConfigAll",  true,    true,  true,   false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"Image",      true,    false, false,  false,    false,  false,  ".config",     kImages},
+        {"All",        true,    true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kImages | kBuild | kUpload},
+        {"Certs",      false,   false, false,  true,     false,  false,  ".config",     kUpload},
+        {"BootFac",    true,    true,  false,  false,    true,   false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"LocalConf",  false,   true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kConfigCreated},
+        {"LocConfEnc", false,   true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
+        {"ConfComp",   false,   true,  false,  false,    false,  false,  ".config_cmp", kDownload | kBuild | kConfigCreated | kCompare},
+        {"SSHKeyGen",  true,    false, false,  false,    false,  false,  ".config",     kSSHKeyGen},
+        {"Erase",      false,   false, false,  false,    false,  false,  ".config",     kErase},
+    };
+    // clang-format on
     for (const auto& mode : kWorkmodes)
-        if (name == mode.name) return &mode;
-    return nullptr;
+        if (name == mode.name) return mode;
+    return kUnknown;
 }
-}  // namespace
 
-bool Tarvo::lookupWorkmode(const std::string& name, bool& testPing, bool& builds) {
-    const Workmode* mode = findWorkmode(name);
-    if (!mode) return false;
-    testPing = mode->needsTestPing;
-    builds = mode->buildsConfig;
-    return true;
-}
+const Workmode Workmode::kUnknown = {"", false, false, false, false, false, false, ".config", 0};
 
 void Tarvo::Run() {
-    if (noteTermination() || !reason.empty() || workmode == "Test") return;
+    // A workmode without stages is the test ping alone: no connection here.
+    if (noteTermination() || !reason.empty() || mode->stages == 0) return;
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting to work on router.");
     std::unique_ptr<ConnectionHandler> handler(createConnectionHandler(connType));
@@ -82,27 +54,27 @@ void Tarvo::Run() {
     }
 
     struct StageEntry {
-        unsigned stage;
+        unsigned stage;  // Workmode::Stage bits
         bool (Tarvo::*run)(ConnectionHandler&);
     };
     static const StageEntry kPipeline[] = {
-        {kSetPasswords, &Tarvo::stageSetPasswords},
-        {kInventory, &Tarvo::stageInventory},
-        {kReboot, &Tarvo::stageReboot},
-        {kDownload | kDownloadIfMerge, &Tarvo::stageDownload},
-        {kImages, &Tarvo::stageImages},
-        {kBuild, &Tarvo::stageBuildConfig},
-        {kUpload, &Tarvo::stageUpload},
-        {kConfigCreated, &Tarvo::stageConfigCreated},
-        {kEncrypt, &Tarvo::stageEncryptConfig},
-        {kSSHKeyGen, &Tarvo::stageSSHKeyGen},
-        {kCompare, &Tarvo::stageCompare},
-        {kErase, &Tarvo::stageErase},
+        {Workmode::kSetPasswords, &Tarvo::stageSetPasswords},
+        {Workmode::kInventory, &Tarvo::stageInventory},
+        {Workmode::kReboot, &Tarvo::stageReboot},
+        {Workmode::kDownload | Workmode::kDownloadIfMerge, &Tarvo::stageDownload},
+        {Workmode::kImages, &Tarvo::stageImages},
+        {Workmode::kBuild, &Tarvo::stageBuildConfig},
+        {Workmode::kUpload, &Tarvo::stageUpload},
+        {Workmode::kConfigCreated, &Tarvo::stageConfigCreated},
+        {Workmode::kEncrypt, &Tarvo::stageEncryptConfig},
+        {Workmode::kSSHKeyGen, &Tarvo::stageSSHKeyGen},
+        {Workmode::kCompare, &Tarvo::stageCompare},
+        {Workmode::kErase, &Tarvo::stageErase},
     };
-    unsigned stages = findWorkmode(workmode)->stages;
+    unsigned stages = mode->stages;
     // The download of a configuration-building workmode belongs only to
     // fetch-and-merge routers.
-    if (router->configtype != "Fetch-and-Merge") stages &= ~kDownloadIfMerge;
+    if (router->configtype != "Fetch-and-Merge") stages &= ~Workmode::kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler) || noteTermination()) break;
@@ -154,7 +126,7 @@ bool Tarvo::stageUpload(ConnectionHandler& link) {
         reboot(link);
         return false;
     }
-    updateConfig(link, workmode == "ConfigAll", workmode == "Certs", workmode == "BootFac");
+    updateConfig(link, mode->allConfigs, mode->certsOnly, mode->bootFactory);
     reboot(link);
     if (!reason.empty()) return false;
     char today[16];

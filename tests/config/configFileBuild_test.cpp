@@ -1,5 +1,5 @@
 // The building constructor on its own, against the private MariaDB: the
-// file names per workmode, the automatic download as the merge base, and an
+// file names per suffix, the automatic download as the merge base, and an
 // output file that cannot be written.
 #include <gtest/gtest.h>
 
@@ -44,13 +44,13 @@ protected:
         }
     }
 
-    std::string build(unsigned long routerId, const std::string& workmode, const std::string& transferDir) {
+    std::string build(unsigned long routerId, const std::string& suffix, const std::string& transferDir) {
         Cordal_router router(db, routerId);
         Cordal_routertypes type(db, router.model);
         dbGroupRouteradditionals additionals(&db, routerId);
         dbGroupLicenses licenses(&db, router.seriennr);
         Cordal_contacts contacts(db, router.customerid);
-        configFile config(&log, 77, &router, &type, false, nullptr, &additionals, &licenses, &contacts, workmode, &db,
+        configFile config(&log, 77, &router, &type, false, nullptr, &additionals, &licenses, &contacts, suffix, &db,
                           transferDir, root.path() + "/templates/");
         buffer = config.getBuffer();
         return config.getFileName();
@@ -65,10 +65,10 @@ protected:
 };
 }  // namespace
 
-TEST_F(Building, FileNamePerWorkmode) {
+TEST_F(Building, FileNamePerSuffix) {
     const std::string transfer = root.path() + "/tftpboot/";
-    EXPECT_EQ(build(1, "LocalConf", transfer), transfer + "77.config");
-    EXPECT_EQ(build(1, "ConfComp", transfer), transfer + "77.config_cmp");
+    EXPECT_EQ(build(1, ".config", transfer), transfer + "77.config");
+    EXPECT_EQ(build(1, ".config_cmp", transfer), transfer + "77.config_cmp");
     EXPECT_EQ(readFile(transfer + "77.config_cmp"), "system\n{\n name \"gw-1\" job 77\n}\n");
     EXPECT_EQ(buffer, readFile(transfer + "77.config_cmp"));
     EXPECT_TRUE(contains(logText(), "INF - No swrelease -> Skip related fields-patching"));
@@ -76,7 +76,7 @@ TEST_F(Building, FileNamePerWorkmode) {
 
 TEST_F(Building, FetchAndMergeStartsFromTheAutomaticDownload) {
     const std::string transfer = root.path() + "/tftpboot/";
-    ASSERT_EQ(build(2, "Config", transfer), transfer + "77.config");
+    ASSERT_EQ(build(2, ".config", transfer), transfer + "77.config");
     EXPECT_EQ(readFile(transfer + "77.config"), "system\n{\n name \"gw-2\" job 77\n}\nroutes\n{\n r\n}\n");
     EXPECT_FALSE(fileExists(transfer + "77.config_tmp"));
     EXPECT_TRUE(contains(logText(), "INF - Merging processed template into downloaded config"));
@@ -84,10 +84,10 @@ TEST_F(Building, FetchAndMergeStartsFromTheAutomaticDownload) {
 
 TEST_F(Building, AnUnwritableOutputFails) {
     const std::string missing = root.path() + "/no-such-dir/";
-    EXPECT_EQ(build(1, "LocalConf", missing), "");
+    EXPECT_EQ(build(1, ".config", missing), "");
     EXPECT_TRUE(contains(logText(), "ERR - Could not open output-config-file (" + missing + "77.config) -> Aborting"));
     // The merge file cannot be written either.
-    EXPECT_EQ(build(2, "LocalConf", missing), "");
+    EXPECT_EQ(build(2, ".config", missing), "");
     EXPECT_TRUE(
         contains(logText(), "ERR - Could not open output-config-file (" + missing + "77.config_tmp) -> Aborting"));
     // and the template is not even read then.

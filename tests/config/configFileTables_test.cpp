@@ -23,7 +23,7 @@ protected:
     bool merge(const std::string& downloaded, const std::string& processed) {
         writeFile(output(), processed);
         writeFile(output() + "_tmp", downloaded);
-        configFile config(&log, 7, "LocalConf", dir.path() + "/");
+        configFile config(&log, 7, ".config", dir.path() + "/");
         EXPECT_EQ(config.getFileName(), output());
         bool ok = config.mergeCfgFiles(output() + "_tmp");
         if (ok) {
@@ -98,7 +98,7 @@ TEST_F(Tables, MalformedConfigurationsFailWithTheLine) {
 
 TEST_F(Tables, SplittingKeepsOrDropsTheSpacing) {
     writeFile(output(), "");
-    configFile config(&log, 7, "LocalConf", dir.path() + "/");
+    configFile config(&log, 7, ".config", dir.path() + "/");
     const configFile::Lines lines = {"# head\n", "\n", "a\n", "{\n", " x\n", "}\n", "# c\n", "b # b\n", "a\n"};
     configFile::Blocks blocks;
     configFile::TableNames names;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "tests/e2e/JobTest.h"
@@ -183,7 +184,13 @@ TEST_F(Jobs, StatusColumnFollowsTheSteps) {
     std::vector<std::string> seen;
     std::thread watcher([&] {
         while (!done) {
-            auto rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
+            std::vector<testdb::Row> rows;
+            {
+                // The run's secret scan uses the same connection once the
+                // job has ended.
+                std::lock_guard<std::mutex> hold(setup.scanLock);
+                rows = setup.db.rows("SELECT status FROM cordal_jobs WHERE id=42");
+            }
             if (!rows.empty() && rows[0][0] && (seen.empty() || seen.back() != *rows[0][0]))
                 seen.push_back(*rows[0][0]);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     writeAll(folder.path + "7.config", processed);
 
     logEngine log;
-    configFile config(&log, 7, "LocalConf", folder.path);
+    configFile config(&log, 7, ".config", folder.path);
     if (config.getFileName().empty() || config.getBuffer() != processed) __builtin_trap();
 
     configFile::Lines a, b;
