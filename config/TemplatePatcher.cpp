@@ -10,6 +10,7 @@
 #include "db/Cordal_swrelease.h"
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
+#include "util/CommandText.h"
 #include "util/Pcre.h"
 #include "util/logEngine.h"
 
@@ -145,7 +146,28 @@ size_t TemplatePatcher::replaceIgnoringCase(std::string& text, const std::string
 // placeholder is found as literal text and the value inserted byte for
 // byte, so a password holding "$1" or "\" reaches the device unchanged.
 void TemplatePatcher::replaceWith(const std::string& name, const std::string& value, bool show) {
-    if (replaceIgnoringCase(buffer, "[" + name + "]", value) > 0)
+    replace(name, value, show, false);
+}
+
+bool TemplatePatcher::insertable(const std::string& name, const std::string& value, bool show) {
+    const size_t at = CommandText::findControlButTab(value);
+    if (at == std::string::npos) return true;
+    if (refused.empty()) {
+        refused = name;
+        refusalText = "The value of [" + name + "]" +
+                      (show ? " ('" + CommandText::shown(value) + "')" : std::string()) + " holds " +
+                      CommandText::describe(static_cast<unsigned char>(value[at])) +
+                      ", which would add lines of its own to the configuration; it was not inserted.";
+    }
+    return false;
+}
+
+void TemplatePatcher::replace(const std::string& name, const std::string& value, bool show, bool linesAllowed) {
+    const std::string placeholder = "[" + name + "]";
+    if (!linesAllowed && findIgnoringCase(buffer, placeholder, 0) != std::string::npos &&
+        !insertable(name, value, show))
+        return;
+    if (replaceIgnoringCase(buffer, placeholder, value) > 0)
         log->add(logEngine::INF, "Replaced \"[" + name + "]\" with \"" + (show ? value : "***") + "\".");
 
     const std::string maskPlaceholder = "[{nm2pl}" + name + "]";
@@ -255,10 +277,15 @@ void TemplatePatcher::doLicenseTable() {
     log->add(logEngine::INF, "Patching special field [router.licenses].");
     std::string rows;
     dbGroupLicenses* licenses = sources.licenses;
+    const bool used = findIgnoringCase(buffer, "[router.licenses]", 0) != std::string::npos;
     if (licenses)
-        for (unsigned long i = 0; i < licenses->getNumParams(); ++i)
+        for (unsigned long i = 0; i < licenses->getNumParams(); ++i) {
+            if (used && (!insertable("router.licenses", licenses->getSerialAt(i), true) ||
+                         !insertable("router.licenses", licenses->getKeyAt(i), true)))
+                return;
             rows += licenseRow(licenses->getSerialAt(i), licenses->getKeyAt(i));
-    replaceWith("router.licenses", rows, true);
+        }
+    replace("router.licenses", rows, true, true);
 }
 
 void TemplatePatcher::patchAll() {

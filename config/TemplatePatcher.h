@@ -13,8 +13,11 @@ class dbGroupLicenses;
 // "[name]", "[{nm2pl}name]" (a net-mask written as its prefix length) and
 // "[H:M+D]" (a time shifted by D minutes); names are compared ignoring
 // letter case and otherwise byte for byte, and values are inserted byte for
-// byte. Every replacement is logged, secret values as "***". Patching never
-// fails: a placeholder that cannot be filled stays as it is.
+// byte. Every replacement is logged, secret values as "***". A placeholder
+// that cannot be filled stays as it is. A value holding a line break or
+// another control character (a tab aside) would add lines of its own to
+// the configuration: it is not inserted, and refusedField names the first
+// such field.
 //
 // The buffer, the log and the records are not owned and must outlive the
 // patcher. Any record pointer may be null: its step then has nothing to
@@ -58,7 +61,19 @@ public:
     // One licence row as the device's configuration writes it.
     static std::string licenseRow(const std::string& serial, const std::string& key);
 
+    // The first field whose value was refused ("additional.note"), and why
+    // (for the log); both "" when every value could be inserted.
+    const std::string& refusedField() const { return refused; }
+    const std::string& refusal() const { return refusalText; }
+
 private:
+    // replaceWith; the value's own line breaks are refused unless
+    // linesAllowed (the licence rows, whose values were looked at).
+    void replace(const std::string& name, const std::string& value, bool show, bool linesAllowed);
+    // False, noting the refusal, when value holds a control character.
+    bool insertable(const std::string& name, const std::string& value, bool show);
+
+    std::string refused, refusalText;
     std::string& buffer;
     logEngine* log;
     Sources sources;

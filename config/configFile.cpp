@@ -11,6 +11,8 @@
 #include "db/Cordal_routertypes.h"
 #include "db/Cordal_swrelease.h"
 #include "db/Query.h"
+#include "util/CommandText.h"
+#include "util/ContainedPath.h"
 #include "util/DeviceFamily.h"
 #include "util/logEngine.h"
 
@@ -119,6 +121,7 @@ bool configFile::chooseSources(std::string& templateName, std::string& downloade
         log->add(logEngine::ERR, message);
         return false;
     };
+    templateField = "router.globalmaster";
     if (type == "Template") {
         templateName = router->globalmaster;
         if (templateName.empty()) return fail("No template specified");
@@ -129,6 +132,7 @@ bool configFile::chooseSources(std::string& templateName, std::string& downloade
                                      Query::safestr(router->softwareimage) + "') AND (routertype='" +
                                      Query::safestr(router->model) + "')");
         templateName = release.globalmaster;
+        templateField = "swrelease.globalmaster";
         if (templateName.empty()) return fail("No template specified");
     } else if (type == "Client") {
         downloaded = router->downloadedmaster;
@@ -188,8 +192,26 @@ bool configFile::exportDownloaded(const std::string& downloaded, const std::stri
     return writeFile(target, text);
 }
 
+bool configFile::templateInside(const std::string& templateName) {
+    std::string why = ContainedPath::refusal(templateDir, router->model);
+    if (!why.empty()) {
+        refused = "router.model";
+        refusalText = "Router column 'model' ('" + CommandText::shown(router->model) + "') is " + why +
+                      "; the folder must lie in '" + templateDir + "'.";
+        return false;
+    }
+    const std::string folder = templateDir + router->model + "/";
+    why = ContainedPath::refusal(folder, templateName);
+    if (why.empty()) return true;
+    refused = templateField;
+    refusalText = "The template name '" + CommandText::shown(templateName) + "' (" + templateField + ") is " + why +
+                  "; the file must lie in '" + folder + "'.";
+    return false;
+}
+
 bool configFile::processTemplate(const std::string& templateName) {
     log->add(logEngine::INF, "Template-config: " + templateName);
+    if (!templateInside(templateName)) return false;
     const std::string path = templateDir + router->model + "/" + templateName;
     if (!readBuffer(path)) {
         log->add(logEngine::ERR, "Could not open template file -> Aborting");
@@ -209,6 +231,11 @@ bool configFile::processTemplate(const std::string& templateName) {
     patcher.doAdditionalTable();
     patcher.doContactTable();
     patcher.doLicenseTable();
+    if (!patcher.refusedField().empty()) {
+        refused = patcher.refusedField();
+        refusalText = patcher.refusal();
+        return false;
+    }
     return writeFile(fileName, buffer);
 }
 

@@ -70,6 +70,12 @@ public:
 
     const std::string& getFileName() const { return fileName; }
     const std::string& getBuffer() const { return buffer; }
+    // After a build that failed because of a database value read or
+    // inserted unsafely: the value's field ("router.globalmaster",
+    // "additional.note") and why, which the caller reports (the build does
+    // not log it). Both "" otherwise.
+    const std::string& refusedField() const { return refused; }
+    const std::string& refusal() const { return refusalText; }
 
 protected:
     std::string fileName;
@@ -87,11 +93,16 @@ protected:
     Database* database = nullptr;
     std::string transferDir;
     std::string templateDir;
+    std::string templateField;  // the column that named the template
+    std::string refused, refusalText;
 
 private:
     // Building steps; each logs its failure and returns false.
     bool chooseSources(std::string& templateName, std::string& downloaded);
     bool exportDownloaded(const std::string& downloaded, const std::string& target);
     bool processTemplate(const std::string& templateName);
+    // Whether the template name (and the model's folder) stay inside the
+    // template directory; notes the refusal otherwise.
+    bool templateInside(const std::string& templateName);
     bool writeFile(const std::string& path, const std::string& text);
 };

@@ -2,6 +2,8 @@
 
 #include "db/NexaImage.h"
 #include "db/Query.h"
+#include "util/CommandText.h"
+#include "util/ContainedPath.h"
 
 namespace {
 const dbRecord::TableInfo kTable = {"cordal_swrelease",
@@ -62,8 +64,27 @@ void Cordal_swrelease::afterLoad(bool found) {
 
 bool Cordal_swrelease::readnexaversion() {
     multiPart = false;
-    std::string path = transferDir + "images/" + routertype + "/" + nexa;
-    return NexaImage(log).readVersion(path, nexaVersion, multiPart);
+    refusedColumn.clear();
+    refusal.clear();
+    // Both names come from the database: the image is read only from the
+    // model's own folder.
+    const std::string images = transferDir + "images/";
+    std::string why = ContainedPath::refusal(images, routertype);
+    if (!why.empty()) {
+        refusedColumn = "routertype";
+        refusal = "Release column 'routertype' ('" + CommandText::shown(routertype) + "') is " + why +
+                  "; the folder must lie in '" + images + "'.";
+        return false;
+    }
+    const std::string folder = images + routertype + "/";
+    why = ContainedPath::refusal(folder, nexa);
+    if (!why.empty()) {
+        refusedColumn = "nexa";
+        refusal = "Release column 'nexa' ('" + CommandText::shown(nexa) + "') is " + why + "; the file must lie in '" +
+                  folder + "'.";
+        return false;
+    }
+    return NexaImage(log).readVersion(folder + nexa, nexaVersion, multiPart);
 }
 
 std::vector<dbRecord::Column> Cordal_swrelease::columns() {

@@ -13,7 +13,8 @@ class logEngine;
 // With the read-version flag set, a load that found its row inspects the
 // release's NEXA system image, transferDir + "images/" + routertype + "/" +
 // nexa, and keeps the version text found there in nexaVersion ("" when
-// none could be read; the inspection logs why). transferDir is the
+// none could be read; the inspection logs why). Names that would lead out
+// of that folder are not read (refusedColumn tells). transferDir is the
 // installation's transfer directory with its trailing slash (one is added
 // when missing). log (not owned) receives the inspection's findings.
 class Cordal_swrelease : public dbRecord {
@@ -45,6 +46,10 @@ public:
     std::string transferDir;
     std::string nexaVersion;  // "" until a version was read
     bool multiPart = false;   // set when the image turned out to be a package
+    // Set when the image was not read because its name (column
+    // refusedColumn, "nexa" or "routertype") leads out of the model's image
+    // folder; refusal says so for the log. Both "" otherwise.
+    std::string refusedColumn, refusal;
 
 protected:
     std::vector<Column> columns() override;

@@ -72,11 +72,13 @@ const StateRow& rowOf(State state) {
           {isUpdateQuestion, false, NexaUpdateDialogue::StateConfirmUpdate},
           {isActivationNotice, true, NexaUpdateDialogue::StateEnd},
           {isFinished, false, NexaUpdateDialogue::StateEnd}}},
-        // StateConfirmDelete
+        // StateConfirmDelete: once the flash has room, a device that
+        // writes at once only tells that a reboot activates the image.
         {"y",
          true,
          {{isDeleteQuestion, false, NexaUpdateDialogue::StateConfirmDelete},
           {isUpdateQuestion, false, NexaUpdateDialogue::StateConfirmUpdate},
+          {isActivationNotice, true, NexaUpdateDialogue::StateEnd},
           {isFinished, false, NexaUpdateDialogue::StateEnd}}},
         // StateConfirmUpdate
         {"y",
@@ -109,11 +111,11 @@ const char* NexaUpdateDialogue::stateName(State state) {
 
 commandResult NexaUpdateDialogue::answer(const std::string& text, bool awaitQuestion, Seen& seen) {
     if (awaitQuestion) {
-        commandResult result = link.sendCmd(text, job.promptYesNo, job.promptMain);
+        commandResult result = link.sendCmd(text, job.family.promptYesNo, job.family.promptMain);
         seen = {result.foundFirst, result.foundSecond};
         return result;
     }
-    commandResult result = link.sendCmd(text, job.promptMain);
+    commandResult result = link.sendCmd(text, job.family.promptMain);
     seen = {false, result.foundFirst};
     return result;
 }

@@ -74,9 +74,12 @@ public:
     // Puts the local file into the device's memory as memoryFile and renames
     // it to target (on the disk) over the SFTP connection. False with
     // "Bad file-transfer" or "Bad file-renaming"; renameFailed tells the
-    // second.
+    // second. A failed put leaves no partial memoryFile behind.
     bool sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
                           const std::string& target, bool& renameFailed);
+    // Removes what a failed put left of memoryFile (a full disk keeps the
+    // part that fitted, which would fill the next attempt too) and logs it.
+    void removePartialUpload(ConnectionHandler& sftp, const std::string& memoryFile);
     // Opens an SFTP connection of its own for one transfer, runs work on it
     // and disconnects it. False (with the reason set) when it could not be
     // created or logged in; work is then not run.
@@ -174,6 +177,7 @@ public:
     // for qx.CLI, the device file and directory it ends up in.
     struct ImgRow {
         std::string keyword, file, deviceFile, deviceDir;
+        const char* column;  // the release column that names the file
     };
     std::vector<ImgRow> imageRowsNexa() const;
     std::vector<ImgRow> imageRowsQxCli() const;
@@ -181,6 +185,22 @@ public:
     void updateImagesNexa(ConnectionHandler& link);
     bool updateImagesPrepQxCli(ConnectionHandler& link);
     void updateImagesQxCli();  // over an SFTP connection of its own
+
+    // Database values looked at before the first stage (TarvoValueChecks.cpp):
+    // what the workmode's stages and its test ping put into device commands,
+    // and the files they read. False, with the reason "Bad TABLE.COLUMN" and
+    // nothing sent, for a value that would end its command line or quoted
+    // argument early, pass for an option, or name a file outside its folder.
+    struct ValueUses {
+        bool login = false;          // the router's passwords at the login
+        bool setPasswords = false;   // the new passwords, between double quotes
+        bool certificates = false;   // cert get's passphrase and label (NEXA)
+        bool sourceAddress = false;  // localipfortftp as an option's argument (NEXA)
+        bool images = false;         // the release's images
+        bool templateName = false;   // the template the build reads
+        bool ping = false;           // the test ping's source and target
+    };
+    bool checkValues(const ValueUses& uses);
 
     // Settings file (TarvoSettings.cpp).
     // getFromCfg finds one database setting of paths.settingsFile() by text
@@ -253,10 +273,9 @@ public:
     std::unique_ptr<ConnectSettings> connectSettings;
     std::unique_ptr<LoginSettings> loginSettings;
     std::string routerOs;  // the router type's os text
-    DeviceFamily family;   // the family's texts, built from routerOs at start-up
-
-    std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp, promptAdmin,
-        promptYesNo;
+    // The family's texts, built from routerOs at start-up; its prompts get
+    // the prompt prefix a qx.CLI login learns.
+    DeviceFamily family;
 
     std::string dbPass, dbHost, dbUser, dbName;
     std::string autoSelectLoaded, configRestoreTimeoutConfig = "600", configRestoreTimeoutImage = "600",
@@ -317,6 +336,23 @@ private:
     bool updateSourceOptionNexa(ConnectionHandler& link, std::string& option);
     void updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row);
 
+    // One database value for the checks before the first stage: its label
+    // for the reason ("router.name"), how the log names it ("Router column
+    // 'name'") and whether the log may show it.
+    struct ValueSource {
+        std::string label, description, value;
+        bool secret;
+    };
+    ValueSource routerValue(const char* column, const std::string& value, bool secret) const;
+    // False, with the job failed, when value breaks one of rules (bits of
+    // TarvoValueChecks.cpp); checkFileName also resolves it inside dir.
+    bool checkValue(const ValueSource& source, unsigned rules);
+    bool checkFileName(const ValueSource& source, const std::string& dir, unsigned rules);
+    bool refuseValue(const ValueSource& source, const std::string& what);
+    bool checkNewPasswords();
+    bool checkImageNames();
+    bool checkTemplateName();
+
     // Start-up steps; each returns the number of the next step, or
     // kInitDone after a failure recorded with setError.
     static const int kInitDone = 100;
@@ -333,7 +369,6 @@ private:
     int initCustomer();
     int initLicenses();
     int initConnectSettings();
-    int initPrompts();
     int initLoginList();
     int initConnectionType();
     int initWorkmode();
@@ -344,7 +379,8 @@ private:
 
     // Finish helpers.
     bool jobWasFound() const;
-    void removeCertificateFiles();
+    void removeCertificateFiles();  // only for a workmode that loads them
+    void removeUploadedConfig();    // only for a workmode that uploads it
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
     // The job's own file of the transfer directory: JOBID followed by suffix

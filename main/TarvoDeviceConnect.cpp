@@ -21,14 +21,7 @@ bool Tarvo::connect(ConnectionHandler& handler) {
         setError("Could not log in", "Could not log in.");
         return false;
     }
-    if (isQxCli() && handler.cTypeStr() != "SFTP") {
-        DeviceFamily::Prompts refined = family.promptsWithPrefix(handler.promptPrefix);
-        promptMain = refined.main;
-        promptPlus = refined.plus;
-        promptConfig = refined.config;
-        promptConfigEnd = refined.configEnd;
-        promptFtpConfig = refined.ftpConfig;
-    }
+    if (handler.cTypeStr() != "SFTP") family.usePromptPrefix(handler.promptPrefix);
     return true;
 }
 
@@ -60,7 +53,7 @@ void Tarvo::sendPing(ConnectionHandler& handler) {
     commandResult reply;
     {
         ScopedTimeout slow(handler, 20);
-        reply = handler.sendCmd(command, promptMain);
+        reply = handler.sendCmd(command, family.promptMain);
     }
     if (!reply.foundFirst || reply.contains(" 0 packets received"))
         setError("Ping failed", "No ping-replies received.");

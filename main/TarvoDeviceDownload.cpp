@@ -34,8 +34,8 @@ bool Tarvo::probeSourceOption(ConnectionHandler& link, const SourceProbe& probe,
     option.clear();
     if (router->localipfortftp.empty()) return true;
     updateJob(probe.title);
-    if (readVersion && !step(link, "tmibAdmSWVersion", promptAdmin)) return false;
-    commandResult help = link.sendCmd(probe.help, promptAdmin);
+    if (readVersion && !step(link, "tmibAdmSWVersion", family.promptAdmin)) return false;
+    commandResult help = link.sendCmd(probe.help, family.promptAdmin);
     if (help.foundFirst && help.contains(probe.marker)) {
         log->add(logEngine::INF, probe.supported);
         option = probe.optionHead + router->localipfortftp + probe.optionTail;
@@ -53,7 +53,7 @@ bool Tarvo::configdTransfer(ConnectionHandler& link, const std::string& title, c
     commandResult reply;
     {
         ScopedTimeout slow(link, 60);
-        reply = transferCommand(link, head, tail, promptMain);
+        reply = transferCommand(link, head, tail, family.promptMain);
     }
     if (!reply.foundFirst || !reply.contains("transfer ok")) {
         setError("Bad file-transfer", "%s-file-transfer failed for '%s'.", fileTransferMethod.c_str(),
@@ -77,7 +77,7 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
         commandResult reply;
         {
             ScopedTimeout slow(sftp, 60);
-            reply = sftp.sendCmd("get /DSK/" + name + " " + jobFile(".config"), promptSftp);
+            reply = sftp.sendCmd("get /DSK/" + name + " " + jobFile(".config"), family.promptSftp);
         }
         // "100%" alone is not enough: the client may report a failure on a
         // later line of the same reply.

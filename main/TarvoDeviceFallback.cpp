@@ -15,7 +15,7 @@ bool Tarvo::scheduleFallbackNexa(ConnectionHandler& link, const std::string& sec
     // its confirmation never arrives (the line drops after it): the armed
     // seconds stay known until a flush or a reboot.
     fallbackSeconds = seconds;
-    commandResult reply = link.sendCmd("tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=" + seconds, promptMain);
+    commandResult reply = link.sendCmd("tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=" + seconds, family.promptMain);
     // The device echoes the timer's instance variable before an opening
     // parenthesis with the seconds, e.g. tmibAdmConfigTimeout.1.1(600); our
     // own command line carries the bare name with "=", so its echo never
@@ -24,7 +24,7 @@ bool Tarvo::scheduleFallbackNexa(ConnectionHandler& link, const std::string& sec
     if (reply.foundFirst && reply.contains("tmibAdmConfigTimeout."))
         name = reply.fetch("(tmibAdmConfigTimeout\\.[0-9]+\\.[0-9]+)\\(");
     if (name.empty() || name == "INVALID") {
-        setError("Missing reply", "Missing '%s' prompt or search-pattern.", promptMain.c_str());
+        setError("Missing reply", "Missing '%s' prompt or search-pattern.", family.promptMain.c_str());
         return false;
     }
     fallbackVariable = name;
@@ -38,7 +38,7 @@ bool Tarvo::flushFallback(ConnectionHandler& link) {
 }
 
 bool Tarvo::flushFallbackNexa(ConnectionHandler& link) {
-    bool flushed = step(link, fallbackVariable + "=-1", promptMain);
+    bool flushed = step(link, fallbackVariable + "=-1", family.promptMain);
     fallbackVariable.clear();
     // Without the prompt the device may still count down; the armed
     // seconds stay known so that a later path can say so.
@@ -60,7 +60,7 @@ bool Tarvo::deleteBootConfig(ConnectionHandler& link) {
 
 bool Tarvo::deleteBootConfigNexa(ConnectionHandler& link) {
     updateJob("Deleting boot-config");
-    return step(link, "configd delete boot", promptMain);
+    return step(link, "configd delete boot", family.promptMain);
 }
 
 bool Tarvo::deleteBootConfigQxCli(const std::string& name) {
@@ -70,7 +70,7 @@ bool Tarvo::deleteBootConfigQxCli(const std::string& name) {
         commandResult reply;
         {
             ScopedTimeout slow(sftp, 60);
-            reply = sftp.sendCmd("rm /DSK/" + name, promptSftp);
+            reply = sftp.sendCmd("rm /DSK/" + name, family.promptSftp);
         }
         removed = reply.foundFirst && !sftpReplyFailed(reply);
         if (removed)

@@ -6,15 +6,16 @@
 #include "main/NexaUpdateDialogue.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
+#include "util/CommandText.h"
 #include "util/Pause.h"
 #include "util/logEngine.h"
 
 std::vector<Tarvo::ImgRow> Tarvo::imageRowsNexa() const {
     return {
-        {"logic", swRelease->logic, "", ""},
-        {"bootmon", swRelease->bootmonitor, "", ""},
-        {"nexa", swRelease->nexa, "", ""},
-        {"dsllogic", swRelease->dsllogic, "", ""},
+        {"logic", swRelease->logic, "", "", "logic"},
+        {"bootmon", swRelease->bootmonitor, "", "", "bootmonitor"},
+        {"nexa", swRelease->nexa, "", "", "nexa"},
+        {"dsllogic", swRelease->dsllogic, "", "", "dsllogic"},
     };
 }
 
@@ -22,12 +23,12 @@ std::vector<Tarvo::ImgRow> Tarvo::imageRowsNexa() const {
 // overwrites the earlier one on the device.
 std::vector<Tarvo::ImgRow> Tarvo::imageRowsQxCli() const {
     return {
-        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO"},
-        {DeviceFamily::kQxCliOs, swRelease->nexa, "SYS.IMG", "/DSK"},
-        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK"},
-        {"module-2", swRelease->module2, "MOD2.FWX", "/DSK"},
-        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK"},
-        {"module-4", swRelease->module4, "MOD3.FWX", "/DSK"},
+        {"bios", swRelease->bootmonitor, "BOOT.IMG", "/BIO", "bootmonitor"},
+        {DeviceFamily::kQxCliOs, swRelease->nexa, "SYS.IMG", "/DSK", "nexa"},
+        {"module-1", swRelease->dsllogic, "MOD1.FWX", "/DSK", "dsllogic"},
+        {"module-2", swRelease->module2, "MOD2.FWX", "/DSK", "module2"},
+        {"module-3", swRelease->module3, "MOD3.FWX", "/DSK", "module3"},
+        {"module-4", swRelease->module4, "MOD3.FWX", "/DSK", "module4"},
     };
 }
 
@@ -35,9 +36,7 @@ namespace {
 // A line break or other control character in a file or model name would
 // end the command line early and make the rest a command of its own.
 bool fitsOnOneLine(const std::string& text) {
-    for (unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return false;
-    return true;
+    return CommandText::findControl(text) == std::string::npos;
 }
 }  // namespace
 
@@ -81,18 +80,18 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
         NexaUpdateDialogue(*this, link, row.keyword).run([&] {
             // Fetching and checking an image takes the device a while.
             ScopedTimeout slow(link, 60);
-            return transferCommand(link, head, path, promptYesNo, promptMain);
+            return transferCommand(link, head, path, family.promptYesNo, family.promptMain);
         });
     }
 }
 
 bool Tarvo::updateImagesPrepQxCli(ConnectionHandler& link) {
     updateJob("Preparing SW-update");
-    if (!step(link, "\x10running-config", promptConfigEnd)) return false;
+    if (!step(link, "\x10running-config", family.promptConfigEnd)) return false;
     // The FTP configuration holds the device's own checks of uploaded
     // images, which would refuse images of another release line.
     for (const char* command : {"set ftp", "no check bios", "no check firmware", "no check version"})
-        if (!step(link, command, promptFtpConfig)) return false;
+        if (!step(link, command, family.promptFtpConfig)) return false;
     return true;
 }
 

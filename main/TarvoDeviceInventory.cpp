@@ -75,26 +75,26 @@ void Tarvo::inventory(ConnectionHandler& link) {
 }
 
 bool Tarvo::inventoryPrepNexa(ConnectionHandler& link) {
-    return step(link, "y", promptMain);
+    return step(link, "y", family.promptMain);
 }
 
 bool Tarvo::inventoryPrepQxCli(ConnectionHandler& link, commandResult& report) {
-    return step(link, "\x10monitor", promptPlus) && step(link, "version", promptPlus, &report);
+    return step(link, "\x10monitor", family.promptPlus) && step(link, "version", family.promptPlus, &report);
 }
 
 bool Tarvo::inventorySerialNexa(ConnectionHandler& link) {
-    return readVariable(link, "tmibAdmSystemId", promptMain, "tmibAdmSystemId", router->seriennr);
+    return readVariable(link, "tmibAdmSystemId", family.promptMain, "tmibAdmSystemId", router->seriennr);
 }
 
 bool Tarvo::inventoryPartNoNexa(ConnectionHandler& link) {
     // The part number is a column of the board table, and the device names
     // the table in its answer.
-    return readVariable(link, "tmibABrdPartNo", promptMain, "tmibAdmBoardTable", router->partno);
+    return readVariable(link, "tmibABrdPartNo", family.promptMain, "tmibAdmBoardTable", router->partno);
 }
 
 bool Tarvo::inventorySwVerNexa(ConnectionHandler& link) {
     std::string text;
-    if (!readVariable(link, "tmibAdmSWVersion", promptAdmin, "tmibAdmSWVersion", text)) return false;
+    if (!readVariable(link, "tmibAdmSWVersion", family.promptAdmin, "tmibAdmSWVersion", text)) return false;
     std::string version = getSwVersionFromMib(text);
     if (version.empty()) return false;
     router->swversion = version;

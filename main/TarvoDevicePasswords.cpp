@@ -5,6 +5,7 @@
 #include "db/Cordal_customer.h"
 #include "db/Cordal_router.h"
 #include "main/Tarvo.h"
+#include "util/CommandText.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -21,9 +22,7 @@ std::string quoted(const std::string& text) {
 // quote or a control character in it would end it early or start another
 // command, and the device would keep a password other than the router's.
 bool sendable(const std::string& password) {
-    for (unsigned char c : password)
-        if (c == '"' || c < 0x20 || c == 0x7f) return false;
-    return true;
+    return password.find('"') == std::string::npos && CommandText::findControl(password) == std::string::npos;
 }
 
 // In the customer's mode "secure" new passwords live in the running device
@@ -58,7 +57,7 @@ void Tarvo::setPasswordsNexa(ConnectionHandler& link) {
     // The device echoes each assignment with its value: the replies are
     // debug traffic. A failed step skips the later commands, not the lines
     // that say what was (not) done.
-    step(link, "tmibAdmAdminCommunity=" + quoted(router->tmibadmadmincommunity), promptMain, nullptr, true);
+    step(link, "tmibAdmAdminCommunity=" + quoted(router->tmibadmadmincommunity), family.promptMain, nullptr, true);
     struct Community {
         const char* name;
         const char* capitalised;
@@ -74,12 +73,12 @@ void Tarvo::setPasswordsNexa(ConnectionHandler& link) {
             log->addLine(logEngine::INF, "%s community password is empty, won't be changed.", community.capitalised);
         } else if (reason.empty()) {
             log->addLine(logEngine::INF, "Setting new %s community password.", community.name);
-            step(link, community.variable + quoted(community.password), promptMain, nullptr, true);
+            step(link, community.variable + quoted(community.password), family.promptMain, nullptr, true);
         }
     }
     if (inRamOnly(*this) || !reason.empty()) return;
     log->add(logEngine::INF, "Mode is default. -> Save passwords in boot-config.");
-    step(link, "configd save all boot", promptMain);
+    step(link, "configd save all boot", family.promptMain);
 }
 
 void Tarvo::setPasswordsQxCli(ConnectionHandler& link) {
@@ -87,10 +86,11 @@ void Tarvo::setPasswordsQxCli(ConnectionHandler& link) {
     // shows of the reply.
     const std::string& password = router->tmibadmadmincommunity;
     const std::string command = "user admin password " + quoted(password);
-    if (!step(link, "\x10running-config", promptConfigEnd) || !secretStep(link, command, promptConfigEnd, password))
+    if (!step(link, "\x10running-config", family.promptConfigEnd) ||
+        !secretStep(link, command, family.promptConfigEnd, password))
         return;
     if (inRamOnly(*this)) return;
     log->add(logEngine::INF, "Mode is default. -> Save passwords in boot-config.");
-    if (step(link, kConfigProcess, promptConfig) && secretStep(link, command, promptConfig, password))
-        step(link, "save yes", promptConfig);
+    if (step(link, kConfigProcess, family.promptConfig) && secretStep(link, command, family.promptConfig, password))
+        step(link, "save yes", family.promptConfig);
 }

@@ -76,10 +76,10 @@ bool Tarvo::certificateFileReady(bool& present) {
 
 bool Tarvo::updateConfigNexa(ConnectionHandler& link, bool configAll, bool certsOnly, bool bootFac) {
     const std::string target = bootFac ? "boot_fac" : "boot";
-    if (!step(link, "tmibAdmSWVersion", promptAdmin)) return false;
+    if (!step(link, "tmibAdmSWVersion", family.promptAdmin)) return false;
     if (certsOnly) {
         updateJob("Cloning old config");
-        if (!step(link, "configd copy " + target + " " + kStaging, promptMain)) return false;
+        if (!step(link, "configd copy " + target + " " + kStaging, family.promptMain)) return false;
     } else {
         if (!configAll && !backupCertTables(link)) return false;
         std::string source;
@@ -91,20 +91,20 @@ bool Tarvo::updateConfigNexa(ConnectionHandler& link, bool configAll, bool certs
     if (!configAll && !loadCertificates(link)) return false;
     if (router->savebackupcfg == "1") {
         updateJob("Backing-up old config");
-        if (!step(link, "configd copy " + target + " opsbase_backup", promptMain)) return false;
+        if (!step(link, "configd copy " + target + " opsbase_backup", family.promptMain)) return false;
     }
     // Until here the target is as it was; this one command replaces it.
     updateJob("Activating new config");
-    return step(link, "configd move " + std::string(kStaging) + " " + target, promptMain);
+    return step(link, "configd move " + std::string(kStaging) + " " + target, family.promptMain);
 }
 
 // The running configuration's keys and certificates, kept aside while the
 // staging configuration is replaced.
 bool Tarvo::backupCertTables(ConnectionHandler& link) {
     updateJob("Backing-up certs");
-    if (!step(link, "configd delete " + std::string(kCertStore), promptMain)) return false;
+    if (!step(link, "configd delete " + std::string(kCertStore), family.promptMain)) return false;
     for (const char* table : kCertTables)
-        if (!step(link, "configd save " + std::string(table) + " " + kCertStore, promptMain)) return false;
+        if (!step(link, "configd save " + std::string(table) + " " + kCertStore, family.promptMain)) return false;
     return true;
 }
 
@@ -113,10 +113,10 @@ bool Tarvo::backupCertTables(ConnectionHandler& link) {
 bool Tarvo::restoreCertTables(ConnectionHandler& link) {
     updateJob("Restoring old certs");
     for (const char* table : kCertTables) {
-        if (!step(link, "configd load " + std::string(table) + " " + kCertStore, promptMain)) return false;
-        if (!step(link, "configd save " + std::string(table) + " " + kStaging, promptMain)) return false;
+        if (!step(link, "configd load " + std::string(table) + " " + kCertStore, family.promptMain)) return false;
+        if (!step(link, "configd save " + std::string(table) + " " + kStaging, family.promptMain)) return false;
     }
-    return step(link, "configd delete " + std::string(kCertStore), promptMain);
+    return step(link, "configd delete " + std::string(kCertStore), family.promptMain);
 }
 
 bool Tarvo::certSourceOption(ConnectionHandler& link, std::string& option) {
@@ -167,7 +167,7 @@ commandResult Tarvo::sendCertGet(ConnectionHandler& link, const std::string& sou
     const std::string head = std::string("cert get -f -s") + kStaging + " -o -P";
     const std::string tail = transferBase + file + " '" + label + "'";
     return transferCommand(link, head + router->tmibadmadmincommunity + source + " " + transferScheme, tail,
-                           promptAdmin, "", head + "*" + source + " " + transferScheme);
+                           family.promptAdmin, "", head + "*" + source + " " + transferScheme);
 }
 
 bool Tarvo::updateConfigQxCli(const std::string& name, bool) {

@@ -73,20 +73,38 @@ bool Tarvo::sftpReplyFailed(const commandResult& reply) {
 bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
                              const std::string& target, bool& renameFailed) {
     renameFailed = false;
-    commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, promptSftp);
+    commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, family.promptSftp);
     if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {
         setError("Bad file-transfer", "%s-file-transfer failed.", fileTransferMethod.c_str());
+        removePartialUpload(sftp, memoryFile);
         return false;
     }
     // OpenSSH 9 reports a failed rename as "remote rename ...: Failure"
     // and never with "Couldn't": the common judgement reads both.
-    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + target, promptSftp);
+    commandResult moved = sftp.sendCmd("rename " + memoryFile + " " + target, family.promptSftp);
     if (!moved.foundFirst || sftpReplyFailed(moved)) {
         renameFailed = true;
         setError("Bad file-renaming", "%s-file-renaming failed.", fileTransferMethod.c_str());
         return false;
     }
     return true;
+}
+
+void Tarvo::removePartialUpload(ConnectionHandler& sftp, const std::string& memoryFile) {
+    if (!sftp.peerAlive()) {
+        log->addLine(logEngine::ERR, "Cannot remove the partial file '%s': the %s-connection is gone.",
+                     memoryFile.c_str(), sftp.cTypeStr().c_str());
+        return;
+    }
+    commandResult removal = sftp.sendCmd("rm " + memoryFile, family.promptSftp);
+    if (!removal.foundFirst)
+        log->addLine(logEngine::ERR, "Removing the partial file '%s' was not confirmed.", memoryFile.c_str());
+    else if (!sftpReplyFailed(removal))
+        log->addLine(logEngine::INF, "Removed the partial file '%s' of the failed transfer.", memoryFile.c_str());
+    else if (removal.contains("No such file"))
+        log->addLine(logEngine::INF, "The failed transfer left no file '%s'.", memoryFile.c_str());
+    else
+        log->addLine(logEngine::ERR, "Could not remove the partial file '%s'.", memoryFile.c_str());
 }
 
 bool Tarvo::withSftp(const std::function<void(ConnectionHandler&)>& work) {
@@ -106,8 +124,8 @@ std::string Tarvo::getCfgFileNameQxCli(ConnectionHandler& link, bool useDefault)
     updateJob("Reading boot-cfg-name");
     std::string name;
     commandResult reply;
-    if (step(link, "\x10running-config", promptConfigEnd)) {
-        reply = link.sendCmd("set file-cfg", promptConfigEnd);
+    if (step(link, "\x10running-config", family.promptConfigEnd)) {
+        reply = link.sendCmd("set file-cfg", family.promptConfigEnd);
         if (reply.foundFirst && reply.contains("Current config:"))
             name = reply.fetch("Current[\\s]config:[\\s]*([\\S]+)");
     }

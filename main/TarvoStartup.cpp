@@ -82,9 +82,6 @@ void Tarvo::Init() {
             case 13:
                 state = initConnectSettings();
                 break;
-            case 14:
-                state = initPrompts();
-                break;
             case 15:
                 state = initLoginList();
                 break;
@@ -205,6 +202,11 @@ int Tarvo::initSoftwareRelease() {
     bool versionRequired = family.isNexa() && installsImages;
     bool readVersion = versionRequired || (family.isNexa() && equalsIgnoringCase(readNexaVersion, "true"));
     swRelease.reset(new Cordal_swrelease(log.get(), readVersion, paths.transferDir(), *db, router->softwareimage));
+    if (!swRelease->refusedColumn.empty()) {
+        setError(("Bad swrelease." + swRelease->refusedColumn).c_str(), "%s Nothing was sent to the device.",
+                 swRelease->refusal.c_str());
+        return kInitDone;
+    }
     if (swRelease->id != 0) {
         if (versionRequired && swRelease->nexaVersion.empty()) {
             setError("Bad NEXA-version", "Could not read NEXA-version.");
@@ -257,19 +259,7 @@ int Tarvo::initConnectSettings() {
     connectSettings->commandTimeout = 10;
     connectSettings->fallbackAddress = router->ipfallbacknumber;
     connectSettings->startWithFallback = router->startwithfallback == "1";
-    return 14;
-}
-
-int Tarvo::initPrompts() {
-    DeviceFamily::Prompts prompts = family.initialPrompts();
-    promptMain = prompts.main;
-    promptPlus = prompts.plus;
-    promptConfig = prompts.config;
-    promptConfigEnd = prompts.configEnd;
-    promptFtpConfig = prompts.ftpConfig;
-    promptSftp = prompts.sftp;
-    promptAdmin = prompts.admin;
-    promptYesNo = prompts.yesNo;
+    // The family's prompts came with the router type.
     return 15;
 }
 
@@ -331,6 +321,10 @@ bool Tarvo::jobWasFound() const {
 }
 
 void Tarvo::removeCertificateFiles() {
+    // The files are the management system's input to the router's next
+    // certificate load; a job that loads none (a "LocalConf" job while a
+    // "Config" job waits) must leave them.
+    if (!mode->loadsCertificates) return;
     unsigned long routerId = router ? router->id : 0;
     std::string unnumbered = paths.transferDir() + certFileName(routerId, -1);
     // Numbered files only come with the unnumbered one; they are removed
@@ -344,6 +338,17 @@ void Tarvo::removeCertificateFiles() {
         log->addLine(logEngine::INF, "Removing temporary cert-file '%s'.", numbered.c_str());
         remove(numbered.c_str());
     }
+}
+
+// The configuration the device has taken holds the router's passwords, and
+// the transfer directory is served without authentication: it goes once
+// its text is the history row's.
+void Tarvo::removeUploadedConfig() {
+    if (!mode->dropsConfigFile) return;
+    const std::string file = jobFile(mode->configFile);
+    if (!exists(file)) return;
+    log->addLine(logEngine::INF, "Removing uploaded config-file '%s'.", file.c_str());
+    remove(file.c_str());
 }
 
 void Tarvo::collectHistoryConfig(std::vector<std::string>& entries) {
@@ -407,6 +412,7 @@ bool Tarvo::storeHistory() {
 
     removeCertificateFiles();
     collectHistoryConfig(history.config);
+    removeUploadedConfig();
     // The reason is taken after the configuration entries: "No config" may
     // have been set just now.
     history.reason = reason;

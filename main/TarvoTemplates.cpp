@@ -35,6 +35,11 @@ bool Tarvo::stageBuildConfig(ConnectionHandler&) {
     cfgFile.reset(new configFile(log.get(), jobId, router.get(), routerType.get(), readVersion, swRelease.get(),
                                  additionals.get(), licenses.get(), contacts.get(), mode->configFile, db.get(),
                                  paths.transferDir(), paths.templateDir()));
+    if (!cfgFile->refusedField().empty()) {
+        setError(("Bad " + cfgFile->refusedField()).c_str(), "%s Nothing was sent to the device.",
+                 cfgFile->refusal().c_str());
+        return false;
+    }
     if (cfgFile->getFileName().empty()) {
         setError("Cfg-building failed", "Could not build config file.");
         return false;

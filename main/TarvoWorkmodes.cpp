@@ -15,24 +15,24 @@
 const Workmode& Workmode::named(const std::string& name) {
     // clang-format off
     static const Workmode kWorkmodes[] = {
-      //  name          testPing builds allCfgs certsOnly bootFac records configFile     stages
-        {"Test",       true,    false, false,  false,    false,  false,  ".config",     0},
-        {"SetPass",    false,   false, false,  false,    false,  false,  ".config",     kSetPasswords},
-        {"Invent",     false,   false, false,  false,    false,  false,  ".config",     kInventory},
-        {"Reboot",     false,   false, false,  false,    false,  false,  ".config",     kReboot},
-        {"GetConf",    false,   false, false,  false,    false,  true,   ".config",     kDownload},
-        {"GetconfAll", false,   false, true,   false,    false,  true,   ".config",     kDownload},
-        {"Config",     true,    true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
-        {"ConfigAll",  true,    true,  true,   false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
-        {"Image",      true,    false, false,  false,    false,  false,  ".config",     kImages},
-        {"All",        true,    true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kImages | kBuild | kUpload},
-        {"Certs",      false,   false, false,  true,     false,  false,  ".config",     kUpload},
-        {"BootFac",    true,    true,  false,  false,    true,   false,  ".config",     kDownloadIfMerge | kBuild | kUpload},
-        {"LocalConf",  false,   true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kConfigCreated},
-        {"LocConfEnc", false,   true,  false,  false,    false,  false,  ".config",     kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
-        {"ConfComp",   false,   true,  false,  false,    false,  false,  ".config_cmp", kDownload | kBuild | kConfigCreated | kCompare},
-        {"SSHKeyGen",  true,    false, false,  false,    false,  false,  ".config",     kSSHKeyGen},
-        {"Erase",      false,   false, false,  false,    false,  false,  ".config",     kErase},
+      //  name          testPing builds allCfgs certsOnly bootFac records certs  dropsCfg configFile     stages
+        {"Test",       true,    false, false,  false,    false,  false,  false, false,   ".config",     0},
+        {"SetPass",    false,   false, false,  false,    false,  false,  false, false,   ".config",     kSetPasswords},
+        {"Invent",     false,   false, false,  false,    false,  false,  false, false,   ".config",     kInventory},
+        {"Reboot",     false,   false, false,  false,    false,  false,  false, false,   ".config",     kReboot},
+        {"GetConf",    false,   false, false,  false,    false,  true,   false, false,   ".config",     kDownload},
+        {"GetconfAll", false,   false, true,   false,    false,  true,   false, false,   ".config",     kDownload},
+        {"Config",     true,    true,  false,  false,    false,  false,  true,  true,    ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"ConfigAll",  true,    true,  true,   false,    false,  false,  false, true,    ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"Image",      true,    false, false,  false,    false,  false,  false, false,   ".config",     kImages},
+        {"All",        true,    true,  false,  false,    false,  false,  true,  true,    ".config",     kDownloadIfMerge | kImages | kBuild | kUpload},
+        {"Certs",      false,   false, false,  true,     false,  false,  true,  false,   ".config",     kUpload},
+        {"BootFac",    true,    true,  false,  false,    true,   false,  true,  true,    ".config",     kDownloadIfMerge | kBuild | kUpload},
+        {"LocalConf",  false,   true,  false,  false,    false,  false,  false, false,   ".config",     kDownloadIfMerge | kBuild | kConfigCreated},
+        {"LocConfEnc", false,   true,  false,  false,    false,  false,  false, false,   ".config",     kDownloadIfMerge | kBuild | kConfigCreated | kEncrypt},
+        {"ConfComp",   false,   true,  false,  false,    false,  false,  false, false,   ".config_cmp", kDownload | kBuild | kConfigCreated | kCompare},
+        {"SSHKeyGen",  true,    false, false,  false,    false,  false,  false, false,   ".config",     kSSHKeyGen},
+        {"Erase",      false,   false, false,  false,    false,  false,  false, false,   ".config",     kErase},
     };
     // clang-format on
     for (const auto& mode : kWorkmodes)
@@ -40,11 +40,36 @@ const Workmode& Workmode::named(const std::string& name) {
     return kUnknown;
 }
 
-const Workmode Workmode::kUnknown = {"", false, false, false, false, false, false, ".config", 0};
+const Workmode Workmode::kUnknown = {"", false, false, false, false, false, false, false, false, ".config", 0};
+
+namespace {
+// The database values the stages (and the test ping) put into device
+// commands or read files by.
+Tarvo::ValueUses valueUses(const Workmode& mode, unsigned stages) {
+    const unsigned device = Workmode::kSetPasswords | Workmode::kInventory | Workmode::kReboot | Workmode::kDownload |
+                            Workmode::kDownloadIfMerge | Workmode::kImages | Workmode::kUpload |
+                            Workmode::kSSHKeyGen | Workmode::kErase;
+    Tarvo::ValueUses uses;
+    uses.login = (stages & device) != 0 || mode.needsTestPing;
+    uses.setPasswords = (stages & Workmode::kSetPasswords) != 0;
+    uses.certificates = (stages & Workmode::kUpload) != 0 && mode.loadsCertificates;
+    uses.sourceAddress =
+        (stages & (Workmode::kDownload | Workmode::kDownloadIfMerge | Workmode::kUpload | Workmode::kImages)) != 0;
+    uses.images = (stages & Workmode::kImages) != 0;
+    uses.templateName = (stages & Workmode::kBuild) != 0;
+    uses.ping = mode.needsTestPing;
+    return uses;
+}
+}  // namespace
 
 void Tarvo::Run() {
+    if (noteTermination() || !reason.empty()) return;
+    unsigned stages = mode->stages;
+    // The download of a configuration-building workmode belongs only to
+    // fetch-and-merge routers.
+    if (router->configtype != "Fetch-and-Merge") stages &= ~Workmode::kDownloadIfMerge;
     // A workmode without stages is the test ping alone: no connection here.
-    if (noteTermination() || !reason.empty() || mode->stages == 0) return;
+    if (!checkValues(valueUses(*mode, stages)) || stages == 0) return;
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting to work on router.");
     std::unique_ptr<ConnectionHandler> handler(createConnectionHandler(connType));
@@ -71,10 +96,6 @@ void Tarvo::Run() {
         {Workmode::kCompare, &Tarvo::stageCompare},
         {Workmode::kErase, &Tarvo::stageErase},
     };
-    unsigned stages = mode->stages;
-    // The download of a configuration-building workmode belongs only to
-    // fetch-and-merge routers.
-    if (router->configtype != "Fetch-and-Merge") stages &= ~Workmode::kDownloadIfMerge;
     for (const auto& entry : kPipeline) {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler) || noteTermination()) break;

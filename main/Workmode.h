@@ -32,6 +32,8 @@ struct Workmode {
     bool certsOnly;          // the upload only loads the certificates into the target
     bool bootFactory;        // the upload's target is the factory-boot configuration
     bool recordsDownload;    // the download is the job's result: history row and stored configuration
+    bool loadsCertificates;  // the upload loads the router's PKCS#12 files; only such a job removes them
+    bool dropsConfigFile;    // the device takes the built file; it leaves the transfer directory at the end
     const char* configFile;  // suffix of the job's configuration file in the transfer directory
     unsigned stages;         // Stage bits; none: Run opens no connection, the job is the test ping
 

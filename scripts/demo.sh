@@ -22,7 +22,9 @@ tarvo=$build/main/Tarvo
 devsim=$build/sim/devsim
 
 devsim_pids=()
+dispatch_pid=
 cleanup() {
+  if [ -n "$dispatch_pid" ]; then kill "$dispatch_pid" 2>/dev/null || true; wait "$dispatch_pid" 2>/dev/null || true; fi
   for pid in "${devsim_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   for pid in "${devsim_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
   bash tests/dbsupport/mariadb-fixture.sh stop "$work/mariadb" >/dev/null 2>&1 || true
@@ -222,3 +224,39 @@ head -n 12 "$work/nexa1/configs/running" | sed 's/^/    /'
 echo "    ..."
 grep -B1 -A3 'certLabel.*"edge-nexa"' "$work/nexa1/configs/running" | sed 's/^/    /' || true
 echo "jobs left in cordal_jobs: $(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs')"
+
+echo
+echo "== A worker host: one tarvo-dispatch runs a queue of mixed jobs"
+# The dispatcher starts the Tarvo program beside it, as the package installs
+# both; three jobs at once, a look at the database every half second.
+ln -sf "$tarvo" "$build/dispatch/Tarvo"
+metrics=$work/tarvo-dispatch.prom
+sed -i "s|</cordal>|  <dispatch><maxJobs>3</maxJobs><pollInterval>0.5</pollInterval><metricsFile>$metrics</metricsFile></dispatch>\n</cordal>|" \
+  "$root/etc/cordal.xml"
+now=$(date +%s)
+# Two jobs each for edge-nexa and edge-qx: a router runs one job at a time,
+# and the GetConf backup goes first for its higher priority.
+sql cordal -e "INSERT INTO cordal_jobs (id, routerid, jobtime, starttime, workmode, status, priority) VALUES
+  (201, 1, $now, $now, 'Test', 'queued', 0), (202, 1, $now, $now, 'GetConf', 'queued', 5),
+  (203, 2, $now, $now, 'Invent', 'queued', 0), (204, 2, $now, $now, 'Reboot', 'queued', 0),
+  (205, 3, $now, $now, 'Test', 'queued', 0), (206, 4, $now, $now, 'LocalConf', 'queued', 0),
+  (207, 5, $now, $now, 'ConfComp', 'queued', 0)"
+"$build/dispatch/tarvo-dispatch" >"$work/dispatch.out" 2>&1 &
+dispatch_pid=$!
+for _ in $(seq 1 600); do
+  [ "$(sql cordal -N -e 'SELECT COUNT(*) FROM cordal_jobs WHERE id BETWEEN 201 AND 207')" = 0 ] && break
+  kill -0 "$dispatch_pid" 2>/dev/null || break
+  sleep 0.2
+done
+kill -TERM "$dispatch_pid"
+dispatch_status=0
+wait "$dispatch_pid" || dispatch_status=$?
+dispatch_pid=
+sed 's/^/    /' "$work/dispatch.out"
+echo "tarvo-dispatch stopped with SIGTERM, exit code $dispatch_status"
+echo "The history rows of the queue:"
+sql cordal -N -e "SELECT CONCAT('    job ', h.id, ' ', h.workmode, ' on ', r.name, ': ', h.status,
+  IF(h.reason='', '', CONCAT(' (', h.reason, ')'))) FROM cordal_jobhistory h JOIN cordal_router r ON r.id=h.routerid
+  WHERE h.id BETWEEN 201 AND 207 ORDER BY h.id"
+echo "The metrics file ($metrics):"
+grep -v '^#' "$metrics" | sed 's/^/    /'

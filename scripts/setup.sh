@@ -36,6 +36,8 @@ packages=(
   expect
   procps iproute2 psmisc
   mandoc groff-base
+  lighttpd lighttpd-mod-webdav lighttpd-mod-openssl tftpd-hpa tftp-hpa curl
+  debhelper lintian
 )
 
 missing=()

@@ -50,6 +50,11 @@ std::string lineError(const std::string& file, const std::string& line, const st
     return file + ": '" + line + "': " + what;
 }
 
+// Where a NEXA device keeps its inventory facts.
+const char* const kSerialVariable = "tmibAdmSystemId";
+const char* const kPartNumberVariable = "tmibAdmBoardTable.tmibABrdPartNo";
+const char* const kVersionVariable = "tmibAdmSWVersion";
+
 }  // namespace
 
 DeviceState::DeviceState(std::string dir) : dir_(std::move(dir)) {}
@@ -64,7 +69,7 @@ std::unique_ptr<DeviceState> DeviceState::open(const DevsimOptions& options, std
 
 bool DeviceState::load(const DevsimOptions& options, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!loadFamily(options, error) || !loadAccounts(options, error) || !loadVariables(error) ||
+    if (!loadFamily(options, error) || !loadAccounts(options, error) || !loadVariables(options, error) ||
         !loadSsh(options, error) || !loadBoot(error) || !loadPasswords(options, error) || !makeFileSystem(error))
         return false;
     configs_ = std::make_unique<ConfigStore>(dir_, family_);
@@ -117,16 +122,35 @@ bool DeviceState::loadAccounts(const DevsimOptions& options, std::string& error)
     return true;
 }
 
-bool DeviceState::loadVariables(std::string& error) {
+bool DeviceState::loadVariables(const DevsimOptions& options, std::string& error) {
     std::string content;
-    if (!StateFile::read(path("variables"), content)) return true;
-    for (const std::string& line : StateFile::entryLines(content)) {
-        size_t equals = line.find('=');
-        if (equals == 0 || equals == std::string::npos) {
-            error = lineError(path("variables"), line, "expected NAME=VALUE");
-            return false;
+    if (StateFile::read(path("variables"), content)) {
+        for (const std::string& line : StateFile::entryLines(content)) {
+            size_t equals = line.find('=');
+            if (equals == 0 || equals == std::string::npos) {
+                error = lineError(path("variables"), line, "expected NAME=VALUE");
+                return false;
+            }
+            variables_[line.substr(0, equals)] = line.substr(equals + 1);
         }
-        variables_[line.substr(0, equals)] = line.substr(equals + 1);
+    } else if (family_ == DeviceFamily::Nexa) {
+        // A device fresh from the factory knows what it is.
+        variables_ = {{kSerialVariable, "NX-SN-000001"},
+                      {kPartNumberVariable, "NX-4400/2"},
+                      {kVersionVariable, "V.7.10 Rev. 2 IPSec"}};
+    }
+    if (family_ != DeviceFamily::Nexa) return true;
+    bool changed = content.empty();
+    for (const auto& [name, value] :
+         {std::make_pair(kSerialVariable, &options.serial), std::make_pair(kPartNumberVariable, &options.partNumber),
+          std::make_pair(kVersionVariable, &options.swVersion)}) {
+        if (value->empty()) continue;
+        variables_[name] = *value;
+        changed = true;
+    }
+    if (changed && !saveVariables()) {
+        error = lastError_;
+        return false;
     }
     return true;
 }

@@ -29,7 +29,10 @@ struct DevsimOptions;
 //   variables    NEXA management variables, one a line: NAME=VALUE. The
 //                device shows and assigns only variables listed here. A
 //                name TABLE.COLUMN is a column of a table: the device
-//                answers COLUMN with TABLE.COLUMN.1("VALUE").
+//                answers COLUMN with TABLE.COLUMN.1("VALUE"). Missing: the
+//                factory facts (tmibAdmSystemId, tmibAdmSWVersion,
+//                tmibAdmBoardTable.tmibABrdPartNo; see devsim --help).
+//                --serial, --part-number and --sw-version replace them.
 //   ssh          "keys yes|no" (NEXA: host keys made) and
 //                "service enabled|disabled" (NEXA: sshd started; qx.CLI:
 //                SSH server enabled). Missing: both on. --no-ssh starts
@@ -146,7 +149,7 @@ private:
     bool load(const DevsimOptions& options, std::string& error);
     bool loadFamily(const DevsimOptions& options, std::string& error);
     bool loadAccounts(const DevsimOptions& options, std::string& error);
-    bool loadVariables(std::string& error);
+    bool loadVariables(const DevsimOptions& options, std::string& error);
     bool loadSsh(const DevsimOptions& options, std::string& error);
     bool loadBoot(std::string& error);
     bool makeFileSystem(std::string& error);

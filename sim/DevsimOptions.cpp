@@ -52,7 +52,33 @@ struct OptionSpec {
     const char* name;
     bool takesValue;
     std::function<bool(DevsimOptions&, const std::string&, std::string&)> apply;
+    // A switch that may carry a value after "=" (--telnet-options=strict);
+    // apply then gets "" without one.
+    bool inlineValueOptional = false;
 };
+
+// Texts the device prints: no byte that would end its line or drive the
+// client's terminal, except the line feeds that separate a banner's lines.
+bool printable(const std::string& text, bool lineFeeds) {
+    for (char c : text) {
+        unsigned char u = static_cast<unsigned char>(c);
+        if ((u < 0x20 && !(lineFeeds && c == '\n') && c != '\t') || u == 0x7f) return false;
+    }
+    return true;
+}
+
+// A fact the device reports in quotes: one line, no quote of its own.
+std::function<bool(DevsimOptions&, const std::string&, std::string&)> fact(const char* option,
+                                                                           std::string DevsimOptions::*into) {
+    return [option, into](DevsimOptions& o, const std::string& v, std::string& e) {
+        if (v.empty() || v.find('"') != std::string::npos || !printable(v, false)) {
+            e = std::string(option) + ": '" + v + "' is not one line of text without '\"'";
+            return false;
+        }
+        o.*into = v;
+        return true;
+    };
+}
 
 bool number(const std::string& option, const std::string& text, long low, long high, int& into, std::string& error) {
     long value = 0;
@@ -228,7 +254,46 @@ const std::vector<OptionSpec>& optionSpecs() {
         {"--ping-fails", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.pingFails = true; }},
         {"--telnet-options", false,
-         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.telnetOptions = true; }},
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!v.empty() && v != "strict") {
+                 e = "--telnet-options: '" + v + "' is not strict";
+                 return false;
+             }
+             o.faults.telnetOptionsStrict = v == "strict";
+             return o.faults.telnetOptions = true;
+         },
+         true},
+        {"--banner", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (!printable(v, true)) {
+                 e = "--banner: control characters other than line feeds and tabs";
+                 return false;
+             }
+             o.banner = v;
+             return true;
+         }},
+        {"--refuse-login", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             if (v.empty() || !printable(v, true)) {
+                 e = "--refuse-login: an empty text or control characters other than line feeds and tabs";
+                 return false;
+             }
+             o.loginRefusal = v;
+             return true;
+         }},
+        {"--serial", true, fact("--serial", &DevsimOptions::serial)},
+        {"--part-number", true, fact("--part-number", &DevsimOptions::partNumber)},
+        {"--sw-version", true, fact("--sw-version", &DevsimOptions::swVersion)},
+        {"--disk-full", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             long bytes = 0;
+             if (!parseNumber(v, 0, 999999999999L, bytes)) {
+                 e = "--disk-full: '" + v + "' is not a number of bytes";
+                 return false;
+             }
+             o.faults.diskFullBytes = bytes;
+             return true;
+         }},
         {"--chaos", true,
          [](DevsimOptions& o, const std::string& v, std::string& e) {
              long seed = 0;
@@ -272,7 +337,7 @@ bool DevsimOptions::parse(const std::vector<std::string>& args, DevsimOptions& o
                 return false;
             }
             value = args[++i];
-        } else if (!option->takesValue && inlineValue) {
+        } else if (!option->takesValue && inlineValue && !option->inlineValueOptional) {
             error = name + " takes no value";
             return false;
         }
@@ -354,6 +419,21 @@ std::string DevsimOptions::usage() {
            "  --shell-timeout SECONDS idle time after which a shell session ends unless\n"
            "                          the client switched the time-out off (default 0,\n"
            "                          never)\n"
+           "  --banner TEXT           a banner shown after every shell login, before the\n"
+           "                          first prompt (may hold \"*\" and \">\"; a line feed\n"
+           "                          in TEXT starts a new line)\n"
+           "  --refuse-login TEXT     what a refused Telnet login prints before the new\n"
+           "                          login prompt (default: the family's own refusal)\n"
+           "  --serial S, --part-number P, --sw-version V\n"
+           "                          NEXA: the device's serial number\n"
+           "                          (tmibAdmSystemId), part number\n"
+           "                          (tmibAdmBoardTable.tmibABrdPartNo) and software\n"
+           "                          (tmibAdmSWVersion), replacing the stored ones. A\n"
+           "                          device started without DIR/variables has its\n"
+           "                          factory facts: NX-SN-000001, NX-4400/2 and\n"
+           "                          \"V.7.10 Rev. 2 IPSec\"; its timer variables\n"
+           "                          tmibAdmConfigCmd and tmibAdmConfigTimeout show\n"
+           "                          the fallback timer (\"none\" and -1 while none runs)\n"
            "\n"
            "Network:\n"
            "  --listen ADDR           address to serve, any of 127.0.0.0/8 or ::1;\n"
@@ -388,8 +468,17 @@ std::string DevsimOptions::usage() {
            "  --trickle-after TEXT    with --trickle: only after a command line starting\n"
            "                          with TEXT; the commands before it are answered\n"
            "  --ping-fails            pings get no replies (\" 0 packets received\")\n"
-           "  --telnet-options        send Telnet option negotiation bytes at connect, as\n"
+           "  --telnet-options[=strict]\n"
+           "                          send Telnet option negotiation bytes at connect, as\n"
            "                          some devices do, and strip the client's answers\n"
+           "                          (the transcript notes each answer). strict: offer\n"
+           "                          more options (WILL ECHO, SGA, ENCRYPT; DO TTYPE,\n"
+           "                          TSPEED, NAWS, NEW-ENVIRON) and withhold the login\n"
+           "                          prompt until every one is answered, as BSD-derived\n"
+           "                          telnetds do\n"
+           "  --disk-full BYTES       no file written over SFTP grows past BYTES: the\n"
+           "                          write that would stores what fits and fails, as\n"
+           "                          on a full disk\n"
            "  --no-fallback-timer     a NEXA device without the fallback timer: its\n"
            "                          variables are unknown\n"
            "  --chaos SEED            random faults, the same again for the same SEED\n"

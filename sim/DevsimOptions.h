@@ -19,7 +19,9 @@ struct Faults {
     std::string trickleAfter;                   // --trickle-after: only after a line starting so
     bool pingFails = false;                     // --ping-fails: no ping target answers
     bool telnetOptions = false;                 // --telnet-options: IAC bytes at connect
+    bool telnetOptionsStrict = false;           // --telnet-options=strict: no login before every answer
     bool noFallbackTimer = false;               // --no-fallback-timer: NEXA without delayed command
+    long long diskFullBytes = -1;               // --disk-full: no SFTP file grows past this; -1 no limit
 };
 
 // DevsimOptions is the parsed command line of devsim. Parsing checks every
@@ -44,6 +46,10 @@ struct DevsimOptions {
     std::string fallbackInstance = "1.1";  // N.M of the NEXA timer variable tmibAdmConfigTimeout.N.M
     int maxAuthTries = 3;
     int shellTimeoutSeconds = 0;  // idle time after which a shell ends; 0 never
+    std::string banner;           // --banner: shown after a login, before the first prompt
+    std::string loginRefusal;     // --refuse-login: what a refused login prints ("" the family's own)
+    // NEXA factory facts set at start ("" keeps the stored or factory one).
+    std::string serial, partNumber, swVersion;
     Faults faults;
     bool chaos = false;  // --chaos: random faults drawn from chaosSeed
     uint64_t chaosSeed = 0;

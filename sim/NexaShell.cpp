@@ -112,6 +112,7 @@ void NexaShell::runCommand(const std::string& line) {
         showTimer();
         return;
     }
+    if (mode_ == Mode::Main && words.size() == 1 && context_.fallbackTimer && showTimerVariable(words[0])) return;
     std::string value;
     if (mode_ == Mode::Main && words.size() == 1 && state_.variable(words[0], value)) {
         sayLine(formatVariable(words[0], value));
@@ -465,6 +466,19 @@ bool NexaShell::assignTimerInstance(const std::string& value) {
 
 void NexaShell::showTimer() {
     sayLine(timerInstance() + "(" + std::to_string(context_.fallbackTimer->remaining()) + ")");
+}
+
+// The two variables that arm the timer show what it does now: the factory
+// values "none" and -1 while it does not run.
+bool NexaShell::showTimerVariable(const std::string& name) {
+    const int left = context_.fallbackTimer->remaining();
+    if (name == "tmibAdmConfigCmd")
+        sayLine(formatVariable(name, left < 0 ? "none" : "reboot"));
+    else if (name == "tmibAdmConfigTimeout")
+        sayLine(formatVariable(name, std::to_string(left)));
+    else
+        return false;
+    return true;
 }
 
 void NexaShell::updateDir(const Args&) {

@@ -69,6 +69,8 @@ private:
     bool assignTimerInstance(const std::string& value);
     std::string timerInstance() const;
     void showTimer();
+    // tmibAdmConfigCmd and tmibAdmConfigTimeout; false for other names.
+    bool showTimerVariable(const std::string& name);
     // Inventory and passwords (NexaShellAdmin.cpp).
     void systemSummary(const Args& args);
     // Answers a table column read by its column name; false when the

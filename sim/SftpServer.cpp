@@ -306,6 +306,13 @@ void SftpServer::write(Message message) {
     const char* data = static_cast<const char*>(ssh_string_data(message->data));
     size_t left = ssh_string_len(message->data);
     off_t offset = static_cast<off_t>(message->offset);
+    // A full disk takes what still fits and refuses the rest.
+    bool full = false;
+    if (faults_.diskFullBytes >= 0 &&
+        static_cast<long long>(offset) + static_cast<long long>(left) > faults_.diskFullBytes) {
+        full = true;
+        left = offset >= faults_.diskFullBytes ? 0 : static_cast<size_t>(faults_.diskFullBytes - offset);
+    }
     while (left > 0) {
         ssize_t n = ::pwrite(entry->fd.get(), data, left, offset);
         if (n < 0 && errno == EINTR) continue;
@@ -318,6 +325,13 @@ void SftpServer::write(Message message) {
         offset += n;
     }
     entry->written = true;
+    if (full) {
+        if (!entry->diskFull)
+            log("fault: disk full, " + entry->path + " stops at " + std::to_string(faults_.diskFullBytes) + " bytes");
+        entry->diskFull = true;
+        sftp_reply_status(message, SSH_FX_FAILURE, "No space left on device");
+        return;
+    }
     sftp_reply_status(message, SSH_FX_OK, "Success");
 }
 

@@ -19,7 +19,8 @@ class Transcript;
 // rmdir work. It uses libssh's message-loop server API. Handles are its
 // own (never libssh's table), so a forged handle from the client is just
 // an unknown one. Every request that changes or reads a file is written
-// to the transcript. The fault switches --silent-after and
+// to the transcript. --disk-full refuses writes past its size, as a full
+// disk does. The fault switches --silent-after and
 // --close-mid-reply also name requests, as the transcript writes them
 // ("open /MEM/SYS.IMG for writing", "rename /MEM/X /DSK/X").
 class SftpServer {
@@ -43,6 +44,7 @@ private:
         bool directory = false;
         bool listed = false;
         bool written = false;
+        bool diskFull = false;             // a write was refused by --disk-full
         std::vector<std::string> entries;  // directories, read at opendir
     };
     using Message = sftp_client_message;

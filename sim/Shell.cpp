@@ -18,6 +18,15 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first + 1);
 }
 
+// A text of the command line as the terminal shows it: CR LF line ends,
+// the last line ended too.
+std::string terminalLines(const std::string& text) {
+    std::string shown;
+    for (char c : text) shown += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    if (!shown.empty() && shown.back() != '\n') shown += "\r\n";
+    return shown;
+}
+
 double monotonicSeconds() {
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -53,6 +62,7 @@ void Shell::start() {
         reply_ += loginPrompt();
     } else {
         reply_ += welcome();
+        reply_ += terminalLines(options_.banner);
         reply_ += freshLinePrompt();
     }
     if (transcript_)
@@ -175,7 +185,7 @@ void Shell::loginLine(const std::string& line) {
     } else {
         if (transcript_) transcript_->event(context_.session, "login failed for " + user_);
         phase_ = Phase::User;
-        say(loginFailedText());
+        say(options_.loginRefusal.empty() ? loginFailedText() : terminalLines(options_.loginRefusal) + "\r\n");
         say(loginPrompt());
     }
     finishReply(line, false, false);
@@ -185,6 +195,7 @@ void Shell::loginSucceeded() {
     phase_ = Phase::Shell;
     if (transcript_) transcript_->event(context_.session, "logged in as " + user_);
     say(welcome());
+    say(terminalLines(options_.banner));
     say(freshLinePrompt());
 }
 

@@ -13,7 +13,9 @@ struct DevsimOptions;
 // go in through receive(), the device's answer comes out of takeOutput().
 // It does what the terminal of either family does: the line discipline
 // (CR, LF or CR LF end a line, backspace erases, overlong lines are cut),
-// the echo, the login dialogue of Telnet sessions, a prompt after every
+// the echo, the login dialogue of Telnet sessions (a refusal prints the
+// --refuse-login text when there is one), the --banner after every login
+// (Telnet or SSH, before the first prompt), a prompt after every
 // command, yes/no confirmations, and the faults that change what the
 // device says. NexaShell and QxCliShell supply the texts, the prompts and
 // a command table per mode.

@@ -16,8 +16,48 @@
 
 namespace {
 
-constexpr unsigned char IAC = 255, SB = 250, SE = 240, WILL = 251, DO = 253;
-constexpr unsigned char ECHO = 1, SGA = 3, NAWS = 31;
+constexpr unsigned char IAC = 255, SB = 250, SE = 240, WILL = 251, WONT = 252, DO = 253, DONT = 254;
+constexpr unsigned char ECHO = 1, SGA = 3, TTYPE = 24, NAWS = 31, TSPEED = 32, ENCRYPT = 38, NEW_ENVIRON = 39;
+
+std::string verbName(unsigned char verb) {
+    switch (verb) {
+        case WILL:
+            return "WILL";
+        case WONT:
+            return "WONT";
+        case DO:
+            return "DO";
+        default:
+            return "DONT";
+    }
+}
+
+std::string optionName(unsigned char option) {
+    switch (option) {
+        case ECHO:
+            return "ECHO";
+        case SGA:
+            return "SGA";
+        case TTYPE:
+            return "TTYPE";
+        case NAWS:
+            return "NAWS";
+        case TSPEED:
+            return "TSPEED";
+        case ENCRYPT:
+            return "ENCRYPT";
+        case NEW_ENVIRON:
+            return "NEW-ENVIRON";
+        default:
+            return std::to_string(option);
+    }
+}
+
+// Whether the client's verb answers an offer the device made with offered:
+// a WILL is answered by DO or DONT, a DO by WILL or WONT.
+bool answers(unsigned char verb, unsigned char offered) {
+    return offered == WILL ? (verb == DO || verb == DONT) : (verb == WILL || verb == WONT);
+}
 
 double monotonicSeconds() {
     timespec now;
@@ -34,10 +74,11 @@ TelnetSession::TelnetSession(int fd, std::string label, DeviceState& state, cons
 void TelnetSession::run(const StopSignal& stop) {
     ReplyWriter writer([this, &stop](const char* data, size_t length) { return sendAll(data, length, stop); },
                        options_.faults.slowReplyMs, stop);
-    if (options_.faults.telnetOptions) {
-        const unsigned char offer[] = {IAC, WILL, ECHO, IAC, WILL, SGA, IAC, DO, NAWS};
-        sendAll(reinterpret_cast<const char*>(offer), sizeof offer, stop);
-    }
+    if (options_.faults.telnetOptions) offerOptions(stop);
+    // The strict device says nothing and takes no input before every offer
+    // has its answer.
+    bool withheld = options_.faults.telnetOptionsStrict;
+    std::string typedAhead;
     Shell::Context context;
     context.session = label_;
     context.login = true;
@@ -46,7 +87,7 @@ void TelnetSession::run(const StopSignal& stop) {
     context.chaos = host_.chaos();
     auto shell = ShellFactory::make(state_, options_, &transcript_, context);
     shell->start();
-    bool clientGone = !writer.write(shell->takeOutput());
+    bool clientGone = !withheld && !writer.write(shell->takeOutput());
     double lastInput = monotonicSeconds();
     char buffer[16384];
     while (!clientGone && shell->ending() == Shell::Ending::None && !stop.requested()) {
@@ -71,14 +112,25 @@ void TelnetSession::run(const StopSignal& stop) {
                 break;
             }
             lastInput = monotonicSeconds();
-            if (options_.faults.telnetOptions)
-                shell->receive(stripOptions(buffer, static_cast<size_t>(n)));
+            std::string input = options_.faults.telnetOptions ? stripOptions(buffer, static_cast<size_t>(n))
+                                                              : std::string(buffer, static_cast<size_t>(n));
+            if (withheld && allAnswered()) {
+                withheld = false;
+                transcript_.event(label_, "telnet options all answered");
+                const unsigned char again[] = {IAC, WILL, ECHO, IAC, WILL, SGA};
+                sendAll(reinterpret_cast<const char*>(again), sizeof again, stop);
+                if (!writer.write(shell->takeOutput())) clientGone = true;
+                input = typedAhead + input;
+                typedAhead.clear();
+            }
+            if (withheld)
+                typedAhead += input;
             else
-                shell->receive(buffer, static_cast<size_t>(n));
+                shell->receive(input);
         }
         shell->trickle();
         int holdBackMs = shell->takeHoldBackMs();
-        if (!writer.write(shell->takeOutput(), holdBackMs)) clientGone = true;
+        if (!withheld && !writer.write(shell->takeOutput(), holdBackMs)) clientGone = true;
     }
     Shell::Ending ending = shell->ending();
     transcript_.event(label_, clientGone                      ? "client closed the connection"
@@ -111,9 +163,41 @@ bool TelnetSession::sendAll(const char* data, size_t length, const StopSignal& s
     return true;
 }
 
+void TelnetSession::offerOptions(const StopSignal& stop) {
+    if (options_.faults.telnetOptionsStrict)
+        offers_ = {{WILL, ENCRYPT, false}, {WILL, ECHO, false}, {WILL, SGA, false},      {DO, TTYPE, false},
+                   {DO, TSPEED, false},    {DO, NAWS, false},   {DO, NEW_ENVIRON, false}};
+    else
+        offers_ = {{WILL, ECHO, false}, {WILL, SGA, false}, {DO, NAWS, false}};
+    std::string bytes;
+    for (const Offer& offer : offers_)
+        bytes += {static_cast<char>(IAC), static_cast<char>(offer.verb), static_cast<char>(offer.option)};
+    sendAll(bytes.data(), bytes.size(), stop);
+}
+
+bool TelnetSession::allAnswered() const {
+    for (const Offer& offer : offers_)
+        if (!offer.answered) return false;
+    return true;
+}
+
+// One option command of the client, noted with what it answers.
+void TelnetSession::optionCommand(unsigned char verb, unsigned char option) {
+    std::string note = "telnet option from the client: " + verbName(verb) + " " + optionName(option);
+    for (Offer& offer : offers_) {
+        if (offer.option != option || !answers(verb, offer.verb)) continue;
+        // One answer per offer: a repeated WILL asks for a mode already
+        // agreed on (or refused) and needs none.
+        if (offer.answered) note += " (answered twice)";
+        offer.answered = true;
+        break;
+    }
+    transcript_.event(label_, note);
+}
+
 // Removes option negotiation from what the client sent: IAC with a
-// command, IAC WILL/WONT/DO/DONT with its option, and IAC SB ... IAC SE.
-// IAC IAC is a data byte 255.
+// command, IAC WILL/WONT/DO/DONT with its option (noted by
+// optionCommand), and IAC SB ... IAC SE. IAC IAC is a data byte 255.
 std::string TelnetSession::stripOptions(const char* data, size_t length) {
     std::string plain;
     for (size_t i = 0; i < length; ++i) {
@@ -132,12 +216,14 @@ std::string TelnetSession::stripOptions(const char* data, size_t length) {
                 } else if (c == SB) {
                     optionState_ = OptionState::Sub;
                 } else if (c >= WILL) {
+                    optionVerb_ = c;
                     optionState_ = OptionState::Option;
                 } else {
                     optionState_ = OptionState::Data;
                 }
                 break;
             case OptionState::Option:
+                optionCommand(optionVerb_, c);
                 optionState_ = OptionState::Data;
                 break;
             case OptionState::Sub:

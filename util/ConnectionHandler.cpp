@@ -173,9 +173,33 @@ bool ConnectionHandler::takePromptPrefix(const std::string& reply) {
 bool ConnectionHandler::deactivateShellTimeout() {
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Deactivating shell-timeout.");
-    if (!deviceFamily.isQxCli()) return sendExpecting("t 0", promptText);
-    return sendExpecting("running-config", deviceFamily.configPrompt) &&
-           sendExpecting("set inactivity-timer disabled\x10", promptText);
+    for (const DeviceFamily::Step& step : deviceFamily.shellTimeoutOff)
+        if (!sendExpecting(step.command, awaited(step))) return false;
+    return true;
+}
+
+const std::string& ConnectionHandler::awaited(const DeviceFamily::Step& step) const {
+    return step.prompt.empty() ? promptText : step.prompt;
+}
+
+void ConnectionHandler::disconnect() {
+    if (logoutPossible()) {
+        const DeviceFamily::Logout bye = logoutDialogue();
+        if (bye.confirm.empty()) {
+            sendLastCommand(bye.command);
+        } else {
+            sendExpecting(bye.command, bye.confirmPrompt);
+            sendLastCommand(bye.confirm);
+        }
+    }
+    finishSession();
+}
+
+void ConnectionHandler::triggerReboot() {
+    if (!connected && !endsSessionWithoutLogin()) return;
+    const std::string acknowledgement = rebootAcknowledgement();
+    if (!acknowledgement.empty()) sendExpecting(deviceFamily.rebootCommand, acknowledgement);
+    finishSession();
 }
 
 bool ConnectionHandler::logoutPossible() const {

@@ -59,8 +59,12 @@ public:
     ConnectionHandler& operator=(const ConnectionHandler&) = delete;
 
     virtual bool connect(const ConnectSettings& settings, const LoginSettings& logins) = 0;
-    virtual void disconnect() = 0;
-    virtual void triggerReboot() = 0;
+    // Holds the logout dialogue where it can still be held (the family's
+    // logout command, its confirmation) and ends the session.
+    void disconnect();
+    // Sends the family's reboot command where the transport carries a
+    // shell, and ends the session: the device goes down.
+    void triggerReboot();
     virtual bool checkSSHEnabled() = 0;
 
     // Logs "Sending '%s'." (debug), writes the command and the line end and,
@@ -115,6 +119,18 @@ protected:
     // Makes seconds the silence time-out of the transport.
     virtual void applyTimeout(int seconds) = 0;
 
+    // What the logout and the reboot leave to the transport.
+    // The logout dialogue: the family's, unless the transport has its own.
+    virtual DeviceFamily::Logout logoutDialogue() const { return deviceFamily.logout; }
+    // Sends the last command of the logout; the session is over after it.
+    virtual void sendLastCommand(const std::string& command) = 0;
+    // The text that tells the reboot command arrived; empty when the
+    // transport carries no shell to send it to.
+    virtual std::string rebootAcknowledgement() const = 0;
+    // Whether a reboot without a login still has a session to end (a
+    // client that runs); otherwise it does nothing at all.
+    virtual bool endsSessionWithoutLogin() const = 0;
+
     // catchTraffic with secret (the password just sent) masked in what is
     // logged of the reply, in case the device echoes it.
     commandResult catchTrafficMasked(const std::string& first, const std::string& second, const std::string& secret);
@@ -128,11 +144,12 @@ protected:
     // its last "*"; sets promptPrefix and promptText (prefix + "*"). False,
     // with the error logged, when the reply has no "*" after a line feed.
     bool takePromptPrefix(const std::string& reply);
-    // Switches the device shell's inactivity time-out off after a login:
-    // "t 0" on NEXA, the running configuration's inactivity timer on
-    // qx.CLI. False, with the missing prompt logged, when the device did
+    // Switches the device shell's inactivity time-out off after a login
+    // with the family's steps. False, with the missing prompt logged, when the device did
     // not answer as expected; the caller then disconnects.
     bool deactivateShellTimeout();
+    // The prompt a step of a family dialogue awaits.
+    const std::string& awaited(const DeviceFamily::Step& step) const;
     // The end of every disconnect and reboot: releases the transport via
     // release, flushes the pending traffic line and pauses 2 seconds.
     void finishSession();

@@ -4,48 +4,60 @@ const char* const DeviceFamily::kQxCliOs = "qx.CLI";
 
 DeviceFamily::DeviceFamily(const std::string& osText)
     : os(osText), qxCli(osText == kQxCliOs), passwordPrompt("Password:"), defaultPasswords{} {
+    setPrompts("");
     if (qxCli) {
         shellPrompt = "*";
         loginPrompt = "User:";
         confirmPrompt = "(Yes/No)";
         configPrompt = "Config$";
-        sshConfigPrompt = "SSH Config$";
-        sshServerPrompt = "SSHS$";
+        sshPromptPattern = "/\\*/";
+        // The byte 0x10 switches to the main process; a command that ends
+        // with it returns there afterwards.
+        shellTimeoutOff = {{"running-config", configPrompt}, {"set inactivity-timer disabled\x10", ""}};
+        logout = {"\x10logout", confirmPrompt, "yes"};
+        rebootCommand = "\x10restart yes";
+        const std::string sshConfig = "SSH Config$", sshServer = "SSHS$";
+        sshService.enter = {{"running-config", configPrompt}, {"feature ssh", sshConfig}, {"server", sshServer}};
+        sshService.status = {"list enable", sshServer};
+        sshService.enabled = "Server status: enabled";
+        sshService.enable = {"enable", sshServer};
         const char* factory[4] = {"tovik", "verant", "verantio", ""};
         for (int i = 0; i < 4; ++i) defaultPasswords[i] = factory[i];
     } else {
         shellPrompt = ">";
         loginPrompt = "Login:";
+        sshPromptPattern = "/\\n*.*:\\w*>\\s*/";
+        shellTimeoutOff = {{"t 0", ""}};
+        logout = {"exit", "", ""};
+        rebootCommand = "cmd=reboot";
+        sshService.openKeys = {"update -i", ""};
+        sshService.listKeys = {"dir", ""};
+        sshService.closeKeys = {"exit", ""};
+        sshService.keyMark = "pub";
+        sshService.startDaemon = {"sshd", ""};
+        sshService.makeKeys = {"ssh-keygen -q -t rsa -b 1024 -f sshd_host_rsa_key -N ''", ""};
         const char* factory[4] = {"quillfox", "tovik", "marlow", "verant"};
         for (int i = 0; i < 4; ++i) defaultPasswords[i] = factory[i];
     }
 }
 
-DeviceFamily::Prompts DeviceFamily::initialPrompts() const {
-    Prompts p;
+void DeviceFamily::setPrompts(const std::string& prefix) {
     if (qxCli) {
-        p.main = "*";
-        p.plus = "+";
-        p.config = "Config>";
-        p.configEnd = "Config$";
-        p.ftpConfig = "FTP config$";
-        p.sftp = "\nsftp>";
+        // The device shows its shell prompts behind the prefix learned at
+        // login; the sftp client's prompt is its own.
+        promptMain = prefix + "*";
+        promptPlus = prefix + "+";
+        promptConfig = prefix + "Config>";
+        promptConfigEnd = prefix + "Config$";
+        promptFtpConfig = prefix + "FTP config$";
+        promptSftp = "\nsftp>";
     } else {
-        p.main = ">";
-        p.admin = ":admin>";
-        p.yesNo = "(y or n)";
+        promptMain = ">";
+        promptAdmin = ":admin>";
+        promptYesNo = "(y or n)";
     }
-    return p;
 }
 
-DeviceFamily::Prompts DeviceFamily::promptsWithPrefix(const std::string& prefix) const {
-    Prompts p = initialPrompts();
-    if (!qxCli) return p;
-    // The device shows its prompts behind the prefix learned at login.
-    p.main = prefix + p.main;
-    p.plus = prefix + p.plus;
-    p.config = prefix + p.config;
-    p.configEnd = prefix + p.configEnd;
-    p.ftpConfig = prefix + p.ftpConfig;
-    return p;
+void DeviceFamily::usePromptPrefix(const std::string& prefix) {
+    setPrompts(prefix);
 }

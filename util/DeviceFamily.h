@@ -1,15 +1,45 @@
 #pragma once
 #include <string>
+#include <vector>
 
 // DeviceFamily holds every text that differs between the two device
-// families, built once from the router type's os column. "qx.CLI" selects
-// the qx.CLI family, any other text the NEXA family; a few rules (the
-// inventory readers, encryption, the release-version check) need the exact
-// text "NEXA", which isNexa() tells.
+// families, built once from the router type's os column: the prompts a job
+// awaits, the login texts, and the commands the channel sends for the
+// shell time-out, the logout and the reboot. "qx.CLI" selects the qx.CLI
+// family, any other text the NEXA family; a few rules (the inventory
+// readers, encryption, the release-version check) need the exact text
+// "NEXA", which isNexa() tells.
 struct DeviceFamily {
-    // The eight prompts a job waits for after device commands.
-    struct Prompts {
-        std::string main, plus, config, configEnd, ftpConfig, sftp, admin, yesNo;
+    // One command of a channel dialogue and the text that answers it; an
+    // empty prompt stands for the shell prompt (refined by the prompt
+    // prefix once the login learned it).
+    struct Step {
+        std::string command;
+        std::string prompt;
+    };
+    // The logout: command, and when the device asks back, its question and
+    // the answer that ends the session (both empty when the command alone
+    // ends it).
+    struct Logout {
+        std::string command;
+        std::string confirmPrompt;
+        std::string confirm;
+    };
+    // The Telnet check that the device's SSH service runs (the connection's
+    // checkSSHEnabled). qx.CLI: the SSH server's configuration shows its
+    // status and is enabled when off. NEXA: the update shell lists the host
+    // keys, which are made when missing, and the daemon is started.
+    struct SshService {
+        std::vector<Step> enter;  // qx.CLI: into the SSH server's configuration
+        Step status;              // qx.CLI: its status report
+        std::string enabled;      // qx.CLI: the report of a running server
+        Step enable;              // qx.CLI
+        Step openKeys;            // NEXA: into the update shell
+        Step listKeys;            // NEXA: the files of the update shell
+        Step closeKeys;           // NEXA: out of the update shell
+        std::string keyMark;      // NEXA: a host key in the listing
+        Step startDaemon;         // NEXA
+        Step makeKeys;            // NEXA
     };
 
     // The os text of the qx.CLI family; also the keyword of its system image.
@@ -21,19 +51,31 @@ struct DeviceFamily {
     bool isQxCli() const { return qxCli; }
     bool isNexa() const { return os == "NEXA"; }
 
-    // The job's prompts as set at start-up, and after a login that learned
-    // the device's prompt prefix (qx.CLI over Telnet or SSH).
-    Prompts initialPrompts() const;
-    Prompts promptsWithPrefix(const std::string& prefix) const;
+    // After a login that learned the device's prompt prefix (qx.CLI over
+    // Telnet or SSH): the shell prompts are prefix + the start-up prompt.
+    // Nothing changes on NEXA.
+    void usePromptPrefix(const std::string& prefix);
 
     std::string os;
     bool qxCli;
-    std::string shellPrompt;          // ">" or "*"
-    std::string loginPrompt;          // Telnet user prompt
-    std::string passwordPrompt;       // Telnet password prompt
-    std::string confirmPrompt;        // qx.CLI "(Yes/No)"
-    std::string configPrompt;         // qx.CLI running-config process "Config$"
-    std::string sshConfigPrompt;      // qx.CLI "SSH Config$"
-    std::string sshServerPrompt;      // qx.CLI "SSHS$"
+
+    // The eight prompts a job awaits after device commands; those a family
+    // does not use stay empty.
+    std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp, promptAdmin,
+        promptYesNo;
+
+    std::string shellPrompt;            // ">" or "*"
+    std::string loginPrompt;            // Telnet user prompt
+    std::string passwordPrompt;         // Telnet password prompt
+    std::string confirmPrompt;          // qx.CLI "(Yes/No)"
+    std::string configPrompt;           // qx.CLI running-config process "Config$"
+    std::string sshPromptPattern;       // the shell prompt as a pattern of the SSH login
+    std::vector<Step> shellTimeoutOff;  // switches the shell's inactivity time-out off after a login
+    Logout logout;
+    std::string rebootCommand;  // answered with the prompt (or the end of the session)
+    SshService sshService;
     const char* defaultPasswords[4];  // the factory passwords tried last
+
+private:
+    void setPrompts(const std::string& prefix);
 };

@@ -14,6 +14,19 @@ const char* const kPasswordPattern = "/\\S*assword:\\s*/i";
 const char* const kHostKeyPattern = "/\\w*\\(yes/no\\)\\?\\s*/i";
 const char* const kRefusalPattern = "/Permission denied\\w*/i";
 
+// What a wait of the login dialogue saw: the position of the matching
+// pattern in the list the dialogue waits for (built in this order), or
+// nothing (a silence, or the client ended).
+enum LoginEvent {
+    kPasswordPrompt = 1,
+    kHostKeyQuestion = 2,
+    kShellPrompt = 3,
+    kRefusal = 4,
+};
+
+// The sftp client's own command that ends the session.
+const char* const kSftpExit = "exit";
+
 // After the exit dialogue the client normally ends within moments; this is
 // how long it may stay silent before it is stopped, and how much it may
 // still print.
@@ -26,13 +39,13 @@ SSHConnection::SSHConnection(logEngine* logger, const DeviceFamily& family, eCon
     if (connType == SFTP) {
         promptText = "\nsftp>";
         promptPattern = "/\\nsftp>/";
-        exitText = "exit";
-    } else if (family.isQxCli()) {
-        promptPattern = "/\\*/";
-        exitText = "closed";
+        exitText = kSftpExit;
     } else {
-        promptPattern = "/\\n*.*:\\w*>\\s*/";
-        exitText = "exit";
+        promptPattern = family.sshPromptPattern;
+        // A qx.CLI shell runs on a terminal, and the client reports the
+        // end of the session; without a terminal (NEXA) the awaited text is
+        // the echo of the logout command.
+        exitText = family.isQxCli() ? "closed" : family.logout.command;
     }
 }
 
@@ -207,6 +220,7 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
     bool passwordSent = false;
     setTimeout(connectTimeout + 5);
     bool firstWait = true;
+    // In the order of LoginEvent.
     const std::vector<ExpectRegex> patterns{ExpectRegex(kPasswordPattern), ExpectRegex(kHostKeyPattern),
                                             ExpectRegex(promptPattern), ExpectRegex(kRefusalPattern)};
     // Only the output that answers a password can echo it.
@@ -221,11 +235,11 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
         // ssh reports a rejected password and asks for the next one in two
         // writes, so the refusal may arrive alone; it counts as the end of
         // the attempts only when no new password prompt follows it.
-        if (result == 4 && promptFollowsRefusal(secret)) result = 1;
+        if (result == kRefusal && promptFollowsRefusal(secret)) result = kPasswordPrompt;
         secret.clear();
 
         switch (result) {
-            case 1:
+            case kPasswordPrompt:
                 if (row < end && logins[row].user == user) {
                     const LoginRow& candidate = logins[row];
                     log->addLine(logEngine::DBG, "Trying user '%s' with password '%s'.", candidate.user.c_str(),
@@ -241,11 +255,11 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                 log->add(logEngine::DBG, row >= end ? "Tried all known user/password-combinations."
                                                     : "Tried all passwords for current user.");
                 return false;
-            case 2:
+            case kHostKeyQuestion:
                 log->add(logEngine::DBG, "Sending command for accepting connection.");
                 sendCmd("yes", "");
                 continue;
-            case 3:
+            case kShellPrompt:
                 if (deviceFamily.isQxCli()) {
                     if (connType == SFTP) {
                         promptPrefix = "\n";
@@ -259,7 +273,7 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                 else
                     log->addLine(logEngine::DBG, "Success: User '%s', no password needed.", user.c_str());
                 return true;
-            case 4:
+            case kRefusal:
                 log->addLine(logEngine::INF, "No more passwords allowed. Re-try %s-connection.", typeName.c_str());
                 return false;
             default:
@@ -316,28 +330,20 @@ void SSHConnection::letClientFinish() {
     engine.clearAccum();
 }
 
-void SSHConnection::disconnect() {
-    if (logoutPossible()) {
-        if (!deviceFamily.isQxCli() || connType == SFTP) {
-            sendExpecting("exit", exitText);
-        } else {
-            sendExpecting("\x10logout", deviceFamily.confirmPrompt);
-            sendExpecting("yes", exitText);
-        }
-        connected = false;
-        letClientFinish();
-    }
-    finishSession();
+DeviceFamily::Logout SSHConnection::logoutDialogue() const {
+    if (connType == SFTP) return {kSftpExit, "", ""};
+    return deviceFamily.logout;
 }
 
-void SSHConnection::triggerReboot() {
-    if (connType == SSH) {
-        if (!deviceFamily.isQxCli())
-            sendExpecting("cmd=reboot", promptText);
-        else
-            sendExpecting("\x10restart yes", exitText);
-    }
-    finishSession();
+void SSHConnection::sendLastCommand(const std::string& command) {
+    sendExpecting(command, exitText);
+    connected = false;
+    letClientFinish();
+}
+
+std::string SSHConnection::rebootAcknowledgement() const {
+    if (connType != SSH) return "";
+    return deviceFamily.isQxCli() ? exitText : promptText;
 }
 
 bool SSHConnection::checkSSHEnabled() {

@@ -20,8 +20,6 @@ public:
     ~SSHConnection() override;
 
     bool connect(const ConnectSettings& settings, const LoginSettings& logins) override;
-    void disconnect() override;
-    void triggerReboot() override;
     bool checkSSHEnabled() override;
 
     // One login dialogue with the running client. row is the current login
@@ -40,6 +38,14 @@ protected:
     std::string readReply(const std::string& first, const std::string& second, std::string& reply) override;
     void applyTimeout(int seconds) override;
     void release() override;
+    // SFTP ends with the client's own "exit".
+    DeviceFamily::Logout logoutDialogue() const override;
+    // Awaits the client's last words (exitText) and lets it end.
+    void sendLastCommand(const std::string& command) override;
+    // SFTP carries no shell; a qx.CLI device ends the session at once.
+    std::string rebootAcknowledgement() const override;
+    // A client may run without a login; the reboot ends it as well.
+    bool endsSessionWithoutLogin() const override { return true; }
 
 private:
     // Logs in over Telnet and makes sure the device's SSH service runs.

@@ -193,63 +193,47 @@ void connection::applyTimeout(int seconds) {
     if (stream) stream->rdbuf()->recvtimeout(seconds);
 }
 
-void connection::disconnect() {
-    if (logoutPossible()) {
-        if (!deviceFamily.isQxCli()) {
-            sendCmd("exit", "");
-            log->addBlob(logEngine::COM, "exit");
-        } else {
-            sendExpecting("\x10logout", deviceFamily.confirmPrompt);
-            sendCmd("yes", "");
-            log->addBlob(logEngine::COM, "yes");
-        }
-    }
-    finishSession();
-}
-
-void connection::triggerReboot() {
-    if (!connected) return;
-    sendExpecting(deviceFamily.isQxCli() ? "\x10restart yes" : "cmd=reboot", promptText);
-    finishSession();
+void connection::sendLastCommand(const std::string& command) {
+    sendCmd(command, "");
+    log->addBlob(logEngine::COM, command);
 }
 
 bool connection::checkSSHPassQxCli() {
+    const DeviceFamily::SshService& service = deviceFamily.sshService;
     commandResult status;
-    if (!sendExpecting("list enable", deviceFamily.sshServerPrompt, &status)) return false;
-    if (status.contains("Server status: enabled")) {
+    if (!sendExpecting(service.status.command, awaited(service.status), &status)) return false;
+    if (status.contains(service.enabled)) {
         log->add(logEngine::INF, "Found SSH-server enabled.");
         return true;
     }
     log->add(logEngine::INF, "Found SSH-server disabled. Try to enable it.");
     ScopedTimeout slow(*this, 20);
-    sendExpecting("enable", deviceFamily.sshServerPrompt);
+    sendExpecting(service.enable.command, awaited(service.enable));
     return false;
 }
 
 int connection::checkSSHPassNexa() {
-    if (!sendExpecting("update -i", promptText)) return -1;
+    const DeviceFamily::SshService& service = deviceFamily.sshService;
+    if (!sendExpecting(service.openKeys.command, awaited(service.openKeys))) return -1;
     commandResult listing;
-    sendExpecting("dir", promptText, &listing);
-    sendExpecting("exit", promptText);
-    if (listing.contains("pub")) {
+    sendExpecting(service.listKeys.command, awaited(service.listKeys), &listing);
+    sendExpecting(service.closeKeys.command, awaited(service.closeKeys));
+    if (listing.contains(service.keyMark)) {
         log->add(logEngine::INF, "Found SSH-keys. Make sure that SSH-daemon is running.");
-        sendExpecting("sshd", promptText);
+        sendExpecting(service.startDaemon.command, awaited(service.startDaemon));
         return 1;
     }
     log->add(logEngine::INF, "Found no SSH-keys. Try to build them.");
     ScopedTimeout slow(*this, 20);
-    sendExpecting("ssh-keygen -q -t rsa -b 1024 -f sshd_host_rsa_key -N ''", promptText);
+    sendExpecting(service.makeKeys.command, awaited(service.makeKeys));
     return 0;
 }
 
 bool connection::checkSSHEnabled() {
     log->add(logEngine::DBG, "Running connection::checkSSHEnabled().");
     const bool qxCli = deviceFamily.isQxCli();
-    if (qxCli) {
-        if (!sendExpecting("running-config", deviceFamily.configPrompt)) return false;
-        if (!sendExpecting("feature ssh", deviceFamily.sshConfigPrompt)) return false;
-        if (!sendExpecting("server", deviceFamily.sshServerPrompt)) return false;
-    }
+    for (const DeviceFamily::Step& step : deviceFamily.sshService.enter)
+        if (!sendExpecting(step.command, awaited(step))) return false;
     for (int pass = 0; pass < 2; ++pass) {
         if (qxCli) {
             if (checkSSHPassQxCli()) return true;

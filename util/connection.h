@@ -17,8 +17,6 @@ public:
     ~connection() override;
 
     bool connect(const ConnectSettings& settings, const LoginSettings& logins) override;
-    void disconnect() override;
-    void triggerReboot() override;
     bool checkSSHEnabled() override;
 
     bool login(const LoginSettings& logins);
@@ -29,6 +27,10 @@ protected:
     std::string readReply(const std::string& first, const std::string& second, std::string& reply) override;
     void applyTimeout(int seconds) override;
     void release() override;
+    // The device closes the line after the last command: nothing to await.
+    void sendLastCommand(const std::string& command) override;
+    std::string rebootAcknowledgement() const override { return promptText; }
+    bool endsSessionWithoutLogin() const override { return false; }
 
 private:
     bool openStream(const std::string& address, int port);

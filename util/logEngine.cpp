@@ -111,11 +111,31 @@ std::string logEngine::maskSecrets(const std::string& text) const {
     return masked;
 }
 
+namespace {
+// A secret shorter than this is masked only where it stands alone: two
+// letters occur inside too many ordinary words ("c******fig").
+const size_t kShortSecret = 4;
+
+bool wordCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
+
+// Whether the occurrence of secret at at continues a longer word on either
+// side.
+bool insideWord(const std::string& text, size_t at, const std::string& secret) {
+    const size_t end = at + secret.size();
+    return (at > 0 && wordCharacter(text[at - 1]) && wordCharacter(secret.front())) ||
+           (end < text.size() && wordCharacter(text[end]) && wordCharacter(secret.back()));
+}
+}  // namespace
+
 std::string logEngine::maskLiterally(const std::string& text, const std::string& secret) {
     if (secret.empty()) return text;
+    const bool wordsOnly = secret.size() < kShortSecret;
     std::string out;
     size_t from = 0;
-    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, from)) {
+    for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 1)) {
+        if (at < from || (wordsOnly && insideWord(text, at, secret))) continue;
         out.append(text, from, at - from);
         out += "******";
         from = at + secret.size();

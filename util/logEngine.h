@@ -22,13 +22,17 @@ public:
     void setDirectPrint(bool on) { directPrint = on; }
     // A text that must never appear in a line below debug level: from now
     // on every such line shows it as "******" (replaced literally, before
-    // the line is kept, written or printed). Debug lines stay as they are.
+    // the line is kept, written or printed; a short one only where it
+    // stands alone, see maskLiterally). Debug lines stay as they are.
     // An empty secret is ignored.
     void addSecret(const std::string& secret);
     // text with every registered secret replaced by "******".
     std::string maskSecrets(const std::string& text) const;
     // text with every occurrence of secret replaced literally by "******";
-    // text itself when secret is empty.
+    // text itself when secret is empty. A secret of fewer than four
+    // characters is replaced only where it does not continue a longer word
+    // ("on" stays in "config", goes in "pw on"): short passwords weaken the
+    // masking.
     static std::string maskLiterally(const std::string& text, const std::string& secret);
     bool isDebug() const { return debug; }
     const std::string& getFileName() const { return fileName; }

@@ -60,7 +60,6 @@ public:
         job.log.reset(new logEngine(false));
         job.routerOs = "qx.CLI";
         job.family = DeviceFamily(job.routerOs);
-        job.promptSftp = job.family.initialPrompts().sftp;
         job.connectSettings.reset(new ConnectSettings());
         job.connectSettings->address = "127.0.0.1";
         job.connectSettings->sshPort = device.sshPort();
@@ -73,7 +72,7 @@ public:
         commandResult reply;
         {
             ScopedTimeout slow(*sftp, 600);
-            reply = sftp->sendCmd("put " + imagePath() + " /MEM/SYS.IMG", job.promptSftp);
+            reply = sftp->sendCmd("put " + imagePath() + " /MEM/SYS.IMG", job.family.promptSftp);
         }
         sftp->disconnect();
         const double took = now() - start;

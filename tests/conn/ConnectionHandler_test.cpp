@@ -64,7 +64,13 @@ TEST(MaskSecretTest, LiteralReplacementOnly) {
     EXPECT_EQ(Judge::maskSecret("pw: s3cret\r\nok s3cret", "s3cret"), "pw: ******\r\nok ******");
     // Pattern characters in a password are plain characters.
     EXPECT_EQ(Judge::maskSecret("a.b* axb a.b*", "a.b*"), "****** axb ******");
-    EXPECT_EQ(Judge::maskSecret("aaaa", "aa"), "************");
+    EXPECT_EQ(Judge::maskSecret("aaaaaaaa", "aaaa"), "************");
+    // A secret shorter than four characters goes only where it stands
+    // alone: ordinary words keep their letters.
+    EXPECT_EQ(Judge::maskSecret("config on; seconds: on", "on"), "config ******; seconds: ******");
+    EXPECT_EQ(Judge::maskSecret("aaaa aa", "aa"), "aaaa ******");
+    EXPECT_EQ(Judge::maskSecret("pw=\"on\"", "on"), "pw=\"******\"");
+    EXPECT_EQ(Judge::maskSecret("x#1 #1x", "#1"), "x****** #1x");
     EXPECT_EQ(Judge::maskSecret("nothing here", "s3cret"), "nothing here");
     // An empty password is never masked.
     EXPECT_EQ(Judge::maskSecret("Password: \r\n", ""), "Password: \r\n");

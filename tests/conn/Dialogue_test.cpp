@@ -22,12 +22,6 @@ protected:
         job.log.reset(new logEngine(true));
         job.routerOs = os;
         job.family = DeviceFamily(os);
-        DeviceFamily::Prompts prompts = job.family.initialPrompts();
-        job.promptMain = prompts.main;
-        job.promptPlus = prompts.plus;
-        job.promptConfig = prompts.config;
-        job.promptConfigEnd = prompts.configEnd;
-        job.promptAdmin = prompts.admin;
         job.router.reset(new Cordal_router(static_cast<Database*>(nullptr)));
         job.customer.reset(new Cordal_customer(static_cast<Database*>(nullptr)));
         job.connectSettings.reset(new ConnectSettings(settingsFor("127.0.0.1")));
@@ -78,12 +72,12 @@ TEST_F(DialogueTest, StepSendsWaitsAndFailsWithMissingPrompt) {
     ASSERT_TRUE(job.connect(link)) << jobLog();
 
     commandResult reply;
-    EXPECT_TRUE(job.step(link, "tmibAdmSystemId", job.promptMain, &reply));
+    EXPECT_TRUE(job.step(link, "tmibAdmSystemId", job.family.promptMain, &reply));
     EXPECT_EQ(reply.fetch("\"([^\"]*)\""), "SN-4711");
     EXPECT_TRUE(job.reason.empty());
 
     // The quiet flag keeps the reply out of the ordinary log.
-    EXPECT_TRUE(job.step(link, "tmibAdmSWVersion", job.promptAdmin, nullptr, true));
+    EXPECT_TRUE(job.step(link, "tmibAdmSWVersion", job.family.promptAdmin, nullptr, true));
     EXPECT_EQ(jobLeaks("V.10.1.5.101"), "");
     EXPECT_NE(jobLog().find("DBG - tmibAdmSWVersion.0(\"V.10.1.5.101\")"), std::string::npos) << jobLog();
 

@@ -11,15 +11,6 @@ std::unique_ptr<Tarvo> bareJob(const std::string& root, const std::string& os, c
     job->log.reset(new logEngine(debug));
     job->routerOs = os;
     job->family = DeviceFamily(os);
-    DeviceFamily::Prompts prompts = job->family.initialPrompts();
-    job->promptMain = prompts.main;
-    job->promptPlus = prompts.plus;
-    job->promptConfig = prompts.config;
-    job->promptConfigEnd = prompts.configEnd;
-    job->promptFtpConfig = prompts.ftpConfig;
-    job->promptSftp = prompts.sftp;
-    job->promptAdmin = prompts.admin;
-    job->promptYesNo = prompts.yesNo;
     job->fileTransferMethod = job->isQxCli() ? "SFTP" : "TFTP";
     job->connectSettings.reset(new ConnectSettings);
     job->connectSettings->address = "127.0.0.1";

@@ -59,7 +59,7 @@ TEST_F(Fallback, ArmedThenFlushedTheDeviceNeverFallsBack) {
 
     // Past the armed seconds the same session still answers: nothing rebooted.
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    commandResult still = link->sendCmd("tmibAdmConfigTimeout.1.1", job->promptMain);
+    commandResult still = link->sendCmd("tmibAdmConfigTimeout.1.1", job->family.promptMain);
     EXPECT_TRUE(still.foundFirst);
     EXPECT_TRUE(still.contains("tmibAdmConfigTimeout.1.1(-1)")) << "the device shows no timer";
     job->disconnect(*link);

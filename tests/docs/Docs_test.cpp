@@ -162,7 +162,7 @@ TEST(SettingsKeys, AKeyOnlyInTheCodeOrOnlyInTheDocumentsIsReported) {
 
 TEST(ManualPages, EveryPageLintsCleanWithMandocAndGroff) {
     const auto pages = manualPages();
-    for (const char* page : {"Tarvo.1", "tarvo-image-info.1", "devsim.1", "cordal.xml.5"})
+    for (const char* page : {"Tarvo.1", "tarvo-image-info.1", "devsim.1", "cordal.xml.5", "tarvo-dispatch.8"})
         EXPECT_TRUE(testsupport::fileExists(kSource + "/man/" + page)) << page;
     for (const auto& page : pages) {
         SCOPED_TRACE(page);

@@ -152,6 +152,27 @@ TEST_F(NexaUpdate, ActivationNoticeSetsRebootPendingWithoutAnswerAndMasksCredent
     EXPECT_FALSE(contains(log(), "S3cr3t-xfer"));
 }
 
+TEST_F(NexaUpdate, DeleteQuestionsThenTheActivationNoticeEndWithRebootPending) {
+    startNexa("delete-questions 2\nactivation notice\n");
+    writeImage("nexa.img", systemImage(9));
+    job->swRelease->nexa = "nexa.img";
+    update();
+    EXPECT_EQ(job->reason, "") << log();
+    EXPECT_TRUE(job->rebootPending);
+    EXPECT_EQ(states(),
+              (std::vector<std::string>{"StateStart", "StateConfirmDelete", "StateConfirmDelete", "StateEnd"}));
+    auto sent = after(received(), "update ");
+    ASSERT_GE(sent.size(), 4u) << device.transcript();
+    EXPECT_EQ(sent[1], "y");
+    EXPECT_EQ(sent[2], "y");
+    EXPECT_NE(sent[3], "y") << "the notice needs no answer";
+    EXPECT_NE(sent[3], "n");
+    EXPECT_EQ(countOf(device.transcript(), "*** delete"), 2u);
+    EXPECT_TRUE(contains(device.transcript(), "Do reboot to activate new SW"));
+    // The image was written and runs after the next reboot.
+    EXPECT_EQ(device.readStateFile("pending"), "V.7.10 Rev. 9 IPSec\n");
+}
+
 TEST_F(NexaUpdate, ReplyWithoutEitherPromptFailsNamingTheImage) {
     startNexa("", {"--close-mid-reply", "update"});
     writeImage("logic.img", otherImage(3));

@@ -90,6 +90,34 @@ TEST_F(DeviceStateTest, PreparedFilesAreReadAndOptionsOverrideThem) {
     EXPECT_FALSE(replaced->checkLogin("admin", "pass with blanks"));
 }
 
+TEST_F(DeviceStateTest, NexaFactsFromTheCommandLineReplaceStoredAndFactoryOnes) {
+    std::string error, value;
+    auto fresh = DeviceState::open(options({"--family", "nexa", "--serial", "SN 9"}), error);
+    ASSERT_TRUE(fresh) << error;
+    ASSERT_TRUE(fresh->variable("tmibAdmSystemId", value));
+    EXPECT_EQ(value, "SN 9");
+    ASSERT_TRUE(fresh->variable("tmibAdmSWVersion", value));
+    EXPECT_EQ(value, "V.7.10 Rev. 2 IPSec") << "the factory software";
+    fresh.reset();
+
+    // A prepared device keeps exactly its variables, except the facts given.
+    writeFile(file("variables"), "tmibAdmSystemId=SN-1\n");
+    auto prepared = DeviceState::open(options({"--part-number", "PN/7", "--sw-version", "V.10.1.5.101"}), error);
+    ASSERT_TRUE(prepared) << error;
+    EXPECT_EQ(readFile(file("variables")),
+              "tmibAdmBoardTable.tmibABrdPartNo=PN/7\ntmibAdmSWVersion=V.10.1.5.101\ntmibAdmSystemId=SN-1\n");
+    prepared.reset();
+    writeFile(file("variables"), "tmibAdmSystemId=SN-1\n");
+    ASSERT_TRUE(DeviceState::open(options({}), error)) << error;
+    EXPECT_EQ(readFile(file("variables")), "tmibAdmSystemId=SN-1\n");
+
+    DevsimOptions parsed;
+    for (const char* bad : {"quo\"te", "two\nlines", ""}) {
+        EXPECT_FALSE(DevsimOptions::parse({"--state-dir", "x", "--serial", bad}, parsed, error)) << bad;
+        EXPECT_NE(error.find("--serial"), std::string::npos) << error;
+    }
+}
+
 TEST_F(DeviceStateTest, MalformedFilesAreRefusedNamingTheFile) {
     struct Case {
         const char* file;

@@ -184,6 +184,21 @@ TEST_F(DevsimSshTest, QxCliSshComesUpAfterTheTelnetEnablingDialogue) {
     EXPECT_TRUE(ssh.expect("router1*")) << ssh.output();
 }
 
+TEST_F(DevsimSshTest, FullDiskStoresWhatFitsAndFailsTheWrite) {
+    startDevice({"--family", "qxcli", "--disk-full", "100000"});
+    testsupport::writeFile(dir.file("SYS.IMG"), std::string(300000, 'i'));
+    PtyProcess sftp;
+    login(sftp, sftpCommand(device.sshPort()));
+    ASSERT_TRUE(sftp.expect("\nsftp>")) << sftp.output();
+    sftp.send("put " + dir.file("SYS.IMG") + " /MEM/SYS.IMG\n");
+    ASSERT_TRUE(sftp.expect("Failure")) << sftp.output();
+    ASSERT_TRUE(sftp.expect("\nsftp>"));
+    EXPECT_EQ(device.readStateFile("fs/MEM/SYS.IMG"), std::string(100000, 'i')) << "the part that fitted stays";
+    sftp.send("exit\n");
+    EXPECT_TRUE(sftp.waitForEof());
+    EXPECT_TRUE(testsupport::contains(device.transcript(), "--- fault: disk full, /MEM/SYS.IMG stops at 100000 bytes"));
+}
+
 TEST_F(DevsimSshTest, SftpPutGetRenameListAndRemoveOverTheDeviceFileSystem) {
     startDevice({"--family", "qxcli"});
     std::string image;

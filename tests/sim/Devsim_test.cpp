@@ -12,11 +12,13 @@
 #include <set>
 
 #include "sim/DevsimOptions.h"
+#include "sim/Transcript.h"
 #include "tests/sim/DeviceFixture.h"
 
 namespace {
 
 using testsim::TcpClient;
+using testsupport::contains;
 
 class DevsimTest : public DeviceFixture {};
 
@@ -185,6 +187,55 @@ TEST_F(DevsimTest, TelnetOptionsFaultSendsOptionBytesAndIgnoresTheAnswers) {
     client.send("x\xff\xffy\r\n");
     EXPECT_TRUE(device.waitForTranscript("telnet#1 <<< x\\xffy\n", 1000)) << "IAC IAC is the byte 255";
     EXPECT_TRUE(device.waitForTranscript("telnet#1 <<< admin\n", 1000));
+    for (const char* note :
+         {"from the client: DO ECHO\n", "from the client: DONT SGA\n", "from the client: WILL TTYPE\n"})
+        EXPECT_TRUE(contains(device.transcript(), std::string("telnet#1 --- telnet option ") + note)) << note;
+}
+
+TEST_F(DevsimTest, StrictTelnetOptionsWithholdTheLoginUntilEveryOfferIsAnswered) {
+    startDevice({"--family", "qxcli", "--telnet-options=strict"});
+    TcpClient client;
+    ASSERT_TRUE(client.connect("127.0.0.1", device.telnetPort()));
+    const std::string offers = "\xff\xfb\x26\xff\xfb\x01\xff\xfb\x03\xff\xfd\x18\xff\xfd\x20\xff\xfd\x1f\xff\xfd\x27";
+    ASSERT_TRUE(client.expect(offers)) << Transcript::escape(client.received());
+    // Every answer but one, and a user typed ahead: still no greeting.
+    client.send(
+        "\xff\xfe\x26\xff\xfd\x01\xff\xfd\x03\xff\xfc\x18\xff\xfc\x20\xff\xfc\x1f"
+        "admin\r\n");
+    ASSERT_TRUE(device.waitForTranscript("telnet option from the client: WONT NAWS", 5000)) << device.transcript();
+    EXPECT_EQ(client.received(), offers);
+    EXPECT_FALSE(contains(device.transcript(), "<<< admin"));
+    // The last answer opens the login; the device asks for ECHO and SGA
+    // again, and what was typed ahead is taken as the user.
+    client.send("\xff\xfc\x27");
+    ASSERT_TRUE(client.expect("Password: ")) << Transcript::escape(client.received());
+    EXPECT_TRUE(contains(client.received(), offers + "\xff\xfb\x01\xff\xfb\x03\r\nqx.CLI router router1"));
+    // A client that answers the repeated offer is noted.
+    client.send(
+        "\xff\xfd\x01"
+        "admin\r\n");
+    ASSERT_TRUE(client.expect("router1*"));
+    std::string transcript = device.transcript();
+    EXPECT_TRUE(contains(transcript, "telnet options all answered"));
+    EXPECT_TRUE(contains(transcript, "telnet option from the client: DONT ENCRYPT\n"));
+    EXPECT_TRUE(contains(transcript, "telnet option from the client: WONT NEW-ENVIRON\n"));
+    EXPECT_TRUE(contains(transcript, "telnet option from the client: DO ECHO (answered twice)"));
+    EXPECT_TRUE(contains(transcript, "telnet#1 <<< admin\n"));
+}
+
+TEST_F(DevsimTest, StrictTelnetOptionsWithoutAnswersLeaveTheDeviceSilent) {
+    startDevice({"--family", "nexa", "--telnet-options=strict"});
+    TcpClient client;
+    ASSERT_TRUE(client.connect("127.0.0.1", device.telnetPort()));
+    client.send("admin\r\n");
+    // The device took the line but keeps it until the options are settled.
+    EXPECT_FALSE(client.expect("Login:", 1500));
+    EXPECT_FALSE(contains(device.transcript(), "<<< admin"));
+    EXPECT_EQ(client.received().find_first_not_of("\xff\xfb\xfd\x01\x03\x18\x1f\x20\x26\x27"), std::string::npos);
+    auto bad = testsupport::runProcess(
+        {testsim::DevSim::program(), "--state-dir", dir.file("bad"), "--family", "nexa", "--telnet-options=lax"});
+    EXPECT_NE(bad.exitCode, 0);
+    EXPECT_TRUE(contains(bad.err, "--telnet-options: 'lax' is not strict")) << bad.err;
 }
 
 TEST_F(DevsimTest, LoginsFromTheCommandLineReplaceTheDefault) {

@@ -53,6 +53,39 @@ TEST_F(NexaShellTest, TelnetLoginAsksUserAndPasswordAndRetriesAfterAWrongPasswor
     EXPECT_NE(direct.find(":admin> "), std::string::npos);
 }
 
+TEST_F(NexaShellTest, BannerFollowsTheLoginAndRefusalTextPrecedesTheNewPrompt) {
+    options.banner = "Notice: > maintenance tonight\n";
+    options.loginRefusal = "Access denied -> contact your administrator";
+    auto s = shell(true);
+    feed(*s, "admin\r\n");
+    EXPECT_EQ(feed(*s, "wrong\r\n"), "\r\nAccess denied -> contact your administrator\r\n\r\nLogin: ");
+    EXPECT_FALSE(s->loggedIn());
+    feed(*s, "admin\r\n");
+    EXPECT_EQ(feed(*s, "admin\r\n"), "\r\nWelcome admin.\r\nNotice: > maintenance tonight\r\nrouter1:admin> ");
+    EXPECT_TRUE(s->loggedIn());
+}
+
+TEST_F(NexaShellTest, FreshDeviceReportsItsFactoryFactsAndTimerVariables) {
+    FallbackTimer timer([] {});
+    fallbackTimer = &timer;
+    auto s = telnetLoggedIn();
+    EXPECT_EQ(feed(*s, "tmibAdmSystemId\r\n"),
+              "tmibAdmSystemId\r\ntmibAdmSystemId.0(\"NX-SN-000001\")\r\nrouter1:admin> ");
+    EXPECT_NE(feed(*s, "tmibABrdPartNo\r\n").find("tmibAdmBoardTable.tmibABrdPartNo.1(\"NX-4400/2\")"),
+              std::string::npos);
+    EXPECT_NE(feed(*s, "tmibAdmSWVersion\r\n").find("tmibAdmSWVersion.0(\"V.7.10 Rev. 2 IPSec\")"), std::string::npos);
+    EXPECT_NE(feed(*s, "tmibAdmConfigCmd\r\n").find("tmibAdmConfigCmd.0(\"none\")"), std::string::npos);
+    EXPECT_NE(feed(*s, "tmibAdmConfigTimeout\r\n").find("tmibAdmConfigTimeout.0(\"-1\")"), std::string::npos);
+    feed(*s, "tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=600\r\n");
+    EXPECT_NE(feed(*s, "tmibAdmConfigCmd\r\n").find("tmibAdmConfigCmd.0(\"reboot\")"), std::string::npos);
+    EXPECT_NE(feed(*s, "tmibAdmConfigTimeout\r\n").find("tmibAdmConfigTimeout.0(\"600\")"), std::string::npos);
+    timer.cancel();
+    // The facts are the device's state from now on.
+    EXPECT_EQ(testsupport::readFile(state->path("variables")),
+              "tmibAdmBoardTable.tmibABrdPartNo=NX-4400/2\ntmibAdmSWVersion=V.7.10 Rev. 2 "
+              "IPSec\ntmibAdmSystemId=NX-SN-000001\n");
+}
+
 TEST_F(NexaShellTest, SshSessionStartsAtThePromptTheLoginPatternMatches) {
     auto s = shell(false, false);
     EXPECT_TRUE(s->loggedIn());

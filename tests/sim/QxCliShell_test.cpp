@@ -30,6 +30,22 @@ TEST_F(QxCliShellTest, TelnetLoginShowsThePromptPrefixTheProductExtracts) {
     EXPECT_EQ(accepted.find("Password:"), std::string::npos);
 }
 
+TEST_F(QxCliShellTest, BannerFollowsEveryLoginAndRefusalTextPrecedesTheNewPrompt) {
+    options.banner = "*** authorised access only ***\n  see /usr/share/doc/*/copyright > here";
+    options.loginRefusal = "Access denied -> contact your administrator";
+    auto s = shell(true);
+    feed(*s, "admin\r\n");
+    EXPECT_EQ(feed(*s, "wrong\r\n"), "\r\nAccess denied -> contact your administrator\r\n\r\nUser: ");
+    feed(*s, "admin\r\n");
+    EXPECT_EQ(feed(*s, "admin\r\n"),
+              "\r\nLogin successful.\r\n*** authorised access only ***\r\n  see /usr/share/doc/*/copyright > here\r\n"
+              "rtr7*");
+    auto ssh = shell(false, true);
+    EXPECT_EQ(greeting,
+              "\r\nqx.CLI router rtr7\r\n\r\nLogin successful.\r\n*** authorised access only ***\r\n  see "
+              "/usr/share/doc/*/copyright > here\r\nrtr7*");
+}
+
 TEST_F(QxCliShellTest, SshSessionGreetsWithThePrefixedMainPrompt) {
     auto s = shell(false, true);
     EXPECT_EQ(promptPrefix(greeting), "\nrtr7");

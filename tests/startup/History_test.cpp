@@ -72,7 +72,8 @@ TEST(History, SuccessfulJobMovesIntoTheHistoryAndRemovesItsLogFile) {
 TEST(History, CertificateFilesRemovedUpToTheFirstGap) {
     JobSetup s;
     s.writeSettings();
-    unsigned long router = routerWithJob(s, "SetPass");
+    // A workmode that loads the certificates removes them at its end.
+    unsigned long router = routerWithJob(s, "Certs");
     const std::string dir = s.transferDir();
     // Unnumbered, 0 and 1: all three go.
     for (auto name : {certName(router), certName(router, 0), certName(router, 1)}) writeFile(dir + name, "x");
@@ -84,14 +85,14 @@ TEST(History, CertificateFilesRemovedUpToTheFirstGap) {
 
     // Only number 1: nothing is looked for without the unnumbered file.
     s.db.exec("DELETE FROM cordal_jobhistory");
-    s.addJob(42, router, "SetPass");
+    s.addJob(42, router, "Certs");
     writeFile(dir + certName(router, 1), "x");
     initAndFinish(s);
     EXPECT_TRUE(fileExists(dir + certName(router, 1)));
 
     // Unnumbered and 1 with 0 missing: only the unnumbered one.
     s.db.exec("DELETE FROM cordal_jobhistory");
-    s.addJob(42, router, "SetPass");
+    s.addJob(42, router, "Certs");
     writeFile(dir + certName(router), "x");
     initAndFinish(s);
     EXPECT_FALSE(fileExists(dir + certName(router)));
@@ -99,7 +100,7 @@ TEST(History, CertificateFilesRemovedUpToTheFirstGap) {
     // Another router's files are not touched.
     writeFile(dir + certName(router + 1), "x");
     s.db.exec("DELETE FROM cordal_jobhistory");
-    s.addJob(42, router, "SetPass");
+    s.addJob(42, router, "Certs");
     initAndFinish(s);
     EXPECT_TRUE(fileExists(dir + certName(router + 1)));
 }

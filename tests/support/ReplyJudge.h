@@ -20,13 +20,14 @@ public:
 private:
     ReplyJudge(logEngine* log, const std::string& type) : ConnectionHandler(log, DeviceFamily("NEXA"), type) {}
     bool connect(const ConnectSettings&, const LoginSettings&) override { return false; }
-    void disconnect() override {}
-    void triggerReboot() override {}
     bool checkSSHEnabled() override { return false; }
     bool writeCommand(const std::string&) override { return false; }
     std::string readReply(const std::string&, const std::string&, std::string&) override { return "no transport"; }
     void applyTimeout(int) override {}
     void release() override {}
+    void sendLastCommand(const std::string&) override {}
+    std::string rebootAcknowledgement() const override { return ""; }
+    bool endsSessionWithoutLogin() const override { return false; }
 };
 
 }  // namespace testsupport

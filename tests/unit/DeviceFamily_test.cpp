@@ -21,27 +21,28 @@ TEST(DeviceFamily, OnlyTheExactOsTextsSelect) {
 
 TEST(DeviceFamily, PromptsBeforeAndAfterThePrefixIsKnown) {
     DeviceFamily nexa("NEXA");
-    DeviceFamily::Prompts n = nexa.promptsWithPrefix("\nignored");
-    EXPECT_EQ(n.main, ">");
-    EXPECT_EQ(n.admin, ":admin>");
-    EXPECT_EQ(n.yesNo, "(y or n)");
-    EXPECT_EQ(n.plus, "");
-    EXPECT_EQ(n.configEnd, "");
+    nexa.usePromptPrefix("\nignored");
+    EXPECT_EQ(nexa.promptMain, ">");
+    EXPECT_EQ(nexa.promptAdmin, ":admin>");
+    EXPECT_EQ(nexa.promptYesNo, "(y or n)");
+    EXPECT_EQ(nexa.promptPlus, "");
+    EXPECT_EQ(nexa.promptConfigEnd, "");
 
     DeviceFamily qx("qx.CLI");
     EXPECT_EQ(qx.loginPrompt, "User:");
     EXPECT_EQ(qx.passwordPrompt, "Password:");
-    DeviceFamily::Prompts start = qx.initialPrompts();
-    EXPECT_EQ(start.main, "*");
-    EXPECT_EQ(start.sftp, "\nsftp>");
-    DeviceFamily::Prompts q = qx.promptsWithPrefix("\nqx1");
-    EXPECT_EQ(q.main, "\nqx1*");
-    EXPECT_EQ(q.plus, "\nqx1+");
-    EXPECT_EQ(q.config, "\nqx1Config>");
-    EXPECT_EQ(q.configEnd, "\nqx1Config$");
-    EXPECT_EQ(q.ftpConfig, "\nqx1FTP config$");
+    EXPECT_EQ(qx.promptMain, "*");
+    EXPECT_EQ(qx.promptSftp, "\nsftp>");
+    // A second login's prefix replaces the first one's.
+    qx.usePromptPrefix("\nold");
+    qx.usePromptPrefix("\nqx1");
+    EXPECT_EQ(qx.promptMain, "\nqx1*");
+    EXPECT_EQ(qx.promptPlus, "\nqx1+");
+    EXPECT_EQ(qx.promptConfig, "\nqx1Config>");
+    EXPECT_EQ(qx.promptConfigEnd, "\nqx1Config$");
+    EXPECT_EQ(qx.promptFtpConfig, "\nqx1FTP config$");
     // The SFTP prompt and the NEXA-only prompts carry no prefix.
-    EXPECT_EQ(q.sftp, "\nsftp>");
-    EXPECT_EQ(q.admin, "");
+    EXPECT_EQ(qx.promptSftp, "\nsftp>");
+    EXPECT_EQ(qx.promptAdmin, "");
     EXPECT_EQ(std::string(qx.defaultPasswords[3]), "") << "the last factory password of qx.CLI is empty";
 }
