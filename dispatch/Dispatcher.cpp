@@ -13,9 +13,6 @@
 
 namespace {
 
-// A job whose process ended without a trace is offered again only after
-// this pause, so a job that cannot even start does not start in a loop.
-const std::chrono::seconds kRestartPause(60);
 // The database log is printed as it grows and started afresh past this.
 const int kDatabaseLogLines = 500;
 
@@ -141,23 +138,26 @@ void Dispatcher::poll(bool lookForLostJobs) {
 }
 
 void Dispatcher::startDueJobs() {
-    const Clock::time_point now = Clock::now();
-    for (auto it = restartNotBefore.begin(); it != restartNotBefore.end();)
-        it = it->second <= now ? restartNotBefore.erase(it) : std::next(it);
-
     JobQueue queue(*db);
+    bool ok = forgetFinishedJobs(queue);
     size_t free = children.size() < settings.maxJobs ? settings.maxJobs - children.size() : 0;
-    bool ok = true;
-    if (free > 0) {
+    if (ok && free > 0) {
         // More rows than free slots: some are held back below (this host
         // runs them, or runs a job of their router already).
         std::vector<JobQueue::DueJob> due;
-        ok = queue.due(free + children.size() + restartNotBefore.size() + 16, due);
+        ok = queue.due(free + children.size() + ranHere.size() + 16, due);
         std::set<unsigned long> jobs = runningJobIds(), routers;
         for (const auto& child : children) routers.insert(child.second->job().routerId);
         for (const auto& job : due) {
             if (free == 0) break;
-            if (jobs.count(job.id) || routers.count(job.routerId) || restartNotBefore.count(job.id)) continue;
+            if (jobs.count(job.id) || routers.count(job.routerId)) continue;
+            if (ranHere.count(job.id)) {
+                if (heldBack.insert(job.id).second)
+                    complain("job " + std::to_string(job.id) +
+                             " is due again, but its process here ended without recording it; it is left to "
+                             "other hosts (or to this dispatcher's next start)");
+                continue;
+            }
             if (!start({job.id, job.routerId, job.workmode})) break;
             jobs.insert(job.id);
             routers.insert(job.routerId);
@@ -226,8 +226,8 @@ void Dispatcher::reportEnd(const JobProcess& p) {
         ++metrics.endedOther;
     }
     // Normally the job row is gone by now; if it is not, its process
-    // could not record anything and the job must not start again at once.
-    restartNotBefore[job.id] = Clock::now() + kRestartPause;
+    // recorded nothing, and this dispatcher does not start it again.
+    ranHere.insert(job.id);
 }
 
 void Dispatcher::reload() {
@@ -312,6 +312,21 @@ void Dispatcher::writeMetrics() {
         complain(error);
         metricsError = error;
     }
+}
+
+bool Dispatcher::forgetFinishedJobs(JobQueue& queue) {
+    if (ranHere.empty()) return true;
+    std::set<unsigned long> queued;
+    if (!queue.stillQueued(ranHere, queued)) return false;
+    for (auto it = ranHere.begin(); it != ranHere.end();) {
+        if (queued.count(*it)) {
+            ++it;
+        } else {
+            heldBack.erase(*it);
+            it = ranHere.erase(it);
+        }
+    }
+    return true;
 }
 
 std::set<unsigned long> Dispatcher::runningJobIds() const {

@@ -14,6 +14,7 @@
 #include "dispatch/JobProcess.h"
 
 class Database;
+class JobQueue;
 class logEngine;
 
 // Dispatcher is the loop of one worker host: it looks for due jobs in the
@@ -61,6 +62,9 @@ private:
     void flushDatabaseLog(bool print);
     void writeMetrics();
     std::set<unsigned long> runningJobIds() const;
+    // Drops the jobs of ranHere whose row is gone; false when the
+    // database did not answer.
+    bool forgetFinishedJobs(JobQueue& queue);
 
     std::string settingsFile;
     std::vector<std::string> jobCommand;
@@ -76,9 +80,9 @@ private:
     bool databaseUp = true;  // last look succeeded; a change is reported once
 
     std::map<pid_t, std::unique_ptr<JobProcess>> children;
-    // Jobs that ended here but whose row is still there unclaimed (their
-    // process failed before it could record anything): not started again
-    // by this dispatcher before the time given.
-    std::map<unsigned long, Clock::time_point> restartNotBefore;
+    // Jobs whose process ended here, until their job row is gone: no job
+    // is started twice by one dispatcher, not even one whose process
+    // failed before it could record anything (held back, said once).
+    std::set<unsigned long> ranHere, heldBack;
     bool stopping = false;
 };

@@ -33,9 +33,26 @@ bool JobQueue::due(size_t limit, std::vector<DueJob>& jobs) {
     return true;
 }
 
+namespace {
+std::string idList(const std::set<unsigned long>& ids) {
+    std::string list;
+    for (unsigned long id : ids) list += (list.empty() ? "" : ",") + std::to_string(id);
+    return list;
+}
+}  // namespace
+
+bool JobQueue::stillQueued(const std::set<unsigned long>& ids, std::set<unsigned long>& queued) {
+    queued.clear();
+    if (ids.empty()) return true;
+    Query q(db);
+    if (!q.get_result("SELECT id FROM cordal_jobs WHERE id IN (" + idList(ids) + ")")) return false;
+    while (q.fetch_row()) queued.insert(q.getuval(0));
+    q.free_result();
+    return true;
+}
+
 bool JobQueue::backlog(const std::set<unsigned long>& ids, Backlog& backlog) {
-    std::string excluded;
-    for (unsigned long id : ids) excluded += (excluded.empty() ? "" : ",") + std::to_string(id);
+    const std::string excluded = idList(ids);
     Query q(db);
     if (!q.get_result(std::string("SELECT COUNT(*), COALESCE(UNIX_TIMESTAMP() - MIN(j.jobtime), 0)") + kDueCondition +
                       (excluded.empty() ? "" : " AND j.id NOT IN (" + excluded + ")")) ||

@@ -31,6 +31,8 @@ public:
     // The due jobs but those of ids, which this host has just started and
     // whose claim may not be written yet.
     bool backlog(const std::set<unsigned long>& ids, Backlog& backlog);
+    // Which of ids still have a job row.
+    bool stillQueued(const std::set<unsigned long>& ids, std::set<unsigned long>& queued);
 
 private:
     Database& db;

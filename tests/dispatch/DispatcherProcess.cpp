@@ -54,11 +54,28 @@ DispatcherProcess::~DispatcherProcess() {
 }
 
 bool DispatcherProcess::start(const std::vector<std::string>& options) {
+    return launch({}, options);
+}
+
+bool DispatcherProcess::startAsHost(const std::string& hostName) {
+    // The shell sets the name inside the new namespace and becomes the
+    // dispatcher, so pid() is the dispatcher's.
+    return launch({"/usr/bin/unshare", "-u", "/bin/sh", "-c", "hostname \"$0\" && exec \"$@\"", hostName}, {});
+}
+
+bool DispatcherProcess::hostsOfTheirOwn() {
+    return testsupport::runProcess({"/usr/bin/unshare", "-u", "/bin/sh", "-c", "hostname tarvo-probe"}).exitCode == 0;
+}
+
+bool DispatcherProcess::launch(std::vector<std::string> argv, const std::vector<std::string>& options) {
     char scale[64];
     snprintf(scale, sizeof scale, "--pause-scale=%g", pauseScale_);
-    std::vector<std::string> argv{testsupport::builtProgram("tests/tarvo-dispatch-test-runner"), root_, scale};
+    argv.insert(argv.end(), {testsupport::builtProgram("tests/tarvo-dispatch-test-runner"), root_, scale});
     argv.insert(argv.end(), options.begin(), options.end());
     const std::string out = root_ + "/" + tag_ + ".out", err = root_ + "/" + tag_ + ".err";
+    // Emptied before the start, so output() never shows an earlier run's.
+    testsupport::writeFile(out, "");
+    testsupport::writeFile(err, "");
     const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid < 0) return false;

@@ -22,6 +22,12 @@ public:
     DispatcherProcess& operator=(const DispatcherProcess&) = delete;
 
     bool start(const std::vector<std::string>& options = {});
+    // Starts it as if on another host: in a UTS namespace of its own
+    // (unshare -u) with that host name, which its jobs see too. Only
+    // where the test may create namespaces (hostsOfTheirOwn()).
+    bool startAsHost(const std::string& hostName);
+    // Whether startAsHost works here (root with CAP_SYS_ADMIN).
+    static bool hostsOfTheirOwn();
     pid_t pid() const { return pid_; }
     void signal(int signal) const;
     // The exit code (128 + signal when killed), or -1 when it did not end
@@ -37,6 +43,8 @@ public:
     std::vector<pid_t> children() const;
 
 private:
+    bool launch(std::vector<std::string> prefix, const std::vector<std::string>& options);
+
     std::string root_, tag_;
     double pauseScale_;
     pid_t pid_ = -1;
