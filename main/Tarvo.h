@@ -186,9 +186,9 @@ public:
     bool updateImagesPrepQxCli(ConnectionHandler& link);
     void updateImagesQxCli();  // over an SFTP connection of its own
     // The limit of each wait while a file of the transfer directory travels
-    // to a device (its fetch, its progress, its flashing): a base for the
-    // device's own work plus the file's size at the slowest rate a transfer
-    // is still taken to be alive at.
+    // to a device (a firmware image fetched, checked and flashed; any sftp
+    // put): a base for the device's own work plus the file's size at the
+    // slowest rate a transfer is still taken to be alive at.
     static int transferWaitLimit(const std::string& localFile);
     static constexpr int kTransferBaseSeconds = 600;
     static constexpr long kSlowestTransferBytesPerSecond = 8 * 1024;

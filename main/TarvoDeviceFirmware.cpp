@@ -132,8 +132,6 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
     }
     ScopedTimeout slow(sftp, 600);
     const std::string image = paths.transferDir() + "images/" + router->model + "/" + row.file;
-    // sftp's progress meter goes on ticking when the transfer stalls.
-    ScopedWaitLimit whileTransferring(sftp, transferWaitLimit(image));
     bool renameFailed = false;
     if (sftpPutAndRename(sftp, image, "/MEM/" + row.deviceFile, row.deviceDir + "/" + row.deviceFile, renameFailed)) {
         log->addLine(logEngine::INF, "%s updated.", row.keyword.c_str());

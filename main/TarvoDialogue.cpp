@@ -72,6 +72,9 @@ bool Tarvo::sftpReplyFailed(const commandResult& reply) {
 
 bool Tarvo::sftpPutAndRename(ConnectionHandler& sftp, const std::string& local, const std::string& memoryFile,
                              const std::string& target, bool& renameFailed) {
+    // sftp's progress meter goes on ticking when the transfer stalls, so
+    // only the file's size tells how long its waits may last.
+    ScopedWaitLimit whileTransferring(sftp, transferWaitLimit(local));
     renameFailed = false;
     commandResult put = sftp.sendCmd("put " + local + " " + memoryFile, family.promptSftp);
     if (!put.foundFirst || !put.contains("100%") || sftpReplyFailed(put)) {

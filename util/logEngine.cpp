@@ -149,12 +149,16 @@ void logEngine::addBlob(int facility, const std::string& chunk) {
 }
 
 void logEngine::addBlob(int facility, const char* data, size_t length) {
-    // Walked with an offset, never by erasing what was taken: a reply of
-    // many megabytes is cut into its lines in linear time.
+    // Walked with an offset, never by erasing what was taken, and the next
+    // line feed looked for only once it has been passed: a reply of many
+    // megabytes, or of many lines ended by carriage returns alone (a
+    // progress meter), is cut into its lines in linear time.
     const std::string rest(data, length);
     size_t from = 0;
+    size_t lineFeed = rest.find('\n');
     for (;;) {
-        size_t cut = rest.find('\n', from);
+        if (lineFeed != std::string::npos && lineFeed < from) lineFeed = rest.find('\n', from);
+        size_t cut = lineFeed;
         if (cut == std::string::npos) cut = rest.find('\r', from);
         if (cut == std::string::npos) break;
         std::string line = pending + rest.substr(from, cut - from);

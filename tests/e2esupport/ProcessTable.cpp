@@ -1,14 +1,34 @@
 #include "tests/e2esupport/ProcessTable.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 namespace e2e {
+
+namespace {
+// The whole of a /proc file, or what could be read of it: a process that
+// ends while it is read makes read() fail with ESRCH, which a stream would
+// raise as an exception.
+std::string readProcFile(const std::string& path) {
+    std::string text;
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return text;
+}
+}  // namespace
 
 std::vector<ProcessTable::Entry> ProcessTable::snapshot() {
     std::vector<Entry> list;
@@ -19,8 +39,7 @@ std::vector<ProcessTable::Entry> ProcessTable::snapshot() {
         long pid = strtol(entry->d_name, &end, 10);
         if (!end || *end || pid <= 0) continue;
         std::string base = std::string("/proc/") + entry->d_name;
-        std::ifstream stat(base + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+        std::string text = readProcFile(base + "/stat");
         // The name may hold blanks and parentheses: it ends at the last ')'.
         size_t open = text.find('('), close = text.rfind(')');
         if (open == std::string::npos || close == std::string::npos || close + 4 > text.size()) continue;
@@ -29,7 +48,7 @@ std::vector<ProcessTable::Entry> ProcessTable::snapshot() {
         info.name = text.substr(open + 1, close - open - 1);
         std::istringstream rest(text.substr(close + 2));
         rest >> info.state >> info.parent;
-        std::ifstream cmdline(base + "/cmdline");
+        std::istringstream cmdline(readProcFile(base + "/cmdline"));
         std::string word;
         while (std::getline(cmdline, word, '\0')) info.words.push_back(word);
         list.push_back(info);
