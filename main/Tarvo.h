@@ -369,26 +369,29 @@ private:
     bool checkImageNames();
     bool checkTemplateName();
 
-    // Start-up steps; each returns the number of the next step, or
-    // kInitDone after a failure recorded with setError.
-    static const int kInitDone = 100;
-    int initLogAndBanner();
-    int initDatabaseSettings();
-    int initDatabaseConnection();
-    int initJob();
-    int initRouter();
-    int initRouterType();
-    int initSettings();
-    int initSoftwareRelease();
-    int initAdditionals();
-    int initContacts();
-    int initCustomer();
-    int initLicenses();
-    int initConnectSettings();
-    int initLoginList();
-    int initConnectionType();
-    int initWorkmode();
-    int initProcessId();
+    // Start-up steps (TarvoStartup.cpp); each returns false after a failure
+    // recorded with setError. kInitSteps holds them by their number.
+    using InitStep = bool (Tarvo::*)();
+    static const InitStep kInitSteps[];
+    static const size_t kInitStepCount;
+    bool initLogAndBanner();
+    bool initDatabaseSettings();
+    bool initDatabaseConnection();
+    bool initJob();
+    bool initRouter();
+    bool initRouterType();
+    bool initSettings();
+    bool initSoftwareRelease();
+    bool initAdditionals();
+    bool initContacts();
+    bool initCustomer();
+    bool initLicenses();
+    bool initConnectSettings();
+    bool initPrompts();
+    bool initLoginList();
+    bool initConnectionType();
+    bool initWorkmode();
+    bool initProcessId();
     // Hands every secret known so far to the log engine, which masks it in
     // all lines below debug level; called as soon as secrets are loaded.
     void registerSecrets();
