@@ -41,12 +41,10 @@ Database::~Database() {
 
 void Database::debug(const char* format, ...) {
     if (!log) return;
-    char buffer[2048];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    log->addLineV(logEngine::DBG, format, args);
     va_end(args);
-    log->add(logEngine::DBG, buffer);
 }
 
 bool Database::open(OPENDB* odb) {

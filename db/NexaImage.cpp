@@ -395,11 +395,10 @@ unsigned long NexaImage::get_crc(unsigned char* data, unsigned int len) {
 }
 
 void NexaImage::addv(int facility, const std::string& path, const char* format, va_list args, std::string* text) {
-    char message[2048];
-    vsnprintf(message, sizeof message, format, args);
+    const std::string message = logEngine::formatLine(format, args);
     if (text) *text = message;
     if (facility == logEngine::ERR) lastError = message;
-    if (log) log->addLine(facility, "'%s': %s", path.c_str(), message);
+    if (log) log->addLine(facility, "'%s': %s", path.c_str(), message.c_str());
 }
 
 void NexaImage::note(int facility, const std::string& path, const char* format, ...) {

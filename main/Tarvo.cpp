@@ -36,10 +36,9 @@ Tarvo::Tarvo(unsigned long id, bool debugOn, bool dump, bool logfile, bool print
 Tarvo::~Tarvo() = default;
 
 void Tarvo::setError(const char* shortReason, const char* format, ...) {
-    char buffer[2048];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    const std::string buffer = logEngine::formatLine(format, args);
     va_end(args);
     // A termination request outranks whatever failed because of it.
     if (noteTermination()) {

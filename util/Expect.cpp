@@ -596,10 +596,8 @@ void Expect::stop() {
 
 void Expect::logError(const char* format, ...) {
     if (!log) return;
-    char buffer[1024];
     va_list args;
     va_start(args, format);
-    vsnprintf(buffer, sizeof buffer, format, args);
+    log->addLineV(logEngine::ERR, format, args);
     va_end(args);
-    log->add(logEngine::ERR, buffer);
 }

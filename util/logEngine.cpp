@@ -26,28 +26,43 @@ logEngine::logEngine() : logEngine(false, kNoFile) {}
 logEngine::logEngine(bool debugOn) : logEngine(debugOn, kNoFile) {}
 logEngine::logEngine(bool debugOn, const std::string& file) : debug(debugOn), fileName(file), directPrint(false) {}
 
-void logEngine::addLine(int facility, const char* format, ...) {
-    char buffer[2048];
-    va_list args;
-    va_start(args, format);
+std::string logEngine::format(const char* format, va_list args) {
     va_list again;
     va_copy(again, args);
+    char buffer[kLineLimit];
     int length = vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    if (length < static_cast<int>(sizeof buffer) || facility == DBG || secrets.empty()) {
+    if (length < 0) length = 0;
+    if (static_cast<size_t>(length) < sizeof buffer) {
         va_end(again);
-        add(facility, buffer);
-        return;
+        return std::string(buffer, static_cast<size_t>(length));
     }
-    // The cut could fall into a secret and leave its first part unmasked:
-    // the whole text is masked before it is cut.
     std::string whole(static_cast<size_t>(length) + 1, '\0');
     vsnprintf(&whole[0], whole.size(), format, again);
     va_end(again);
     whole.resize(static_cast<size_t>(length));
-    std::string masked = maskSecrets(whole);
-    masked.resize(std::min(masked.size(), sizeof buffer - 1));
-    add(facility, masked);
+    return whole;
+}
+
+std::string logEngine::formatLine(const char* format, va_list args) {
+    std::string text = logEngine::format(format, args);
+    if (text.size() >= kLineLimit) text.resize(kLineLimit - 1);
+    return text;
+}
+
+void logEngine::addLine(int facility, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    addLineV(facility, format, args);
+    va_end(args);
+}
+
+void logEngine::addLineV(int facility, const char* format, va_list args) {
+    std::string text = logEngine::format(format, args);
+    // The cut could fall into a secret and leave its first part unmasked:
+    // a text too long for a line is masked before it is cut.
+    if (text.size() >= kLineLimit && facility != DBG && !secrets.empty()) text = maskSecrets(text);
+    if (text.size() >= kLineLimit) text.resize(kLineLimit - 1);
+    add(facility, text);
 }
 
 void logEngine::add(int facility, const std::string& message) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdarg>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -37,8 +38,14 @@ public:
     bool isDebug() const { return debug; }
     const std::string& getFileName() const { return fileName; }
 
-    // printf-style; the formatted text is cut at 2047 bytes.
+    // printf-style; the formatted text is cut at kLineLimit - 1 (2047) bytes.
+    static constexpr size_t kLineLimit = 2048;
     void addLine(int facility, const char* format, ...) __attribute__((format(printf, 3, 4)));
+    // addLine for the arguments of a printf-style function of the caller's.
+    void addLineV(int facility, const char* format, va_list args) __attribute__((format(printf, 3, 0)));
+    // The printf-style text of such arguments: whole, or cut as a line is.
+    static std::string format(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
+    static std::string formatLine(const char* format, va_list args) __attribute__((format(printf, 1, 0)));
     void add(int facility, const std::string& message);
 
     // Cuts a chunk of device traffic into lines; an unfinished last line
