@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "dispatch/Dispatcher.h"
+#include "util/Version.h"
 
 namespace {
 // Blocked signals still need a handler other than "ignore" to stay
@@ -25,7 +26,7 @@ std::string dispatchUsage(const Paths& paths) {
            ", one Tarvo process each, up to dispatch.maxJobs at once.\n"
            "SIGTERM or SIGINT: start no more jobs, end the running ones, exit. SIGHUP: re-read the settings.\n"
            "\n"
-           "Tarvo Version 4.1.1\n"
+           "Tarvo Version " TARVO_VERSION "\n"
            "\n";
 }
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "main/Tarvo.h"
+#include "util/Version.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ std::string tarvoUsage(const Paths& paths) {
            "       -d              Turn on debugging output.\n"
            "       <jobid>         Database job ID.\n"
            "\n"
-           "Tarvo Version 4.1.1\n"
+           "Tarvo Version " TARVO_VERSION "\n"
            "\n";
 }
 

@@ -22,6 +22,7 @@
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
+#include "util/Version.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -82,7 +83,8 @@ bool Tarvo::initLogAndBanner() {
     std::string name = writeLogfile ? jobFile(".log") : std::string("nofile");
     log.reset(new logEngine(debug, name));
     log->setDirectPrint(directPrint);
-    log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", "4", "1", "1");
+    log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR,
+                 TARVO_VERSION_PATCH);
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting basic job and database initialization.");
     if (writeLogfile) log->addLine(logEngine::INF, "Writing to logfile '%s'.", name.c_str());
