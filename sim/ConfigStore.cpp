@@ -18,7 +18,7 @@ const char* const kQxDefaultBoot = "CONFIG";
 const char* const kQxRunning = "running-config";
 }  // namespace
 
-ConfigStore::ConfigStore(std::string stateDir, DeviceFamily family)
+ConfigStore::ConfigStore(std::string stateDir, SimFamily family)
     : stateDir_(std::move(stateDir)), configsDir_(stateDir_ + "/configs"), family_(family) {}
 
 std::string ConfigStore::factoryNexa(const std::string& hostname) {
@@ -51,7 +51,7 @@ std::string ConfigStore::factoryNexa(const std::string& hostname) {
 bool ConfigStore::prepare(const std::string& hostname, std::string& error) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string content;
-    if (family_ == DeviceFamily::QxCli) {
+    if (family_ == SimFamily::QxCli) {
         if (!StateFile::read(stateDir_ + "/" + kQxBootFile, content)) {
             const std::string file = stateDir_ + "/fs/DSK/" + kQxDefaultBoot + ".CFG";
             if (!StateFile::read(file, content) &&
@@ -213,7 +213,7 @@ std::vector<std::string> ConfigStore::names() const {
 void ConfigStore::boot() {
     std::lock_guard<std::mutex> lock(mutex_);
     std::string text, error;
-    if (family_ == DeviceFamily::QxCli) {
+    if (family_ == SimFamily::QxCli) {
         bootQxCli(error);
         return;
     }

@@ -25,7 +25,7 @@
 // CONFIG and fs/DSK/CONFIG.CFG. Safe to call from several session threads.
 class ConfigStore {
 public:
-    ConfigStore(std::string stateDir, DeviceFamily family);
+    ConfigStore(std::string stateDir, SimFamily family);
     ConfigStore(const ConfigStore&) = delete;
     ConfigStore& operator=(const ConfigStore&) = delete;
 
@@ -72,6 +72,6 @@ private:
 
     std::string stateDir_;
     std::string configsDir_;
-    DeviceFamily family_;
+    SimFamily family_;
     mutable std::mutex mutex_;
 };

@@ -251,7 +251,7 @@ void DeviceServer::requestReboot() {
 }
 
 FallbackTimer* DeviceServer::fallbackTimer() {
-    if (state_->family() != DeviceFamily::Nexa || options_.faults.noFallbackTimer) return nullptr;
+    if (state_->family() != SimFamily::Nexa || options_.faults.noFallbackTimer) return nullptr;
     return fallback_.get();
 }
 

@@ -133,13 +133,13 @@ bool DeviceState::loadVariables(const DevsimOptions& options, std::string& error
             }
             variables_[line.substr(0, equals)] = line.substr(equals + 1);
         }
-    } else if (family_ == DeviceFamily::Nexa) {
+    } else if (family_ == SimFamily::Nexa) {
         // A device fresh from the factory knows what it is.
         variables_ = {{kSerialVariable, "NX-SN-000001"},
                       {kPartNumberVariable, "NX-4400/2"},
                       {kVersionVariable, "V.7.10 Rev. 2 IPSec"}};
     }
-    if (family_ != DeviceFamily::Nexa) return true;
+    if (family_ != SimFamily::Nexa) return true;
     bool changed = content.empty();
     for (const auto& [name, value] :
          {std::make_pair(kSerialVariable, &options.serial), std::make_pair(kPartNumberVariable, &options.partNumber),
@@ -199,7 +199,7 @@ bool DeviceState::loadBoot(std::string& error) {
 }
 
 std::vector<std::string> DeviceState::fsDirectories() const {
-    if (family_ == DeviceFamily::QxCli) return {"DSK", "MEM", "BIO"};
+    if (family_ == SimFamily::QxCli) return {"DSK", "MEM", "BIO"};
     return {"flash", "tmp"};
 }
 
@@ -257,7 +257,7 @@ bool DeviceState::sshServiceEnabled() const {
 
 bool DeviceState::sshAvailable() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return sshService_ && (family_ == DeviceFamily::QxCli || sshKeys_);
+    return sshService_ && (family_ == SimFamily::QxCli || sshKeys_);
 }
 
 void DeviceState::setSshKeysPresent(bool present) {

@@ -88,7 +88,7 @@ public:
     const std::string& dir() const { return dir_; }
     std::string path(const std::string& name) const { return dir_ + "/" + name; }
     std::string fsRoot() const { return path("fs"); }
-    DeviceFamily family() const { return family_; }
+    SimFamily family() const { return family_; }
     std::vector<std::string> fsDirectories() const;
 
     // Logins. An unknown user needs a password (and never gets in), so a
@@ -166,7 +166,7 @@ private:
     bool save(const std::string& name, const std::string& content);
 
     std::string dir_;
-    DeviceFamily family_ = DeviceFamily::Nexa;
+    SimFamily family_ = SimFamily::Nexa;
     mutable std::mutex mutex_;
     std::vector<Account> accounts_;
     std::map<std::string, std::string> variables_;

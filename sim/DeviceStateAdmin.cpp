@@ -21,8 +21,8 @@ std::string withCrLf(const std::string& text) {
 bool DeviceState::loadPasswords(const DevsimOptions& options, std::string& error) {
     std::string content;
     // Only NEXA devices have communities.
-    if (family_ == DeviceFamily::Nexa) communities_ = {{"read", "public"}, {"write", "private"}};
-    if (family_ == DeviceFamily::Nexa && StateFile::read(path("communities"), content))
+    if (family_ == SimFamily::Nexa) communities_ = {{"read", "public"}, {"write", "private"}};
+    if (family_ == SimFamily::Nexa && StateFile::read(path("communities"), content))
         for (const auto& [key, value] : StateFile::keyValueLines(content)) {
             if (key != "read" && key != "write") {
                 error = path("communities") + ": '" + key + "': expected 'read VALUE' or 'write VALUE'";

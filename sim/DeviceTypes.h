@@ -1,22 +1,23 @@
 #pragma once
 #include <string>
 
-// The two device families the simulator can stand in for.
-enum class DeviceFamily { Nexa, QxCli };
+// The two device families the simulator can stand in for (the job side
+// has its own DeviceFamily value, with the family's texts).
+enum class SimFamily { Nexa, QxCli };
 
 // "nexa" or "qxcli": the spelling of the command line and of the state file.
-inline const char* familyName(DeviceFamily family) {
-    return family == DeviceFamily::Nexa ? "nexa" : "qxcli";
+inline const char* familyName(SimFamily family) {
+    return family == SimFamily::Nexa ? "nexa" : "qxcli";
 }
 
 // False for any other text.
-inline bool parseFamily(const std::string& text, DeviceFamily& family) {
+inline bool parseFamily(const std::string& text, SimFamily& family) {
     if (text == "nexa") {
-        family = DeviceFamily::Nexa;
+        family = SimFamily::Nexa;
         return true;
     }
     if (text == "qxcli") {
-        family = DeviceFamily::QxCli;
+        family = SimFamily::QxCli;
         return true;
     }
     return false;

@@ -30,7 +30,7 @@ struct Faults {
 struct DevsimOptions {
     bool help = false;
     bool familyGiven = false;
-    DeviceFamily family = DeviceFamily::Nexa;
+    SimFamily family = SimFamily::Nexa;
     std::string stateDir;
     std::vector<std::string> listen;  // never empty after parse
     int telnetPort = 0;               // 0: a free port

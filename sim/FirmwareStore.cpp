@@ -55,7 +55,7 @@ void FirmwareStore::setImageCheck(const DeviceState& state, const std::string& n
 
 std::string FirmwareStore::activate(DeviceState& state) {
     std::string error;
-    if (state.family() == DeviceFamily::Nexa) {
+    if (state.family() == SimFamily::Nexa) {
         std::string pending;
         if (!StateFile::read(state.path("pending"), pending)) return "";
         while (!pending.empty() && (pending.back() == '\n' || pending.back() == '\r')) pending.pop_back();

@@ -6,7 +6,7 @@
 
 std::unique_ptr<Shell> ShellFactory::make(DeviceState& state, const DevsimOptions& options, Transcript* transcript,
                                           Shell::Context context) {
-    if (state.family() == DeviceFamily::QxCli)
+    if (state.family() == SimFamily::QxCli)
         return std::make_unique<QxCliShell>(state, options, transcript, std::move(context));
     return std::make_unique<NexaShell>(state, options, transcript, std::move(context));
 }

@@ -17,7 +17,7 @@ protected:
 };
 
 TEST_F(AdminCommandsTest, NexaInventoryVariablesAndTheBoardTable) {
-    open(DeviceFamily::Nexa);
+    open(SimFamily::Nexa);
     testsupport::writeFile(
         state->path("variables"),
         "tmibAdmSystemId=SN-1\ntmibAdmBoardTable.tmibABrdPartNo=PN 7\ntmibAdmSWVersion=V.10.1.5.101\n");
@@ -31,7 +31,7 @@ TEST_F(AdminCommandsTest, NexaInventoryVariablesAndTheBoardTable) {
 }
 
 TEST_F(AdminCommandsTest, NexaPasswordsSurviveAPowerCycleOnlyWhenSaved) {
-    open(DeviceFamily::Nexa);
+    open(SimFamily::Nexa);
     EXPECT_EQ(file("saved-passwords"), "admin admin\nread public\nwrite private\n");
     auto s = shell(false, false);
     std::string set = feed(*s, "tmibAdmAdminCommunity=\"new pw\" tmibAdmReadCommunity=\"r.1\"\n");
@@ -63,7 +63,7 @@ TEST_F(AdminCommandsTest, NexaPasswordsSurviveAPowerCycleOnlyWhenSaved) {
 }
 
 TEST_F(AdminCommandsTest, QxCliVersionReportAndPasswordsOfBothConfigurations) {
-    open(DeviceFamily::QxCli, "rtr7");
+    open(SimFamily::QxCli, "rtr7");
     auto s = shell(false, false);
     feed(*s, "\x10");
     std::string monitor = feed(*s, "monitor\n");

@@ -55,7 +55,7 @@ class ChaosShellTest : public ShellFixture {};
 // A shell over a chaotic device: commands until every fault kind has hit
 // one session; each session shows what its fault promises.
 TEST_F(ChaosShellTest, ShellCarriesOutEachFault) {
-    open(DeviceFamily::Nexa);
+    open(SimFamily::Nexa);
     Chaos chaos(11);
     std::map<std::string, int> seen;
     for (int session = 0; session < 400 && seen.size() < 4; ++session) {

@@ -122,7 +122,7 @@ protected:
         ::mkdir(dir.path().c_str(), 0755);
         ASSERT_EQ(::mkdir(xfer.c_str(), 0755), 0);
         options.transferDir = xfer;
-        open(DeviceFamily::Nexa);
+        open(SimFamily::Nexa);
     }
     std::string configd(const std::string& arguments) {
         return NexaConfigd(*state, options).run(CommandTable<NexaShell>::split(arguments));
@@ -232,7 +232,7 @@ TEST_F(ConfigdTest, TablesMoveBetweenConfigurationsAsTheUploadUsesThem) {
 
 class QxFileCfgTest : public ShellFixture {
 protected:
-    void SetUp() override { open(DeviceFamily::QxCli); }
+    void SetUp() override { open(SimFamily::QxCli); }
 };
 
 TEST_F(QxFileCfgTest, SetFileCfgShowsAndChoosesTheBootFile) {

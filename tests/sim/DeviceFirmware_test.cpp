@@ -24,7 +24,7 @@ bool looksLikeSuccess(const std::string& reply) {
 class NexaFirmware : public ShellFixture {
 protected:
     void SetUp() override {
-        open(DeviceFamily::Nexa);
+        open(SimFamily::Nexa);
         options.transferDir = dir.file("xfer");
         makeDirs(dir.file("xfer/tftpboot"));
         state->setVariable("tmibAdmSWVersion", "V.7.10 Rev. 2", true);
@@ -38,7 +38,7 @@ protected:
 
 class QxCliFirmware : public ShellFixture {
 protected:
-    void SetUp() override { open(DeviceFamily::QxCli); }
+    void SetUp() override { open(SimFamily::QxCli); }
 };
 
 }  // namespace

@@ -60,7 +60,7 @@ TEST_F(DeviceStateTest, PreparedFilesAreReadAndOptionsOverrideThem) {
     std::string error;
     auto state = DeviceState::open(options({}), error);
     ASSERT_TRUE(state) << error;
-    EXPECT_EQ(state->family(), DeviceFamily::Nexa);
+    EXPECT_EQ(state->family(), SimFamily::Nexa);
     EXPECT_TRUE(state->checkLogin("admin", "pass with blanks"));
     EXPECT_FALSE(state->passwordRequired("operator"));
     EXPECT_TRUE(state->passwordRequired("admin"));

@@ -20,7 +20,7 @@ protected:
         xfer = dir.file("xfer");
         ASSERT_EQ(::mkdir(xfer.c_str(), 0755), 0);
         options.transferDir = xfer;
-        open(DeviceFamily::Nexa);
+        open(SimFamily::Nexa);
         std::string error;
         ASSERT_TRUE(state->configs().copy("boot", "opb_tmp", error)) << error;
     }

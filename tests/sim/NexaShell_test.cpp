@@ -13,7 +13,7 @@ namespace {
 
 class NexaShellTest : public ShellFixture {
 protected:
-    void SetUp() override { open(DeviceFamily::Nexa); }
+    void SetUp() override { open(SimFamily::Nexa); }
 };
 
 TEST_F(NexaShellTest, TelnetLoginAsksUserAndPasswordAndRetriesAfterAWrongPassword) {

@@ -6,7 +6,7 @@ namespace {
 
 class QxCliShellTest : public ShellFixture {
 protected:
-    void SetUp() override { open(DeviceFamily::QxCli, "rtr7"); }
+    void SetUp() override { open(SimFamily::QxCli, "rtr7"); }
 
     static bool endsWith(const std::string& text, const std::string& tail) {
         return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;

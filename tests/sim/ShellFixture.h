@@ -17,7 +17,7 @@
 // any socket: feed() gives the shell bytes and returns what it answered.
 class ShellFixture : public ::testing::Test {
 protected:
-    void open(DeviceFamily family, const std::string& hostname = "router1") {
+    void open(SimFamily family, const std::string& hostname = "router1") {
         options.stateDir = dir.file("state");
         options.family = family;
         options.familyGiven = true;
