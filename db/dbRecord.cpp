@@ -20,6 +20,15 @@ std::vector<std::string> splitLines(const std::string& text) {
     return lines;
 }
 
+std::string joinLines(const std::vector<std::string>& lines) {
+    std::string text;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (i) text += "\n";
+        text += lines[i];
+    }
+    return text;
+}
+
 std::string upper(const char* name) {
     std::string out(name);
     for (char& c : out) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
@@ -68,84 +77,70 @@ std::string dbRecord::columnList() {
     return list;
 }
 
+// What each kind of column does: clearing before a load (numbers become
+// 0, the rest keeps its value), reading from the text the server sent, and
+// the text it is written as, which SQL values and the XML rendering are
+// built from.
+struct dbRecord::KindRow {
+    void (*clear)(void* member);  // null: nothing to clear
+    void (*fromText)(void* member, const std::string& text);
+    std::string (*toText)(void* member);
+    bool number;      // written without apostrophes unless the table quotes numbers
+    bool lineBreaks;  // its line breaks travel as they are, not escaped
+};
+
+const dbRecord::KindRow& dbRecord::kind(Column::Kind k) {
+    // clang-format off
+    static const KindRow kKinds[] = {
+        // U32: the low 32 bits of the digits
+        {[](void* m) { as<unsigned long>(m) = 0; },
+         [](void* m, const std::string& t) {
+             as<unsigned long>(m) = static_cast<unsigned long>(Query::a2ubigint(t) & 0xFFFFFFFFull); },
+         [](void* m) { return std::to_string(as<unsigned long>(m)); }, true, false},
+        // U64
+        {[](void* m) { as<unsigned long long>(m) = 0; },
+         [](void* m, const std::string& t) { as<unsigned long long>(m) = Query::a2ubigint(t); },
+         [](void* m) { return std::to_string(as<unsigned long long>(m)); }, true, false},
+        // U16
+        {[](void* m) { as<unsigned short>(m) = 0; },
+         [](void* m, const std::string& t) { as<unsigned short>(m) = static_cast<unsigned short>(Query::a2ubigint(t)); },
+         [](void* m) { return std::to_string(as<unsigned short>(m)); }, true, false},
+        // S32
+        {[](void* m) { as<long>(m) = 0; },
+         [](void* m, const std::string& t) { as<long>(m) = strtol(t.c_str(), nullptr, 10); },
+         [](void* m) { return std::to_string(as<long>(m)); }, true, false},
+        // Text
+        {nullptr,
+         [](void* m, const std::string& t) { as<std::string>(m) = t; },
+         [](void* m) { return as<std::string>(m); }, false, false},
+        // Lines: one member line per line of the text
+        {nullptr,
+         [](void* m, const std::string& t) { as<std::vector<std::string>>(m) = splitLines(t); },
+         [](void* m) { return joinLines(as<std::vector<std::string>>(m)); }, false, true},
+        // Enum
+        {nullptr,
+         [](void* m, const std::string& t) { as<enum_t>(m) = t; },
+         [](void* m) { return as<enum_t>(m).String(); }, false, false},
+    };
+    // clang-format on
+    return kKinds[k];
+}
+
 void dbRecord::clearValues() {
-    for (const auto& c : columns()) {
-        switch (c.kind) {
-            case Column::U32:
-                as<unsigned long>(c.member) = 0;
-                break;
-            case Column::U64:
-                as<unsigned long long>(c.member) = 0;
-                break;
-            case Column::U16:
-                as<unsigned short>(c.member) = 0;
-                break;
-            case Column::S32:
-                as<long>(c.member) = 0;
-                break;
-            default:
-                break;
-        }
-    }
+    for (const auto& c : columns())
+        if (kind(c.kind).clear) kind(c.kind).clear(c.member);
 }
 
 void dbRecord::fillByIndex(Query& q) {
     int i = 0;
-    for (const auto& c : columns()) {
-        switch (c.kind) {
-            case Column::U32:
-                as<unsigned long>(c.member) = q.getuval(i);
-                break;
-            case Column::U64:
-                as<unsigned long long>(c.member) = q.getubigint(i);
-                break;
-            case Column::U16:
-                as<unsigned short>(c.member) = static_cast<unsigned short>(q.getuval(i));
-                break;
-            case Column::S32:
-                as<long>(c.member) = q.getval(i);
-                break;
-            case Column::Text:
-                as<std::string>(c.member) = q.getstring(i);
-                break;
-            case Column::Lines:
-                as<std::vector<std::string>>(c.member) = splitLines(q.getstring(i));
-                break;
-            case Column::Enum:
-                as<enum_t>(c.member) = q.getstring(i);
-                break;
-        }
-        ++i;
-    }
+    for (const auto& c : columns()) kind(c.kind).fromText(c.member, q.getstring(i++));
 }
 
 void dbRecord::fillByName(Query& q) {
     for (const auto& c : columns()) {
         bool absent = (c.flags & Optional) && !q.get_field_exists(c.name);
-        std::string text = absent ? std::string(c.fallback ? c.fallback : "") : q.get_field_value(c.name);
-        switch (c.kind) {
-            case Column::U32:
-                as<unsigned long>(c.member) = static_cast<unsigned long>(Query::a2ubigint(text) & 0xFFFFFFFFull);
-                break;
-            case Column::U64:
-                as<unsigned long long>(c.member) = Query::a2ubigint(text);
-                break;
-            case Column::U16:
-                as<unsigned short>(c.member) = static_cast<unsigned short>(Query::a2ubigint(text));
-                break;
-            case Column::S32:
-                as<long>(c.member) = strtol(text.c_str(), nullptr, 10);
-                break;
-            case Column::Text:
-                as<std::string>(c.member) = text;
-                break;
-            case Column::Lines:
-                as<std::vector<std::string>>(c.member) = splitLines(text);
-                break;
-            case Column::Enum:
-                as<enum_t>(c.member) = text;
-                break;
-        }
+        kind(c.kind).fromText(c.member,
+                              absent ? std::string(c.fallback ? c.fallback : "") : q.get_field_value(c.name));
     }
 }
 
@@ -183,31 +178,15 @@ void dbRecord::save() {
 }
 
 std::string dbRecord::sqlValue(const Column& c) const {
-    auto number = [this](const std::string& digits) { return table.quoteNumbers ? "'" + digits + "'" : digits; };
-    switch (c.kind) {
-        case Column::U32:
-            return number(std::to_string(as<unsigned long>(c.member)));
-        case Column::U64:
-            return number(std::to_string(as<unsigned long long>(c.member)));
-        case Column::U16:
-            return number(std::to_string(as<unsigned short>(c.member)));
-        case Column::S32:
-            return number(std::to_string(as<long>(c.member)));
-        case Column::Text:
-            return "'" + Query::safestr(as<std::string>(c.member)) + "'";
-        case Column::Enum:
-            return "'" + Query::safestr(as<enum_t>(c.member).String()) + "'";
-        case Column::Lines: {
-            std::string text = "'";
-            const auto& lines = as<std::vector<std::string>>(c.member);
-            for (size_t i = 0; i < lines.size(); ++i) {
-                if (i) text += "\n";
-                text += Query::safestr(lines[i]);
-            }
-            return text + "'";
-        }
-    }
-    return "''";
+    const KindRow& k = kind(c.kind);
+    const std::string text = k.toText(c.member);
+    if (k.number) return table.quoteNumbers ? "'" + text + "'" : text;
+    if (!k.lineBreaks) return "'" + Query::safestr(text) + "'";
+    std::string out = "'";
+    size_t start = 0;
+    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+        out += Query::safestr(text.substr(start, nl - start)) + "\n";
+    return out + Query::safestr(text.substr(start)) + "'";
 }
 
 std::string dbRecord::insertStatement() {
@@ -288,29 +267,7 @@ std::string dbRecord::xml(const std::string& attr, const std::string& value) {
     out += ">";
     for (const auto& c : columns()) {
         if (c.flags & NoXml) continue;
-        std::string tag = upper(c.name), text;
-        switch (c.kind) {
-            case Column::U32:
-                text = std::to_string(as<unsigned long>(c.member));
-                break;
-            case Column::U64:
-                text = std::to_string(as<unsigned long long>(c.member));
-                break;
-            case Column::U16:
-                text = std::to_string(as<unsigned short>(c.member));
-                break;
-            case Column::S32:
-                text = std::to_string(as<long>(c.member));
-                break;
-            case Column::Text:
-                text = Query::xmlsafestr(as<std::string>(c.member));
-                break;
-            case Column::Enum:
-                text = Query::xmlsafestr(as<enum_t>(c.member).String());
-                break;
-            case Column::Lines:
-                break;
-        }
+        std::string tag = upper(c.name), text = Query::xmlsafestr(kind(c.kind).toText(c.member));
         out += "<" + tag + ">" + text + "</" + tag + ">";
     }
     return out + "</" + element + ">";

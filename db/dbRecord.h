@@ -123,4 +123,8 @@ protected:
 
     const TableInfo& table;
     bool ok = true;
+
+private:
+    struct KindRow;
+    static const KindRow& kind(Column::Kind k);
 };
