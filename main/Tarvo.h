@@ -5,21 +5,23 @@
 #include <string>
 #include <vector>
 
-#include "config/configFile.h"
-#include "db/Cordal_contacts.h"
-#include "db/Cordal_customer.h"
-#include "db/Cordal_jobs.h"
-#include "db/Cordal_router.h"
-#include "db/Cordal_routertypes.h"
-#include "db/Cordal_swrelease.h"
-#include "db/Database.h"
-#include "db/dbGroupLicenses.h"
-#include "db/dbGroupRouteradditionals.h"
 #include "util/ConnectionHandler.h"
 #include "util/DeviceFamily.h"
 #include "util/Paths.h"
-#include "util/logEngine.h"
 
+// What the job holds through unique_ptr is only declared here: a source
+// file includes the headers of the records it reads.
+class configFile;
+class Cordal_contacts;
+class Cordal_customer;
+class Cordal_jobs;
+class Cordal_router;
+class Cordal_routertypes;
+class Cordal_swrelease;
+class Database;
+class dbGroupLicenses;
+class dbGroupRouteradditionals;
+class logEngine;
 struct Workmode;
 
 // Tarvo is one provisioning job: it is built from the command line, driven

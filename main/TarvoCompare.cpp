@@ -1,7 +1,9 @@
 // The drift check: the configuration the device holds against the one the
 // database would generate now.
 #include "config/UniDiff.h"
+#include "config/configFile.h"
 #include "main/Tarvo.h"
+#include "util/logEngine.h"
 
 bool Tarvo::stageCompare(ConnectionHandler&) {
     // The rebuilt configuration is the downloaded one's name with "_cmp".

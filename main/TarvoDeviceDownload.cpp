@@ -2,7 +2,11 @@
 // directory as JOBID.config. A NEXA device pushes it with configd to the
 // transfer server; a qx.CLI device is read over an SFTP connection of its
 // own.
+#include "config/configFile.h"
 #include "db/Cordal_configs.h"
+#include "db/Cordal_jobs.h"
+#include "db/Cordal_router.h"
+#include "db/Database.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
 #include "util/logEngine.h"

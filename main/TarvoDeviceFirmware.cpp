@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <climits>
 
+#include "db/Cordal_router.h"
+#include "db/Cordal_swrelease.h"
 #include "main/NexaUpdateDialogue.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"

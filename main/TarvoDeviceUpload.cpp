@@ -9,6 +9,7 @@
 
 #include <cstdio>
 
+#include "db/Cordal_router.h"
 #include "main/Tarvo.h"
 #include "util/Pause.h"
 #include "util/logEngine.h"

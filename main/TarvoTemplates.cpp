@@ -7,6 +7,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "config/configFile.h"
+#include "db/Cordal_contacts.h"
+#include "db/Cordal_router.h"
+#include "db/Cordal_routertypes.h"
+#include "db/Cordal_swrelease.h"
+#include "db/Database.h"
+#include "db/dbGroupLicenses.h"
+#include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
 #include "util/logEngine.h"

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include "config/configFile.h"
+#include "db/Cordal_router.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
 #include "util/logEngine.h"
