@@ -68,6 +68,52 @@ inline void expectNothingLeft(pid_t job, const std::vector<int>& ports) {
     EXPECT_EQ(e2e::ProcessTable::leftBehind(job, ports), "");
 }
 
+// One cell of the matrix: the device of a family, reached over a transport,
+// meets the fault at the trigger (the command it breaks on) while the job
+// runs the workmode; the test's action (when any) follows the fault, and
+// the job ends with the reason.
+enum class Fault { CutMidReply, SilentAfter };
+enum class Action { None, KillSsh, KillSftp, Restart, AwaitSilence, AwaitDrop };
+// What a job that armed the timer must have done about it after the fault.
+enum class Armed { Nothing, RebootSent, RestartsByItself };
+
+// What a cell's extra column sees: before the job (run null) it may add
+// device options, router columns, settings and the armed matrix's router
+// material; after the job (run set) it checks what the cell checks besides.
+struct CellRun {
+    e2e::JobSetup& setup;
+    e2e::JobSettings& settings;
+    SimRouter& device;
+    const JobRun* run = nullptr;
+    std::vector<std::string> options;
+    std::map<std::string, std::string> columns;
+    std::string certificate;  // the armed matrix: the router's certificate file
+    bool release = false;     // the armed matrix: a software release of one system image
+    int nexaRevision = 3;     // its NEXA revision
+};
+
+struct Cell {
+    const char* name;
+    const char* workmode;
+    const char* family;     // "nexa", "qxcli"
+    const char* transport;  // "Telnet", "SSH"
+    Fault fault;
+    const char* trigger;
+    const char* reason;
+    Action action = Action::None;
+    Armed armed = Armed::Nothing;
+    const char* seconds = "600";  // Armed::RestartsByItself: the seconds the log names
+    void (*extra)(CellRun&) = nullptr;
+};
+
+inline void PrintTo(const Cell& cell, std::ostream* out) {
+    *out << cell.name;
+}
+
+inline std::string cellName(const ::testing::TestParamInfo<Cell>& info) {
+    return info.param.name;
+}
+
 class FaultMatrix : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -136,6 +182,52 @@ protected:
         return [this](pid_t) {
             if (awaitDevice(kSilent)) restartDevice();
         };
+    }
+
+    // The cell's run: its device started by start (family, transport, the
+    // device options), the workmode run, the common promises and the
+    // cell's own checks.
+    using Starter = std::function<unsigned long(const Cell&, CellRun&)>;
+    JobRun runCell(const Cell& c, const Starter& start) {
+        CellRun extra{setup, settings, device};
+        if (c.extra) c.extra(extra);
+        setup.writeSettings(settings);
+        extra.options.insert(extra.options.end(),
+                             {c.fault == Fault::CutMidReply ? "--close-mid-reply" : "--silent-after", c.trigger});
+        unsigned long router = start(c, extra);
+        JobRun run = cell(router, c.workmode, c.reason, during(c.action));
+        if (c.armed == Armed::RebootSent) {
+            const std::string later = device.sim.transcript().substr(faultMark);
+            const char* reboot = family_ == "nexa" ? "<<< cmd=reboot" : "restart yes";
+            EXPECT_TRUE(testsupport::contains(later, reboot)) << later;
+        } else if (c.armed == Armed::RestartsByItself) {
+            // The connection was gone: the log says that the armed timer
+            // restarts the device, and when.
+            EXPECT_TRUE(testsupport::contains(run.log, std::string("INF - The device will restart by itself within ") +
+                                                           c.seconds + " seconds (auto-fallback-reboot)."))
+                << run.log;
+        }
+        extra.run = &run;
+        if (c.extra) c.extra(extra);
+        return run;
+    }
+
+    std::function<void(pid_t)> during(Action action) {
+        switch (action) {
+            case Action::None:
+                return {};
+            case Action::KillSsh:
+                return killClientOnSilence("ssh");
+            case Action::KillSftp:
+                return killClientOnSilence("sftp");
+            case Action::Restart:
+                return restartOnSilence();
+            case Action::AwaitSilence:
+                return [this](pid_t) { awaitDevice(kSilent); };
+            case Action::AwaitDrop:
+                return [this](pid_t) { awaitDevice("fault: connection dropped"); };
+        }
+        return {};
     }
 
     // Waits for the job's client named name ("ssh", "sftp") and kills it.

@@ -63,133 +63,117 @@ protected:
                       "', 'sys.img')");
     }
 
-    // The job sent its reboot command after the fault.
-    void expectRebootSent() {
-        const std::string later = device.sim.transcript().substr(faultMark);
-        const char* reboot = family_ == "nexa" ? "<<< cmd=reboot" : "restart yes";
-        EXPECT_TRUE(contains(later, reboot)) << later;
-    }
-
-    // The connection was gone: the log says that the armed timer restarts
-    // the device, and when.
-    void expectRestartsByItself(const JobRun& run, const std::string& seconds) {
-        EXPECT_TRUE(contains(
-            run.log, "INF - The device will restart by itself within " + seconds + " seconds (auto-fallback-reboot)."))
-            << run.log;
-    }
 };
 
-// --- Config, ConfigAll, Certs, BootFac on NEXA devices ---
-
-// The device takes the timer and the line drops before its confirmation:
-// the job cannot know the timer is armed, but must not leave it unsaid.
-TEST_F(FaultMatrixArmed, ConfigTimerConfirmationCutNexaTelnet) {
-    settings.configRestoreTimeoutConfig = "5";
-    setup.writeSettings(settings);
-    unsigned long router = startRouter("nexa", "Telnet", {"--close-mid-reply", "tmibAdmConfigCmd"});
-    JobRun run = cell(router, "Config", "Missing reply");
-    expectRestartsByItself(run, "5");
-    EXPECT_TRUE(device.sim.waitForTranscript("fallback timer ran out", 60000)) << device.sim.transcript();
+// The extra columns of the cells that check more.
+void configTimerOf5(CellRun& c) {
+    if (!c.run) {
+        c.settings.configRestoreTimeoutConfig = "5";
+        return;
+    }
+    EXPECT_TRUE(c.device.sim.waitForTranscript("fallback timer ran out", 60000)) << c.device.sim.transcript();
 }
 
-TEST_F(FaultMatrixArmed, ConfigCertificateCutMidReplyNexaSsh) {
-    unsigned long router = startRouter("nexa", "SSH", {"--close-mid-reply", "cert get -f"}, "not a PKCS#12 file");
-    JobRun run = cell(router, "Config", "Bad cert-file");
-    expectRestartsByItself(run, "600");
-    EXPECT_FALSE(contains(device.sim.transcript(), "<<< configd move")) << "nothing was activated";
+void badCertificate(CellRun& c) {
+    if (!c.run) {
+        c.certificate = "not a PKCS#12 file";
+        return;
+    }
+    EXPECT_FALSE(contains(c.device.sim.transcript(), "<<< configd move")) << "nothing was activated";
 }
 
-TEST_F(FaultMatrixArmed, ConfigAllSilentBeforeActivatingNexaTelnet) {
-    unsigned long router = startRouter("nexa", "Telnet", {"--silent-after", "configd move"});
-    cell(router, "ConfigAll", "Missing prompt", [&](pid_t) { awaitDevice(kSilent); });
-    expectRebootSent();
+void bootFileKept(CellRun& c) {
+    if (c.run) EXPECT_EQ(c.device.sim.readStateFile("fs/DSK/SITE7.CFG"), "") << "the boot file was not replaced";
 }
 
-TEST_F(FaultMatrixArmed, CertsDeviceRestartedNexaSsh) {
-    unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "configd copy boot opb_tmp"});
-    JobRun run = cell(router, "Certs", "Missing prompt", restartOnSilence());
-    expectRestartsByItself(run, "600");
+void release(CellRun& c) {
+    c.release = true;
 }
 
-TEST_F(FaultMatrixArmed, BootFacSshClientKilledNexa) {
-    unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "configd get"});
-    JobRun run = cell(router, "BootFac", "Bad file-transfer", killClientOnSilence());
-    expectRestartsByItself(run, "600");
-}
-
-// --- Config and BootFac on qx.CLI devices (no timer: the reboot) ---
-
-TEST_F(FaultMatrixArmed, ConfigRenameCutQxCliSsh) {
-    unsigned long router = startRouter("qxcli", "SSH", {"--close-mid-reply", "rename /MEM/SITE7.CFG"});
-    cell(router, "Config", "Bad file-renaming", [&](pid_t) { awaitDevice("fault: connection dropped"); });
-    expectRebootSent();
-    EXPECT_EQ(device.sim.readStateFile("fs/DSK/SITE7.CFG"), "") << "the boot file was not replaced";
-}
-
-TEST_F(FaultMatrixArmed, BootFacSftpClientKilledQxCliTelnet) {
-    unsigned long router = startRouter("qxcli", "Telnet", {"--silent-after", "open /MEM/CONFIG.DEF"});
-    cell(router, "BootFac", "Bad file-transfer", killClientOnSilence("sftp"));
-    expectRebootSent();
-}
-
-// --- Image ---
-
-TEST_F(FaultMatrixArmed, ImageCutMidReplyNexaTelnet) {
-    settings.configRestoreTimeoutImage = "5";
-    setup.writeSettings(settings);
-    unsigned long router = startRouter("nexa", "Telnet", {"--close-mid-reply", "update"}, "", true);
-    JobRun run = cell(router, "Image", "SW-update failed");
-    expectRestartsByItself(run, "5");
-    EXPECT_TRUE(device.sim.waitForTranscript("fallback timer ran out", 60000)) << device.sim.transcript();
+void imageTimerOf5(CellRun& c) {
+    c.release = true;
+    if (!c.run) {
+        c.settings.configRestoreTimeoutImage = "5";
+        return;
+    }
+    EXPECT_TRUE(c.device.sim.waitForTranscript("fallback timer ran out", 60000)) << c.device.sim.transcript();
 }
 
 // The device already runs the image: nothing to restart for, the timer is
 // flushed, and the line drops in the middle of the flush.
-TEST_F(FaultMatrixArmed, ImageTimerFlushCutNexaSsh) {
-    unsigned long router =
-        startRouter("nexa", "SSH", {"--close-mid-reply", "tmibAdmConfigTimeout.1.1=-1"}, "", true, 2);
-    JobRun run = cell(router, "Image", "Missing prompt");
-    EXPECT_TRUE(contains(device.sim.transcript(), "Software is identical")) << device.sim.transcript();
-    expectRestartsByItself(run, "600");
+void imageAlreadyRunning(CellRun& c) {
+    c.release = true;
+    c.nexaRevision = 2;
+    if (c.run) EXPECT_TRUE(contains(c.device.sim.transcript(), "Software is identical")) << c.device.sim.transcript();
 }
 
-TEST_F(FaultMatrixArmed, ImageSshClientKilledNexa) {
-    unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "update"}, "", true);
-    JobRun run = cell(router, "Image", "SW-update failed", killClientOnSilence());
-    expectRestartsByItself(run, "600");
+void noImageSent(CellRun& c) {
+    c.release = true;
+    if (c.run) EXPECT_FALSE(contains(c.device.sim.transcript(), "open /MEM/SYS.IMG")) << "no image was sent";
 }
-
-TEST_F(FaultMatrixArmed, ImageSftpClientKilledQxCliSsh) {
-    unsigned long router = startRouter("qxcli", "SSH", {"--silent-after", "open /MEM/SYS.IMG"}, "", true);
-    cell(router, "Image", "Bad file-transfer", killClientOnSilence("sftp"));
-    expectRebootSent();
-}
-
-TEST_F(FaultMatrixArmed, ImageDeviceRestartedQxCliTelnet) {
-    unsigned long router = startRouter("qxcli", "Telnet", {"--silent-after", "no check version"}, "", true);
-    cell(router, "Image", "Missing prompt", restartOnSilence());
-    EXPECT_FALSE(contains(device.sim.transcript(), "open /MEM/SYS.IMG")) << "no image was sent";
-}
-
-// --- All: the upload follows the firmware on the same job ---
 
 // The second timer (the upload's) is the one the log names.
-TEST_F(FaultMatrixArmed, AllUploadSshClientKilledNexa) {
-    settings.configRestoreTimeoutImage = "600";
-    settings.configRestoreTimeoutConfig = "700";
-    setup.writeSettings(settings);
-    unsigned long router = startRouter("nexa", "SSH", {"--silent-after", "configd get"}, "", true);
-    JobRun run = cell(router, "All", "Bad file-transfer", killClientOnSilence());
-    expectRestartsByItself(run, "700");
-    EXPECT_FALSE(contains(run.log, "within 600 seconds")) << run.log;
-    EXPECT_TRUE(contains(device.sim.transcript(), "running software V.7.10 Rev. 3")) << "the firmware went in first";
+void uploadAfterFirmwareNexa(CellRun& c) {
+    c.release = true;
+    if (!c.run) {
+        c.settings.configRestoreTimeoutImage = "600";
+        c.settings.configRestoreTimeoutConfig = "700";
+        return;
+    }
+    EXPECT_FALSE(contains(c.run->log, "within 600 seconds")) << c.run->log;
+    EXPECT_TRUE(contains(c.device.sim.transcript(), "running software V.7.10 Rev. 3")) << "the firmware went in first";
 }
 
-TEST_F(FaultMatrixArmed, AllUploadDeviceRestartedQxCliSsh) {
-    unsigned long router = startRouter("qxcli", "SSH", {"--silent-after", "open /MEM/SITE7.CFG"}, "", true);
-    cell(router, "All", "Bad file-transfer", restartOnSilence());
-    EXPECT_EQ(device.sim.readStateFile("release"), "10.3.1\n") << "the firmware went in first";
+void uploadAfterFirmwareQxCli(CellRun& c) {
+    c.release = true;
+    if (c.run) EXPECT_EQ(c.device.sim.readStateFile("release"), "10.3.1\n") << "the firmware went in first";
 }
+
+constexpr Fault kCut = Fault::CutMidReply;
+constexpr Fault kSilence = Fault::SilentAfter;
+constexpr Action kNone = Action::None;
+constexpr Action kKillSsh = Action::KillSsh;
+constexpr Action kKillSftp = Action::KillSftp;
+constexpr Action kRestart = Action::Restart;
+constexpr Action kAwaitSilence = Action::AwaitSilence;
+constexpr Action kAwaitDrop = Action::AwaitDrop;
+constexpr Armed kNoTimer = Armed::Nothing;
+constexpr Armed kRebootSent = Armed::RebootSent;
+constexpr Armed kByItself = Armed::RestartsByItself;
+
+// The first cell: the device takes the timer and the line drops before its
+// confirmation; the job cannot know the timer is armed, but must not leave
+// it unsaid. qx.CLI devices have no timer: their cells check the reboot.
+// "All": the upload follows the firmware on the same job.
+// clang-format off
+const Cell kArmedCells[] = {
+    // name                                    workmode     family   transport fault     trigger                      reason               action          armed         seconds extra
+    {"ConfigTimerConfirmationCutNexaTelnet",   "Config",    "nexa",  "Telnet", kCut,     "tmibAdmConfigCmd",          "Missing reply",     kNone,          kByItself,    "5",    configTimerOf5},
+    {"ConfigCertificateCutMidReplyNexaSsh",    "Config",    "nexa",  "SSH",    kCut,     "cert get -f",               "Bad cert-file",     kNone,          kByItself,    "600",  badCertificate},
+    {"ConfigAllSilentBeforeActivatingNexaTelnet", "ConfigAll", "nexa", "Telnet", kSilence, "configd move",            "Missing prompt",    kAwaitSilence,  kRebootSent},
+    {"CertsDeviceRestartedNexaSsh",            "Certs",     "nexa",  "SSH",    kSilence, "configd copy boot opb_tmp", "Missing prompt",    kRestart,       kByItself,    "600"},
+    {"BootFacSshClientKilledNexa",             "BootFac",   "nexa",  "SSH",    kSilence, "configd get",               "Bad file-transfer", kKillSsh,       kByItself,    "600"},
+    {"ConfigRenameCutQxCliSsh",                "Config",    "qxcli", "SSH",    kCut,     "rename /MEM/SITE7.CFG",     "Bad file-renaming", kAwaitDrop,     kRebootSent,  "",     bootFileKept},
+    {"BootFacSftpClientKilledQxCliTelnet",     "BootFac",   "qxcli", "Telnet", kSilence, "open /MEM/CONFIG.DEF",      "Bad file-transfer", kKillSftp,      kRebootSent},
+    {"ImageCutMidReplyNexaTelnet",             "Image",     "nexa",  "Telnet", kCut,     "update",                    "SW-update failed",  kNone,          kByItself,    "5",    imageTimerOf5},
+    {"ImageTimerFlushCutNexaSsh",              "Image",     "nexa",  "SSH",    kCut,     "tmibAdmConfigTimeout.1.1=-1", "Missing prompt",  kNone,          kByItself,    "600",  imageAlreadyRunning},
+    {"ImageSshClientKilledNexa",               "Image",     "nexa",  "SSH",    kSilence, "update",                    "SW-update failed",  kKillSsh,       kByItself,    "600",  release},
+    {"ImageSftpClientKilledQxCliSsh",          "Image",     "qxcli", "SSH",    kSilence, "open /MEM/SYS.IMG",         "Bad file-transfer", kKillSftp,      kRebootSent,  "",     release},
+    {"ImageDeviceRestartedQxCliTelnet",        "Image",     "qxcli", "Telnet", kSilence, "no check version",          "Missing prompt",    kRestart,       kNoTimer,     "",     noImageSent},
+    {"AllUploadSshClientKilledNexa",           "All",       "nexa",  "SSH",    kSilence, "configd get",               "Bad file-transfer", kKillSsh,       kByItself,    "700",  uploadAfterFirmwareNexa},
+    {"AllUploadDeviceRestartedQxCliSsh",       "All",       "qxcli", "SSH",    kSilence, "open /MEM/SITE7.CFG",       "Bad file-transfer", kRestart,       kNoTimer,     "",     uploadAfterFirmwareQxCli},
+};
+// clang-format on
+
+class FaultMatrixArmedCell : public FaultMatrixArmed, public ::testing::WithParamInterface<Cell> {};
+
+TEST_P(FaultMatrixArmedCell, EndsWithItsReasonAndTheTimerSeenTo) {
+    runCell(GetParam(), [this](const Cell& c, CellRun& extra) {
+        return startRouter(c.family, c.transport, extra.options, extra.certificate, extra.release, extra.nexaRevision);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Cells, FaultMatrixArmedCell, ::testing::ValuesIn(kArmedCells), cellName);
 
 // --- The database goes while the timer is armed ---
 

@@ -5,11 +5,11 @@
 // and a recorded outcome, in a bounded time (printed, never asserted),
 // and leaves no client process and no zombie behind.
 //
-// One cell per stage and family where the code differs. GetconfAll and
-// ConfComp download with GetConf's code; their cells break the transfer
-// and prove that nothing after a failed download runs.
-// The login is the same code for every workmode: its faults are met where
-// they fall (the Reboot and SSHKeyGen cells). The workmodes that arm a
+// One cell per stage and family where the code differs, one row each of
+// the table below. GetconfAll and ConfComp download with GetConf's code;
+// their cells break the transfer and prove that nothing after a failed
+// download runs. The login is the same code for every workmode: its faults
+// are met where they fall (the Reboot and SSHKeyGen cells). The workmodes that arm a
 // fallback timer (the upload, the firmware and "All") have their cells in
 // FaultMatrixArmed_test.cpp.
 #include "tests/e2e/FaultMatrix.h"
@@ -19,120 +19,73 @@ using namespace faultmatrix;
 
 namespace {
 
-// --- Test's ping (the test ping of every workmode that needs one) ---
-
-TEST_F(FaultMatrix, PingCutMidReplyNexaSsh) {
-    unsigned long router = startDevice("nexa", "SSH", {"--close-mid-reply", "ping"});
-    cell(router, "Test", "Ping failed");
+// The extra columns of the few cells that check more.
+void nothingStored(CellRun& c) {
+    if (c.run) EXPECT_EQ(c.setup.db.count("cordal_configs"), 0) << "nothing was stored";
 }
 
-TEST_F(FaultMatrix, PingSshClientKilledQxCli) {
-    unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "ping"});
-    cell(router, "Test", "Ping failed", killClientOnSilence());
+void compareTemplate(CellRun& c) {
+    if (!c.run) {
+        testsupport::makeDirs(c.setup.templateDir() + "NX-1");
+        testsupport::writeFile(c.setup.templateDir() + "NX-1/cmp.tmpl", "systemTable\n{\n}\n");
+        c.columns["globalmaster"] = "cmp.tmpl";
+        return;
+    }
+    EXPECT_FALSE(contains(c.run->log, "Comparing built/fetched config")) << c.run->log;
 }
 
-// --- SetPass ---
-
-TEST_F(FaultMatrix, SetPassCutMidSecretNexaSsh) {
-    unsigned long router = startDevice("nexa", "SSH", {"--close-mid-reply", "tmibAdmAdminCommunity"});
-    cell(router, "SetPass", "Missing prompt");
+// The check over Telnet waits out the fault; SSH stays off and the SSH
+// login fails.
+void sshOff(CellRun& c) {
+    if (!c.run) c.options.push_back("--no-ssh");
 }
 
-TEST_F(FaultMatrix, SetPassSilentQxCliTelnet) {
-    unsigned long router = startDevice("qxcli", "Telnet", {"--silent-after", "save"});
-    cell(router, "SetPass", "Missing prompt");
+constexpr Fault kCut = Fault::CutMidReply;
+constexpr Fault kSilence = Fault::SilentAfter;
+constexpr Action kNone = Action::None;
+constexpr Action kKillSsh = Action::KillSsh;
+constexpr Action kKillSftp = Action::KillSftp;
+constexpr Action kRestart = Action::Restart;
+constexpr Armed kNoTimer = Armed::Nothing;
+
+// The test ping is that of every workmode that needs one. The reboot
+// command's reply is not judged (a rebooting device drops the line, or says
+// nothing): what can fail in the Reboot cell is the login before it, where
+// the qx.CLI family switches the shell time-out off. GetconfAll and
+// ConfComp download with GetConf's code (the merge download shares it too).
+// clang-format off
+const Cell kCells[] = {
+    // name                                    workmode      family   transport fault     trigger                  reason               action
+    {"PingCutMidReplyNexaSsh",                 "Test",       "nexa",  "SSH",    kCut,     "ping",                  "Ping failed"},
+    {"PingSshClientKilledQxCli",               "Test",       "qxcli", "SSH",    kSilence, "ping",                  "Ping failed",       kKillSsh},
+    {"SetPassCutMidSecretNexaSsh",             "SetPass",    "nexa",  "SSH",    kCut,     "tmibAdmAdminCommunity", "Missing prompt"},
+    {"SetPassSilentQxCliTelnet",               "SetPass",    "qxcli", "Telnet", kSilence, "save",                  "Missing prompt"},
+    {"SetPassDeviceRestartedNexaTelnet",       "SetPass",    "nexa",  "Telnet", kSilence, "configd save",          "Missing prompt",    kRestart},
+    {"InventSilentNexaTelnet",                 "Invent",     "nexa",  "Telnet", kSilence, "y",                     "Missing prompt"},
+    {"InventSshClientKilledNexa",              "Invent",     "nexa",  "SSH",    kSilence, "y",                     "Missing prompt",    kKillSsh},
+    {"InventCutMidReplyQxCliSsh",              "Invent",     "qxcli", "SSH",    kCut,     "version",               "Missing prompt"},
+    {"RebootSshClientKilledDuringLoginQxCli",  "Reboot",     "qxcli", "SSH",    kSilence, "running-config",        "Could not log in",  kKillSsh},
+    {"GetConfCutMidReplyNexaTelnet",           "GetConf",    "nexa",  "Telnet", kCut,     "configd",               "Bad file-transfer"},
+    {"GetConfDeviceRestartedNexaSsh",          "GetConf",    "nexa",  "SSH",    kSilence, "configd",               "Bad file-transfer", kRestart},
+    {"GetconfAllSftpClientKilledQxCliTelnet",  "GetconfAll", "qxcli", "Telnet", kSilence, "open /DSK/",            "Bad file-transfer", kKillSftp, kNoTimer, "", nothingStored},
+    {"ConfCompCutMidReplyNexaSsh",             "ConfComp",   "nexa",  "SSH",    kCut,     "configd put",           "Bad file-transfer", kNone,     kNoTimer, "", compareTemplate},
+    {"GetConfSilentQxCliSsh",                  "GetConf",    "qxcli", "SSH",    kSilence, "set file-cfg",          "No cfg-file-name"},
+    {"SSHKeyGenSilentNexa",                    "SSHKeyGen",  "nexa",  "SSH",    kSilence, "ssh",                   "Could not log in",  kNone,     kNoTimer, "", sshOff},
+    {"SSHKeyGenCutMidReplyQxCli",              "SSHKeyGen",  "qxcli", "SSH",    kCut,     "feature ssh",           "Could not log in",  kNone,     kNoTimer, "", sshOff},
+    {"EraseCutMidReplyNexaSsh",                "Erase",      "nexa",  "SSH",    kCut,     "configd delete",        "Missing prompt"},
+    {"EraseDeviceRestartedQxCliTelnet",        "Erase",      "qxcli", "Telnet", kSilence, "set file-cfg",          "No cfg-file-name",  kRestart},
+};
+// clang-format on
+
+class FaultMatrixCell : public FaultMatrix, public ::testing::WithParamInterface<Cell> {};
+
+TEST_P(FaultMatrixCell, EndsWithItsReason) {
+    runCell(GetParam(), [this](const Cell& c, CellRun& extra) {
+        return startDevice(c.family, c.transport, extra.options, extra.columns);
+    });
 }
 
-TEST_F(FaultMatrix, SetPassDeviceRestartedNexaTelnet) {
-    unsigned long router = startDevice("nexa", "Telnet", {"--silent-after", "configd save"});
-    cell(router, "SetPass", "Missing prompt", restartOnSilence());
-}
-
-// --- Invent ---
-
-TEST_F(FaultMatrix, InventSilentNexaTelnet) {
-    unsigned long router = startDevice("nexa", "Telnet", {"--silent-after", "y"});
-    cell(router, "Invent", "Missing prompt");
-}
-
-TEST_F(FaultMatrix, InventSshClientKilledNexa) {
-    unsigned long router = startDevice("nexa", "SSH", {"--silent-after", "y"});
-    cell(router, "Invent", "Missing prompt", killClientOnSilence());
-}
-
-TEST_F(FaultMatrix, InventCutMidReplyQxCliSsh) {
-    unsigned long router = startDevice("qxcli", "SSH", {"--close-mid-reply", "version"});
-    cell(router, "Invent", "Missing prompt");
-}
-
-// --- Reboot ---
-// The reboot command's reply is not judged (a rebooting device drops the
-// line, or says nothing): a fault there ends the job as a reboot does. What
-// can fail is the login before it, where the qx.CLI family switches the
-// shell time-out off.
-
-TEST_F(FaultMatrix, RebootSshClientKilledDuringLoginQxCli) {
-    unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "running-config"});
-    cell(router, "Reboot", "Could not log in", killClientOnSilence());
-}
-
-// --- GetConf, GetconfAll, ConfComp (the merge download shares it too) ---
-
-TEST_F(FaultMatrix, GetConfCutMidReplyNexaTelnet) {
-    unsigned long router = startDevice("nexa", "Telnet", {"--close-mid-reply", "configd"});
-    cell(router, "GetConf", "Bad file-transfer");
-}
-
-TEST_F(FaultMatrix, GetConfDeviceRestartedNexaSsh) {
-    unsigned long router = startDevice("nexa", "SSH", {"--silent-after", "configd"});
-    cell(router, "GetConf", "Bad file-transfer", restartOnSilence());
-}
-
-TEST_F(FaultMatrix, GetconfAllSftpClientKilledQxCliTelnet) {
-    unsigned long router = startDevice("qxcli", "Telnet", {"--silent-after", "open /DSK/"});
-    cell(router, "GetconfAll", "Bad file-transfer", killClientOnSilence("sftp"));
-    EXPECT_EQ(setup.db.count("cordal_configs"), 0) << "nothing was stored";
-}
-
-TEST_F(FaultMatrix, ConfCompCutMidReplyNexaSsh) {
-    testsupport::makeDirs(setup.templateDir() + "NX-1");
-    testsupport::writeFile(setup.templateDir() + "NX-1/cmp.tmpl", "systemTable\n{\n}\n");
-    unsigned long router =
-        startDevice("nexa", "SSH", {"--close-mid-reply", "configd put"}, {{"globalmaster", "cmp.tmpl"}});
-    JobRun run = cell(router, "ConfComp", "Bad file-transfer");
-    EXPECT_FALSE(contains(run.log, "Comparing built/fetched config")) << run.log;
-}
-
-TEST_F(FaultMatrix, GetConfSilentQxCliSsh) {
-    unsigned long router = startDevice("qxcli", "SSH", {"--silent-after", "set file-cfg"});
-    cell(router, "GetConf", "No cfg-file-name");
-}
-
-// --- SSHKeyGen ---
-
-TEST_F(FaultMatrix, SSHKeyGenSilentNexa) {
-    // The check over Telnet waits out the silence; SSH stays off and the
-    // SSH login fails.
-    unsigned long router = startDevice("nexa", "SSH", {"--no-ssh", "--silent-after", "ssh"});
-    cell(router, "SSHKeyGen", "Could not log in");
-}
-
-TEST_F(FaultMatrix, SSHKeyGenCutMidReplyQxCli) {
-    unsigned long router = startDevice("qxcli", "SSH", {"--no-ssh", "--close-mid-reply", "feature ssh"});
-    cell(router, "SSHKeyGen", "Could not log in");
-}
-
-// --- Erase ---
-
-TEST_F(FaultMatrix, EraseCutMidReplyNexaSsh) {
-    unsigned long router = startDevice("nexa", "SSH", {"--close-mid-reply", "configd delete"});
-    cell(router, "Erase", "Missing prompt");
-}
-
-TEST_F(FaultMatrix, EraseDeviceRestartedQxCliTelnet) {
-    unsigned long router = startDevice("qxcli", "Telnet", {"--silent-after", "set file-cfg"});
-    cell(router, "Erase", "No cfg-file-name", restartOnSilence());
-}
+INSTANTIATE_TEST_SUITE_P(Cells, FaultMatrixCell, ::testing::ValuesIn(kCells), cellName);
 
 // --- The database ---
 
