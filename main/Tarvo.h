@@ -51,8 +51,15 @@ public:
     // A missing prompt fails the job with "Missing prompt" / "Missing '%s'
     // prompt." and returns false. reply, when given, receives the device's
     // reply either way.
+    // timeoutSeconds, when not 0, is the silence time-out of this one
+    // command (a slow one); the command time-out holds again after it.
     bool step(ConnectionHandler& link, const std::string& command, const std::string& prompt,
-              commandResult* reply = nullptr, bool quiet = false);
+              commandResult* reply = nullptr, bool quiet = false, int timeoutSeconds = 0);
+    // One command whose reply the caller judges (with reasons of its own):
+    // command awaiting prompt, with the silence time-out of step's
+    // timeoutSeconds.
+    commandResult exchange(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                           int timeoutSeconds = 0, const std::string& second = "", bool quiet = false);
     // step for a command that carries secret: the reply is ordinary traffic
     // with the secret shown as "******".
     bool secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
@@ -67,7 +74,7 @@ public:
     // reply as debug, whatever the transfer method.
     commandResult transferCommand(ConnectionHandler& link, const std::string& head, const std::string& tail,
                                   const std::string& prompt, const std::string& second = "",
-                                  const std::string& shownHead = "");
+                                  const std::string& shownHead = "", int timeoutSeconds = 0);
     // Whether an sftp reply reports a failed transfer, rename or removal:
     // older clients print "Couldn't ...", OpenSSH 9 prints "remote ...:
     // No such file or directory" and the like, and 'File "X" not found.'

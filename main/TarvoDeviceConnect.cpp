@@ -51,11 +51,7 @@ void Tarvo::sendPing(ConnectionHandler& handler) {
     std::string command = isQxCli() ? "ping " + target + " num-pings " + count + " source " + source
                                     : "ping -c " + count + " -s " + source + " " + target;
     updateJob("Sending test-pings");
-    commandResult reply;
-    {
-        ScopedTimeout slow(handler, 20);
-        reply = handler.sendCmd(command, family.promptMain);
-    }
+    const commandResult reply = exchange(handler, command, family.promptMain, 20);
     if (!reply.foundFirst || reply.contains(" 0 packets received"))
         setError("Ping failed", "No ping-replies received.");
 }

@@ -54,11 +54,7 @@ bool Tarvo::configdTransfer(ConnectionHandler& link, const std::string& title, c
     const std::string head = "configd " + source + verb + " all " + transferScheme;
     const std::string tail = transferBase + " " + my_to_str(static_cast<unsigned long>(jobId)) + ".config " + name;
     updateJob(title);
-    commandResult reply;
-    {
-        ScopedTimeout slow(link, 60);
-        reply = transferCommand(link, head, tail, family.promptMain);
-    }
+    const commandResult reply = transferCommand(link, head, tail, family.promptMain, "", "", 60);
     if (!reply.foundFirst || !reply.contains("transfer ok")) {
         setError("Bad file-transfer", "%s-file-transfer failed for '%s'.", fileTransferMethod.c_str(),
                  tftpHost.c_str());
@@ -78,11 +74,8 @@ bool Tarvo::getConfigQxCli(const std::string& name) {
     bool transferred = false;
     bool connected = withSftp([&](ConnectionHandler& sftp) {
         updateJob("Getting config");
-        commandResult reply;
-        {
-            ScopedTimeout slow(sftp, 60);
-            reply = sftp.sendCmd("get /DSK/" + name + " " + jobFile(".config"), family.promptSftp);
-        }
+        const commandResult reply =
+            exchange(sftp, "get /DSK/" + name + " " + jobFile(".config"), family.promptSftp, 60);
         // "100%" alone is not enough: the client may report a failure on a
         // later line of the same reply.
         transferred = reply.foundFirst && reply.contains("100%") && !sftpReplyFailed(reply);

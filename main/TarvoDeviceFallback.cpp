@@ -79,11 +79,7 @@ bool Tarvo::deleteBootConfigQxCli(const std::string& name) {
     bool removed = false;
     withSftp([&](ConnectionHandler& sftp) {
         updateJob("Deleting boot-config");
-        commandResult reply;
-        {
-            ScopedTimeout slow(sftp, 60);
-            reply = sftp.sendCmd("rm /DSK/" + name, family.promptSftp);
-        }
+        const commandResult reply = exchange(sftp, "rm /DSK/" + name, family.promptSftp, 60);
         removed = reply.foundFirst && !sftpReplyFailed(reply);
         if (removed)
             log->add(logEngine::INF, "Config removed.");

@@ -97,8 +97,7 @@ void Tarvo::updateImagesNexa(ConnectionHandler& link) {
             link, transferWaitLimit(paths.transferDir() + "images/" + router->model + "/" + row.file));
         NexaUpdateDialogue(*this, link, row.keyword).run([&] {
             // Fetching and checking an image takes the device a while.
-            ScopedTimeout slow(link, 60);
-            return transferCommand(link, head, path, family.promptYesNo, family.promptMain);
+            return transferCommand(link, head, path, family.promptYesNo, family.promptMain, "", 60);
         });
     }
 }

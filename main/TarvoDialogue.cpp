@@ -7,9 +7,16 @@
 #include "main/Tarvo.h"
 #include "util/logEngine.h"
 
+commandResult Tarvo::exchange(ConnectionHandler& link, const std::string& command, const std::string& prompt,
+                              int timeoutSeconds, const std::string& second, bool quiet) {
+    if (timeoutSeconds == 0) return link.sendCmd(command, prompt, second, quiet);
+    ScopedTimeout slow(link, timeoutSeconds);
+    return link.sendCmd(command, prompt, second, quiet);
+}
+
 bool Tarvo::step(ConnectionHandler& link, const std::string& command, const std::string& prompt, commandResult* reply,
-                 bool quiet) {
-    commandResult result = link.sendCmd(command, prompt, "", quiet);
+                 bool quiet, int timeoutSeconds) {
+    commandResult result = exchange(link, command, prompt, timeoutSeconds, "", quiet);
     bool found = result.foundFirst;
     if (reply) *reply = std::move(result);
     if (!found) missingPrompt(prompt);
@@ -29,15 +36,16 @@ void Tarvo::missingPrompt(const std::string& prompt) {
 
 commandResult Tarvo::transferCommand(ConnectionHandler& link, const std::string& head, const std::string& tail,
                                      const std::string& prompt, const std::string& second,
-                                     const std::string& shownHead) {
+                                     const std::string& shownHead, int timeoutSeconds) {
     const std::string command = head + transferCredentials + tail;
     const bool headSecret = !shownHead.empty();
-    if (debug || (transferCredentials.empty() && !headSecret)) return link.sendCmd(command, prompt, second, false);
+    if (debug || (transferCredentials.empty() && !headSecret))
+        return exchange(link, command, prompt, timeoutSeconds, second, false);
     // A secret travels in the command: the ordinary log gets the command
     // with it blanked out, and the device's echo only as debug.
     log->addLine(logEngine::INF, "*> %s%s%s", (headSecret ? shownHead : head).c_str(),
                  transferCredentials.empty() ? "" : "*:*@", tail.c_str());
-    return link.sendCmd(command, prompt, second, true);
+    return exchange(link, command, prompt, timeoutSeconds, second, true);
 }
 
 bool Tarvo::sftpReplyFailed(const commandResult& reply) {
