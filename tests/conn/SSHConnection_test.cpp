@@ -130,29 +130,6 @@ TEST_F(SSHConnectionTest, ServerAttemptLimitStartsANewClient) {
     EXPECT_EQ(leakedSecrets({"Pw-wrong-1", "Pw-wrong-2", "Pw-right-5", "Pw-oper-6"}), "");
 }
 
-// The device echoes text equal to the password in its reply to it: masked
-// there only. An empty password is sent but never masked.
-TEST_F(SSHConnectionTest, PasswordInTheReplyIsMaskedOnlyThere) {
-    startDevice({"--family", "nexa"});  // admin / admin: the welcome repeats the password
-    LoginSettings logins = {{"admin", "", "(default-1)"}, {"admin", "admin", "(supplied)"}};
-    {
-        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
-        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), logins)) << dump();
-    }
-    std::string traffic;
-    for (const auto& line : lines("COM")) traffic += line + "\n";
-    EXPECT_NE(traffic.find("Welcome ******."), std::string::npos) << traffic;
-    EXPECT_EQ(traffic.find("Welcome admin."), std::string::npos) << traffic;
-    EXPECT_NE(traffic.find("admin@127.0.0.1's password: (default-1)"), std::string::npos) << traffic;
-    EXPECT_NE(traffic.find("admin@127.0.0.1's password: (supplied)"), std::string::npos) << traffic;
-    EXPECT_NE(traffic.find("Permission denied, please try again."), std::string::npos) << traffic;
-    EXPECT_NE(traffic.find("router1:admin> "), std::string::npos) << "later traffic untouched:\n" << traffic;
-    EXPECT_EQ(count(traffic, "******"), 2u) << "the welcome and the first prompt only:\n" << traffic;
-    EXPECT_TRUE(hasLine("DBG", "Trying user 'admin' with password ''."));
-    EXPECT_TRUE(hasLine("DBG", "Success: User 'admin' with password 'admin'."));
-    EXPECT_EQ(inTranscript("ssh password '' for admin refused (attempt 1 of 3)"), 1u) << device.transcript();
-}
-
 TEST_F(SSHConnectionTest, NoSshServiceEnabledOverTelnetThenRetried) {
     startDevice({"--family", "nexa", "--no-ssh", "--user", "admin", "--password", "Pw-enable-4"});
     {
@@ -236,36 +213,6 @@ TEST_F(SSHFallbackTest, EnableCheckRunsAgainForTheNextAddress) {
     EXPECT_NE(find("ERR", "Login to router failed!", none), std::string::npos) << dump();
 }
 
-TEST_F(SSHConnectionTest, QxCliPromptPrefixDrivesTheLaterPrompts) {
-    startDevice({"--family", "qxcli", "--hostname", "edge-3"});
-    {
-        SSHConnection ssh(&log, DeviceFamily("qx.CLI"), SSH);
-        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
-        EXPECT_EQ(ssh.promptPrefix, "\nedge-3");
-        EXPECT_TRUE(ssh.sendCmd("running-config", ssh.promptPrefix + "Config$", "", false).foundFirst);
-        // Only the prefixed prompt counts: a bare "Config$" in a reply does not.
-        EXPECT_TRUE(ssh.sendCmd("exit", ssh.promptPrefix + "*", "", false).foundFirst);
-        ssh.disconnect();
-    }
-    EXPECT_TRUE(hasLine("DBG", "Prompt-prefix is ' edge-3'.")) << dump();
-    EXPECT_TRUE(lines("ERR").empty()) << dump();
-    std::string transcript = device.transcript();
-    EXPECT_NE(transcript.find("ssh shell with pty"), std::string::npos);
-    EXPECT_NE(transcript.find("<<< set inactivity-timer disabled\\x10\n"), std::string::npos) << transcript;
-    EXPECT_NE(transcript.find("<<< \\x10logout\n"), std::string::npos) << transcript;
-    EXPECT_NE(transcript.find("Connection closed."), std::string::npos) << transcript;
-
-    {
-        SSHConnection ssh(&log, DeviceFamily("qx.CLI"), SSH);
-        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
-        ssh.triggerReboot();
-        EXPECT_FALSE(ssh.isConnected());
-        EXPECT_EQ(runningClients(), 0u) << clientProcesses();
-    }
-    EXPECT_TRUE(lines("ERR").empty()) << "the reboot's \"closed\" arrived:\n" << dump();
-    EXPECT_TRUE(device.waitForTranscript("reboot 1", 5000));
-}
-
 // SFTP on a port other than 22: the port option stands before the
 // destination, no shell command follows the login, and a reboot request
 // sends nothing but still ends the client.
@@ -302,67 +249,6 @@ TEST_F(SSHConnectionTest, SftpLogsInWithoutShellCommands) {
     EXPECT_EQ(transcript.find("running-config"), std::string::npos) << transcript;
     EXPECT_EQ(transcript.find("restart"), std::string::npos) << transcript;
     EXPECT_EQ(transcript.find("reboot"), std::string::npos) << transcript;
-}
-
-TEST_F(SSHConnectionTest, SilentDeviceTimesOut) {
-    startDevice({"--family", "nexa", "--silent-after", "ping"});
-    {
-        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
-        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
-        ssh.setTimeout(1);
-        double started = now();
-        commandResult reply = ssh.sendCmd("ping -c 1 127.0.0.1", ":admin>", "", false);
-        EXPECT_GE(now() - started, 1.0);
-        EXPECT_FALSE(reply.foundFirst);
-        ASSERT_EQ(reply.replies.size(), 1u);
-        ssh.resetTimeout();
-        ssh.disconnect();
-        EXPECT_EQ(runningClients(), 0u) << "a silent device does not keep the client:\n" << clientProcesses();
-    }
-    EXPECT_TRUE(hasLine("DBG", "Setting timeout to 1."));
-    EXPECT_EQ(lines("ERR"), std::vector<std::string>{"SSH-reply timed-out!"}) << dump();
-}
-
-TEST_F(SSHConnectionTest, DeviceClosingMidCommand) {
-    startDevice({"--family", "nexa", "--close-mid-reply", "ping"});
-    {
-        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
-        ASSERT_TRUE(ssh.connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
-        commandResult cut = ssh.sendCmd("ping -c 3 127.0.0.1", "packets received", "", false);
-        EXPECT_FALSE(cut.foundFirst);
-        EXPECT_EQ(runningClients(), 0u) << "the client ended with the connection:\n" << clientProcesses();
-        // The client has gone: later commands fail quietly.
-        EXPECT_FALSE(ssh.peerAlive());
-        commandResult after = ssh.sendCmd("t 0", ">", "", false);
-        EXPECT_FALSE(after.foundFirst);
-        EXPECT_TRUE(after.replies.empty());
-        ssh.disconnect();
-        EXPECT_FALSE(ssh.isConnected());
-    }
-    // The logout dialogue is not held with a client that has ended.
-    EXPECT_FALSE(hasLine("DBG", "Sending 'exit'.")) << dump();
-    EXPECT_FALSE(hasLine("ERR", "Missing 'exit' prompt!")) << dump();
-    std::vector<std::string> errors = lines("ERR");
-    ASSERT_GE(errors.size(), 2u) << dump();
-    EXPECT_EQ(errors[0], "EOF reached!");
-    EXPECT_EQ(errors[1], "SSH-write failed: Calling send on a closed pipe!!");
-}
-
-// A login user that would be read as an ssh option is refused before any
-// client starts.
-TEST_F(SSHConnectionTest, UserBeginningWithADashIsRefused) {
-    startDevice({"--family", "nexa"});
-    const std::string marker = dir.file("PWNED");
-    {
-        SSHConnection ssh(&log, DeviceFamily("NEXA"), SSH);
-        EXPECT_FALSE(
-            ssh.connect(settingsFor("127.0.0.1"), {{"-oProxyCommand=touch " + marker, "admin", "(supplied)"}}));
-    }
-    EXPECT_TRUE(hasLine("ERR", "Refusing login user '-oProxyCommand=touch " + marker + "': it begins with '-'."))
-        << dump();
-    EXPECT_FALSE(testsupport::fileExists(marker));
-    EXPECT_EQ(dump().find("Starting SSH by"), std::string::npos) << dump();
-    EXPECT_EQ(device.transcript().find("<<<"), std::string::npos) << device.transcript();
 }
 
 // The device goes away under an SFTP session.
