@@ -1,6 +1,7 @@
 #include "tests/conn/ConnFixture.h"
 
 #include <dirent.h>
+#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -90,6 +91,12 @@ std::vector<LogEntry> parseLog(const logEngine& log) {
         result.push_back(entry);
     }
     return result;
+}
+
+void ConnFixture::SetUp() {
+    struct sigaction action = {};
+    action.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &action, nullptr);
 }
 
 void ConnFixture::TearDown() {

@@ -25,6 +25,10 @@ std::vector<LogEntry> parseLog(const logEngine& log);
 // this process is left behind and no secret reached an ordinary line.
 class ConnFixture : public ::testing::Test {
 protected:
+    // A write to a gone peer must not depend on the program ignoring
+    // SIGPIPE: the tests run with the default action, which would end the
+    // test process.
+    void SetUp() override;
     void TearDown() override;
 
     void startDevice(const std::vector<std::string>& options);

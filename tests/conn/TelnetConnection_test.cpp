@@ -1,6 +1,4 @@
 // The Telnet connection against devsim over real TCP on loopback.
-#include <signal.h>
-
 #include "tests/conn/ConnFixture.h"
 #include "util/connection.h"
 
@@ -10,15 +8,6 @@ namespace {
 
 class TelnetConnectionTest : public ConnFixture {
 protected:
-    void SetUp() override {
-        // A write to a gone peer must not depend on the program ignoring
-        // SIGPIPE: the tests run with the default action, which would end
-        // the test process.
-        struct sigaction action = {};
-        action.sa_handler = SIG_DFL;
-        sigaction(SIGPIPE, &action, nullptr);
-    }
-
     // Position of the first transcript line that contains text, npos if none.
     size_t inTranscript(const std::string& text) const { return device.transcript().find(text); }
 };

@@ -6,7 +6,6 @@
 // the later prompts, and router values that would leave their place are
 // refused before anything is contacted. What differs between the two is a
 // hook of the fixture, written once per transport.
-#include <signal.h>
 #include <time.h>
 
 #include <memory>
@@ -39,15 +38,6 @@ struct SshTransport {
 template <class Transport>
 class TransportContract : public ConnFixture {
 protected:
-    void SetUp() override {
-        // A write to a gone peer must not depend on the program ignoring
-        // SIGPIPE: the tests run with the default action, which would end
-        // the test process.
-        struct sigaction action = {};
-        action.sa_handler = SIG_DFL;
-        sigaction(SIGPIPE, &action, nullptr);
-    }
-
     std::unique_ptr<ConnectionHandler> open(const char* os) { return Transport::open(log, os); }
     std::string traffic() const {
         std::string all;

@@ -76,6 +76,18 @@ enum class Fault { CutMidReply, SilentAfter };
 enum class Action { None, KillSsh, KillSftp, Restart, AwaitSilence, AwaitDrop };
 // What a job that armed the timer must have done about it after the fault.
 enum class Armed { Nothing, RebootSent, RestartsByItself };
+// The short names the tables use.
+constexpr Fault kCut = Fault::CutMidReply;
+constexpr Fault kSilence = Fault::SilentAfter;
+constexpr Action kNone = Action::None;
+constexpr Action kKillSsh = Action::KillSsh;
+constexpr Action kKillSftp = Action::KillSftp;
+constexpr Action kRestart = Action::Restart;
+constexpr Action kAwaitSilence = Action::AwaitSilence;
+constexpr Action kAwaitDrop = Action::AwaitDrop;
+constexpr Armed kNoTimer = Armed::Nothing;
+constexpr Armed kRebootSent = Armed::RebootSent;
+constexpr Armed kByItself = Armed::RestartsByItself;
 
 // What a cell's extra column sees: before the job (run null) it may add
 // device options, router columns, settings and the armed matrix's router

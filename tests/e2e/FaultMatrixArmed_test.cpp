@@ -129,18 +129,6 @@ void uploadAfterFirmwareQxCli(CellRun& c) {
     if (c.run) EXPECT_EQ(c.device.sim.readStateFile("release"), "10.3.1\n") << "the firmware went in first";
 }
 
-constexpr Fault kCut = Fault::CutMidReply;
-constexpr Fault kSilence = Fault::SilentAfter;
-constexpr Action kNone = Action::None;
-constexpr Action kKillSsh = Action::KillSsh;
-constexpr Action kKillSftp = Action::KillSftp;
-constexpr Action kRestart = Action::Restart;
-constexpr Action kAwaitSilence = Action::AwaitSilence;
-constexpr Action kAwaitDrop = Action::AwaitDrop;
-constexpr Armed kNoTimer = Armed::Nothing;
-constexpr Armed kRebootSent = Armed::RebootSent;
-constexpr Armed kByItself = Armed::RestartsByItself;
-
 // The first cell: the device takes the timer and the line drops before its
 // confirmation; the job cannot know the timer is armed, but must not leave
 // it unsaid. qx.CLI devices have no timer: their cells check the reboot.

@@ -40,14 +40,6 @@ void sshOff(CellRun& c) {
     if (!c.run) c.options.push_back("--no-ssh");
 }
 
-constexpr Fault kCut = Fault::CutMidReply;
-constexpr Fault kSilence = Fault::SilentAfter;
-constexpr Action kNone = Action::None;
-constexpr Action kKillSsh = Action::KillSsh;
-constexpr Action kKillSftp = Action::KillSftp;
-constexpr Action kRestart = Action::Restart;
-constexpr Armed kNoTimer = Armed::Nothing;
-
 // The test ping is that of every workmode that needs one. The reboot
 // command's reply is not judged (a rebooting device drops the line, or says
 // nothing): what can fail in the Reboot cell is the login before it, where
