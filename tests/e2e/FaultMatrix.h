@@ -97,9 +97,9 @@ struct CellRun {
     e2e::JobSettings& settings;
     SimRouter& device;
     const JobRun* run = nullptr;
-    std::vector<std::string> options;
-    std::map<std::string, std::string> columns;
-    std::string certificate;  // the armed matrix: the router's certificate file
+    std::vector<std::string> options = {};
+    std::map<std::string, std::string> columns = {};
+    std::string certificate = "";  // the armed matrix: the router's certificate file
     bool release = false;     // the armed matrix: a software release of one system image
     int nexaRevision = 3;     // its NEXA revision
 };

@@ -83,7 +83,9 @@ void badCertificate(CellRun& c) {
 }
 
 void bootFileKept(CellRun& c) {
-    if (c.run) EXPECT_EQ(c.device.sim.readStateFile("fs/DSK/SITE7.CFG"), "") << "the boot file was not replaced";
+    if (c.run) {
+        EXPECT_EQ(c.device.sim.readStateFile("fs/DSK/SITE7.CFG"), "") << "the boot file was not replaced";
+    }
 }
 
 void release(CellRun& c) {
@@ -104,12 +106,16 @@ void imageTimerOf5(CellRun& c) {
 void imageAlreadyRunning(CellRun& c) {
     c.release = true;
     c.nexaRevision = 2;
-    if (c.run) EXPECT_TRUE(contains(c.device.sim.transcript(), "Software is identical")) << c.device.sim.transcript();
+    if (c.run) {
+        EXPECT_TRUE(contains(c.device.sim.transcript(), "Software is identical")) << c.device.sim.transcript();
+    }
 }
 
 void noImageSent(CellRun& c) {
     c.release = true;
-    if (c.run) EXPECT_FALSE(contains(c.device.sim.transcript(), "open /MEM/SYS.IMG")) << "no image was sent";
+    if (c.run) {
+        EXPECT_FALSE(contains(c.device.sim.transcript(), "open /MEM/SYS.IMG")) << "no image was sent";
+    }
 }
 
 // The second timer (the upload's) is the one the log names.
@@ -126,7 +132,9 @@ void uploadAfterFirmwareNexa(CellRun& c) {
 
 void uploadAfterFirmwareQxCli(CellRun& c) {
     c.release = true;
-    if (c.run) EXPECT_EQ(c.device.sim.readStateFile("release"), "10.3.1\n") << "the firmware went in first";
+    if (c.run) {
+        EXPECT_EQ(c.device.sim.readStateFile("release"), "10.3.1\n") << "the firmware went in first";
+    }
 }
 
 // The first cell: the device takes the timer and the line drops before its

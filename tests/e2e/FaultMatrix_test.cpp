@@ -21,7 +21,9 @@ namespace {
 
 // The extra columns of the few cells that check more.
 void nothingStored(CellRun& c) {
-    if (c.run) EXPECT_EQ(c.setup.db.count("cordal_configs"), 0) << "nothing was stored";
+    if (c.run) {
+        EXPECT_EQ(c.setup.db.count("cordal_configs"), 0) << "nothing was stored";
+    }
 }
 
 void compareTemplate(CellRun& c) {
