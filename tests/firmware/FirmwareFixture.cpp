@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "db/Cordal_router.h"
+#include "db/Cordal_swrelease.h"
 #include "tests/device/BareJob.h"
 
 using testsupport::makeDirs;

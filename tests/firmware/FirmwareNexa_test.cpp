@@ -3,6 +3,8 @@
 // the device was sent (its transcript) and did (its state files).
 #include <algorithm>
 
+#include "db/Cordal_router.h"
+#include "db/Cordal_swrelease.h"
 #include "tests/firmware/FirmwareFixture.h"
 #include "tests/image/ImageBuilder.h"
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 
+#include "db/Cordal_swrelease.h"
 #include "tests/firmware/FirmwareFixture.h"
 #include "util/Pause.h"
 
