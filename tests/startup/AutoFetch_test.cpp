@@ -4,6 +4,7 @@
 
 #include "main/Tarvo.h"
 #include "tests/e2esupport/JobSetup.h"
+#include "util/logEngine.h"
 
 using e2e::JobSetup;
 using testsupport::contains;
