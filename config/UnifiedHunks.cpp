@@ -109,7 +109,7 @@ public:
         if (leastPathPoints(middle) < pathLimit)
             print(middle, out);
         else
-            for (const Piece& piece : cut(middle)) print(piece, out);
+            for (const Piece& piece : cut(middle, pathLimit)) print(piece, out);
         return out;
     }
 
@@ -177,27 +177,31 @@ private:
         return (rounds + 1) * (delta + 1) + rounds * (rounds + 1);
     }
 
-    // Pieces of about kPieceLines lines, cut in a run of eight common lines
+    // Pieces of at least as many lines as the square root of the path
+    // limit (a piece of that many lines that differ in every line needs
+    // about as many path points), cut in a run of eight common lines
     // whose first line each text has once: the piece before the cut ends in
     // five common lines every shortest difference keeps (three of context,
     // two dtl looks at to end a hunk), the one after begins with three that
     // dtl's search runs along first, so no hunk reaches over the cut and
     // the pieces' hunks put together are the ones of the whole.
-    std::vector<Piece> cut(const Piece& whole) const {
-        static const size_t kPieceLines = 2048, kRun = 8, kEnd = 5;
+    std::vector<Piece> cut(const Piece& whole, size_t pathLimit) const {
+        static const size_t kRun = 8, kEnd = 5;
+        size_t pieceLines = 2 * kRun;
+        while (pieceLines * pieceLines < pathLimit) ++pieceLines;
         std::vector<size_t> inSecond(table->size(), 0);
         for (size_t j = whole.b0; j < whole.b1; ++j)
             if (once(b[j])) inSecond[b[j]] = j;
         std::vector<Piece> pieces;
         size_t startA = whole.a0, startB = whole.b0;
-        for (size_t i = startA + kPieceLines; i + kRun <= whole.a1; ++i) {
+        for (size_t i = startA + pieceLines; i + kRun <= whole.a1; ++i) {
             if (!once(a[i])) continue;
             const size_t j = inSecond[a[i]];
             if (j < startB + kRun || j + kRun > whole.b1 || !std::equal(&a[i], &a[i] + kRun, &b[j])) continue;
             pieces.push_back({startA, i + kEnd, startB, j + kEnd});
             startA = i + kEnd;
             startB = j + kEnd;
-            i = startA + kPieceLines - 1;
+            i = startA + pieceLines - 1;
         }
         pieces.push_back({startA, whole.a1, startB, whole.b1});
         return pieces;
@@ -213,7 +217,9 @@ private:
         dtl::Diff<unsigned, LineIds> diff(
             LineIds(a.begin() + static_cast<long>(piece.a0), a.begin() + static_cast<long>(piece.a1)),
             LineIds(b.begin() + static_cast<long>(piece.b0), b.begin() + static_cast<long>(piece.b1)));
-        diff.onHuge();
+        // dtl's large-input mode only reserves room for its whole path limit
+        // up front; a piece too small to come near it does without.
+        if ((m + n) * (m + n) >= UnifiedHunks::dtlPathLimit) diff.onHuge();
         diff.compose();
         diff.composeUnifiedHunks();
         auto addLines = [&out, this](const std::vector<std::pair<unsigned, dtl::elemInfo>>& elems) {
