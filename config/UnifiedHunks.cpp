@@ -77,13 +77,6 @@ private:
     std::vector<size_t> hashes;
 };
 
-LineIds numbered(const Lines& lines, LineTable& table) {
-    LineIds ids;
-    ids.reserve(lines.size());
-    for (const auto& line : lines) ids.push_back(table.idOf(line));
-    return ids;
-}
-
 // A part of both texts compared on its own: lines [a0, a1) of the first
 // and [b0, b1) of the second.
 struct Piece {
@@ -93,49 +86,77 @@ struct Piece {
 class Comparison {
 public:
     Comparison(const std::string& first, const std::string& second) {
-        Lines linesA, linesB;
         splitLines(first, linesA);
         splitLines(second, linesB);
-        table = std::make_unique<LineTable>(linesA.size() + linesB.size());
-        a = numbered(linesA, *table);
-        b = numbered(linesB, *table);
-        inA.assign(table->size(), 0);
-        inB.assign(table->size(), 0);
-        for (unsigned id : a) ++inA[id];
-        for (unsigned id : b) ++inB[id];
     }
 
     std::string hunks(size_t pathLimit) {
-        const size_t m = a.size(), n = b.size();
+        const size_t m = linesA.size(), n = linesB.size();
         size_t head = 0;
-        while (head < m && head < n && a[head] == b[head]) ++head;
+        while (head < m && head < n && linesA[head] == linesB[head]) ++head;
         if (head == m && head == n) return "";
         size_t tail = 0;
-        while (tail < m - head && tail < n - head && a[m - 1 - tail] == b[n - 1 - tail]) ++tail;
+        while (tail < m - head && tail < n - head && linesA[m - 1 - tail] == linesB[n - 1 - tail]) ++tail;
         // Of the common head three lines stay, the context of a first hunk.
         // dtl's search runs along the common lines it starts on before it
         // looks at anything else, so leaving out the ones before changes
         // nothing but the line numbers.
-        const size_t from = head > 3 ? head - 3 : 0;
-        // The common tail is left out from five lines after the first line
-        // in it that each text has only once. Every shortest difference
-        // keeps that line and all after it as common lines, so dtl has no
-        // choice to make after it, and the five lines that stay are the
-        // three of context and the two after them dtl looks at to end the
-        // hunk.
-        size_t keep = tail;
-        for (size_t t = 0; t + 5 < tail; ++t)
-            if (once(a[m - tail + t])) {
-                keep = t + 5;
-                break;
-            }
-        const Piece middle{from, m - tail + keep, from, n - tail + keep};
+        base = head > 3 ? head - 3 : 0;
+        const size_t keep = tailToKeep(tail);
+        number(m - tail + keep, n - tail + keep);
+        const Piece middle{0, a.size(), 0, b.size()};
         std::string out;
         if (leastPathPoints(middle) < pathLimit)
             print(middle, out);
         else
             for (const Piece& piece : cut(middle)) print(piece, out);
         return out;
+    }
+
+private:
+    // The common tail is left out from five lines after a line in it that
+    // each text (from the base on) has only once. Every shortest difference
+    // keeps that line and all after it as common lines, so dtl has no
+    // choice to make after it; the five lines that stay are the three of
+    // context and the two after them dtl looks at to end the hunk. Lines
+    // are told apart by their hashes here: two lines that only share one
+    // count as the same, which at worst leaves more to dtl.
+    size_t tailToKeep(size_t tail) const {
+        static const size_t kContext = 5, kTries = 64;
+        if (tail <= kContext) return tail;
+        const std::hash<std::string_view> hash;
+        std::vector<size_t> hashA, hashB;
+        hashA.reserve(linesA.size() - base);
+        hashB.reserve(linesB.size() - base);
+        for (size_t i = base; i < linesA.size(); ++i) hashA.push_back(hash(linesA[i]));
+        for (size_t j = base; j < linesB.size(); ++j) hashB.push_back(hash(linesB[j]));
+        auto onlyOnce = [](const std::vector<size_t>& hashes, size_t value) {
+            size_t count = 0;
+            for (size_t h : hashes)
+                if (h == value && ++count > 1) return false;
+            return count == 1;
+        };
+        for (size_t t = 0; t + kContext < tail && t < kTries; ++t) {
+            const size_t value = hashA[linesA.size() - tail + t - base];
+            if (onlyOnce(hashA, value) && onlyOnce(hashB, value)) return t + kContext;
+        }
+        return tail;
+    }
+
+    // Numbers the lines from the base to endA and endB; the views of the
+    // lines are dropped, the table keeps the texts.
+    void number(size_t endA, size_t endB) {
+        table = std::make_unique<LineTable>(endA + endB - 2 * base);
+        a.reserve(endA - base);
+        b.reserve(endB - base);
+        for (size_t i = base; i < endA; ++i) a.push_back(table->idOf(linesA[i]));
+        for (size_t j = base; j < endB; ++j) b.push_back(table->idOf(linesB[j]));
+        Lines().swap(linesA);
+        Lines().swap(linesB);
+        inA.assign(table->size(), 0);
+        inB.assign(table->size(), 0);
+        for (unsigned id : a) ++inA[id];
+        for (unsigned id : b) ++inB[id];
     }
 
 private:
@@ -204,11 +225,11 @@ private:
         };
         for (const auto& hunk : diff.getUniHunks()) {
             out += "@@ -";
-            out += std::to_string(hunk.a + static_cast<long long>(piece.a0));
+            out += std::to_string(hunk.a + static_cast<long long>(base + piece.a0));
             out += ',';
             out += std::to_string(hunk.b);
             out += " +";
-            out += std::to_string(hunk.c + static_cast<long long>(piece.b0));
+            out += std::to_string(hunk.c + static_cast<long long>(base + piece.b0));
             out += ',';
             out += std::to_string(hunk.d);
             out += " @@\n";
@@ -218,9 +239,11 @@ private:
         }
     }
 
+    Lines linesA, linesB;
+    size_t base = 0;  // the lines before it are left out of both texts
     std::unique_ptr<LineTable> table;
-    LineIds a, b;
-    std::vector<unsigned> inA, inB;  // how often each line occurs in each text
+    LineIds a, b;                    // the numbers of the lines from the base on
+    std::vector<unsigned> inA, inB;  // how often each number occurs in a and b
 };
 }  // namespace
 
