@@ -57,6 +57,9 @@ public:
                     const std::string& secret);
     // Fails the job with the common missing-prompt reason and message.
     void missingPrompt(const std::string& prompt);
+    // A step's failure: "Command refused" when the channel would not send
+    // the command, otherwise the missing prompt.
+    void stepFailed(const std::string& prompt, bool refused);
     // A NEXA transfer command: head + transferCredentials + tail, awaiting
     // prompt (and second, when given). With credentials and without -d the
     // log shows "*> HEAD*:*@TAIL" and the reply is logged as debug.
