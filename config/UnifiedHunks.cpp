@@ -159,7 +159,6 @@ private:
         for (unsigned id : b) ++inB[id];
     }
 
-private:
     bool once(unsigned id) const { return inA[id] == 1 && inB[id] == 1; }
 
     // The fewest path points dtl's search can record for the piece: the
