@@ -22,6 +22,7 @@
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
+#include "util/Pause.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -94,7 +95,10 @@ void Tarvo::Init() {
                 state = initWorkmode();
                 break;
             case 18:
-                state = initProcessId();
+                state = initClaim();
+                break;
+            case 19:
+                state = initRouterLease();
                 break;
             default:
                 setError("Unexpected state", "Reached unexpected init-state.");
@@ -294,10 +298,64 @@ int Tarvo::initWorkmode() {
     return 18;
 }
 
-int Tarvo::initProcessId() {
-    job->processid = static_cast<unsigned long>(getpid());
-    job->save();
+int Tarvo::initClaim() {
+    claim.reset(new JobClaim(*db, jobId, log.get()));
+    JobClaim::Holder holder;
+    switch (claim->claim(holder)) {
+        case JobClaim::kTaken:
+            claimState = ClaimState::kHeld;
+            job->processid = claim->pid();
+            return 19;
+        case JobClaim::kHeldByAnother:
+            claimState = ClaimState::kLost;
+            claimHolder = holder.describe();
+            setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
+                     claimHolder.c_str());
+            return kInitDone;
+        case JobClaim::kFailed:
+            break;
+    }
+    claimState = ClaimState::kFailed;
+    setError("No claim", "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
     return kInitDone;
+}
+
+int Tarvo::initRouterLease() {
+    const unsigned long routerId = job->routerid;
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    bool waiting = false;
+    for (;;) {
+        JobClaim::Holder holder;
+        JobClaim::Outcome outcome = claim->leaseRouter(routerId, claimLeaseSeconds, holder);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const double waited =
+            static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+        if (outcome == JobClaim::kTaken) {
+            if (waiting)
+                log->addLine(logEngine::INF, "Router %lu is free after %.0f seconds.", routerId, waited);
+            return kInitDone;
+        }
+        if (outcome == JobClaim::kFailed) {
+            setError("No router lease", "Could not lease router %lu: %s.", routerId, claim->error().c_str());
+            return kInitDone;
+        }
+        if (!waiting && holder.known) {
+            log->addLine(logEngine::INF, "Router %lu is held by job %lu (%s); waiting up to %u seconds.", routerId,
+                         holder.jobId, holder.describe().c_str(), routerLockWaitSeconds);
+            waiting = true;
+        }
+        if (waited >= static_cast<double>(routerLockWaitSeconds)) {
+            setError("Router busy", "Router %lu is held by job %lu (%s); gave up after %.0f seconds.", routerId,
+                     holder.jobId, holder.describe().c_str(), waited);
+            return kInitDone;
+        }
+        // The heartbeat shows the hosts that look at this row that the
+        // waiting job is alive.
+        claim->heartbeat();
+        Pause::seconds(1);
+        if (noteTermination()) return kInitDone;
+    }
 }
 
 void Tarvo::registerSecrets() {
@@ -425,6 +483,10 @@ bool Tarvo::storeHistory() {
     history.insert();
     if (!history.lastOk()) return false;
     job->erase();
+    // The router is free for the next job only now that the outcome is
+    // stored; a failed delete leaves a row whose process is gone, which
+    // the next job for the router takes over.
+    if (claim) claim->release();
     return true;
 }
 
@@ -435,11 +497,19 @@ bool Tarvo::Finish() {
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
     bool stored = false;
-    if (jobWasFound()) {
+    // A job this process did not claim is another's (or nobody's yet): its
+    // rows and its log file stay as they are.
+    const bool ownsJob = claimState == ClaimState::kNotTried || claimState == ClaimState::kHeld;
+    if (jobWasFound() && ownsJob) {
         stored = storeHistory();
         if (stored && writeLogfile) log->unlink();
     }
     if (dumpLog) log->dumpLogStderr();
+    if (claimLost()) {
+        fprintf(stderr, "Tarvo: job %lu is held by another process (%s); this process ran nothing.\n",
+                static_cast<unsigned long>(jobId), claimHolder.c_str());
+        return false;
+    }
     const bool ok = stored && reason.empty();
     // A failed job without a history row leaves the management system no
     // trace unless it says so here: the job row (when there is one) is
