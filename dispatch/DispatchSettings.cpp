@@ -78,11 +78,12 @@ bool DispatchSettings::load(const std::string& settingsFile, std::string& error)
         const char* key;
         std::optional<std::string>* text;
     };
-    std::optional<std::string> maxJobs, pollInterval, metricsFile;
+    std::optional<std::string> maxJobs, pollInterval, metricsFile, claimLease;
     const KeyRow rows[] = {
         {"dispatch.maxJobs", &maxJobs},
         {"dispatch.pollInterval", &pollInterval},
         {"dispatch.metricsFile", &metricsFile},
+        {"config.claimLease", &claimLease},
     };
     for (const KeyRow& row : rows) {
         std::string value;
@@ -102,6 +103,13 @@ bool DispatchSettings::load(const std::string& settingsFile, std::string& error)
             return false;
         }
         read.pollMilliseconds = static_cast<unsigned>(std::lround(n * 1000));
+    }
+    if (claimLease) {
+        if (!number(*claimLease, 1, 86400, n) || n != std::floor(n)) {
+            error = "config.claimLease must be whole seconds from 1 to 86400, not '" + *claimLease + "'";
+            return false;
+        }
+        read.claimLeaseSeconds = static_cast<unsigned>(n);
     }
     if (metricsFile) read.metricsFile = trimmed(*metricsFile);
     *this = read;
