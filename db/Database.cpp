@@ -52,7 +52,12 @@ std::vector<Database::Server> Database::parseServers(const std::string& setting)
 
 Database::Database(const std::string& hostSetting, const std::string& dbUser, const std::string& dbPassword,
                    const std::string& dbName, logEngine* logger)
-    : log(logger), user(dbUser), password(dbPassword), dbname(dbName), servers(parseServers(hostSetting)) {
+    : log(logger),
+      user(dbUser),
+      password(dbPassword),
+      dbname(dbName),
+      serverSetting(hostSetting),
+      servers(parseServers(hostSetting)) {
     host = servers.front().host;
     port = servers.front().port;
 }
@@ -142,6 +147,10 @@ Database::OPENDB* Database::grabdb() {
     odb->busy = true;
     connections.push_back(std::move(odb));
     return connections.back().get();
+}
+
+std::unique_ptr<Database> Database::sibling(logEngine* siblingLog) const {
+    return std::make_unique<Database>(serverSetting, user, password, dbname, siblingLog);
 }
 
 void Database::freedb(OPENDB* odb) {

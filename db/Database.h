@@ -68,6 +68,10 @@ public:
     virtual int OnMyInit(OPENDB* odb);
     // Whether a connection can be had and answers a ping.
     bool Connected();
+    // A Database with the same servers, account and database, and no
+    // connection yet: for a thread of its own (a pool is not shared
+    // between threads). log is not owned and may be null.
+    std::unique_ptr<Database> sibling(logEngine* siblingLog) const;
 
     logEngine* GetLog() const { return log; }
     // The server the last connection was opened on (the first of the list
@@ -92,6 +96,7 @@ private:
     std::string password;
     std::string dbname;
     int port = 0;
+    std::string serverSetting;
     std::vector<Server> servers;
     std::list<std::unique_ptr<OPENDB>> connections;
 };

@@ -1,7 +1,12 @@
 #include "db/JobClaim.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <system_error>
 
 #include <cerrno>
 #include <cstdlib>
@@ -28,16 +33,17 @@ std::string JobClaim::Holder::describe() const {
     return text;
 }
 
-JobClaim::JobClaim(Database& db, unsigned long jobId, logEngine* log)
+JobClaim::JobClaim(Database& db, unsigned long jobId, logEngine* log, unsigned heartbeatSeconds)
     : db_(db),
       log_(log),
       jobId_(jobId),
       host_(hostName()),
       pid_(static_cast<unsigned long>(getpid())),
-      pidStart_(processStartTime(static_cast<unsigned long>(getpid()))) {}
+      pidStart_(processStartTime(static_cast<unsigned long>(getpid()))),
+      heartbeatSeconds_(heartbeatSeconds) {}
 
 JobClaim::~JobClaim() {
-    release();
+    giveBack();
 }
 
 std::string JobClaim::hostName() {
@@ -165,7 +171,10 @@ JobClaim::Outcome JobClaim::claim(Holder& holder) {
     error = racingWrite(
         "UPDATE cordal_jobs SET processid = " + number(pid_) + " WHERE id = " + number(jobId_) + " AND processid = 0",
         changed);
-    if (error == 0 && changed == 1) return kTaken;
+    if (error == 0 && changed == 1) {
+        startBeating();
+        return kTaken;
+    }
     const std::string why = error_;
     release();
     if (error == 0 || error == kDeadlock) {
@@ -248,7 +257,56 @@ bool JobClaim::heartbeat() {
     return q.execute("UPDATE tarvo_claims SET heartbeat = UNIX_TIMESTAMP() WHERE " + ownRow());
 }
 
+void JobClaim::startBeating() {
+    beatDb_ = db_.sibling(nullptr);
+    stopBeating_ = false;
+    // The thread takes no signal: the job's own thread must see every
+    // termination request and alarm, which end its device waits.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &previous);
+    try {
+        beater_ = std::thread(&JobClaim::beatUntilStopped, this, beatDb_.get(),
+                              "UPDATE tarvo_claims SET heartbeat = UNIX_TIMESTAMP() WHERE " + ownRow());
+    } catch (const std::system_error&) {
+        // Without a thread the job's steps still beat.
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+void JobClaim::stopBeating() {
+    if (!beater_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(beatMutex_);
+        stopBeating_ = true;
+    }
+    beatWake_.notify_all();
+    beater_.join();
+    beatDb_.reset();
+}
+
+void JobClaim::beatUntilStopped(Database* own, std::string sql) {
+    std::unique_lock<std::mutex> lock(beatMutex_);
+    while (!beatWake_.wait_for(lock, std::chrono::seconds(heartbeatSeconds_), [this] { return stopBeating_; })) {
+        lock.unlock();
+        // A failed beat is tried again at the next one; the reconnect of
+        // the pool goes through the list of servers.
+        Query(own).execute(sql);
+        lock.lock();
+    }
+}
+
+bool JobClaim::giveBack() {
+    if (!held_) return true;
+    stopBeating();
+    Query q(db_);
+    q.execute("UPDATE cordal_jobs SET processid = 0 WHERE id = " + number(jobId_) + " AND processid = " +
+              number(pid_));
+    return release();
+}
+
 bool JobClaim::release() {
+    stopBeating();
     if (!held_) return true;
     Query q(db_);
     if (!q.execute("DELETE FROM tarvo_claims WHERE " + ownRow())) return false;

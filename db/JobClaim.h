@@ -1,5 +1,9 @@
 #pragma once
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 
 class Database;
 class logEngine;
@@ -21,11 +25,19 @@ class logEngine;
 // applied what the cluster committed before (wsrep_sync_wait, where the
 // server has it). No statement relies on locks another node would share.
 //
-// The database must outlive the JobClaim. The destructor releases a row
-// still held, so a process that ends without Finish leaves only the row
-// of a process that was killed.
+// While the row is held, a thread of its own (with a connection of its
+// own, and every signal blocked) refreshes its heartbeat every
+// kHeartbeatSeconds, so a job in a long device step (a firmware image on a
+// slow line) still shows it is alive; heartbeat() refreshes it at once.
+//
+// The database must outlive the JobClaim. The destructor gives a job still
+// held back (giveBack), so only a process that was killed leaves its row.
 class JobClaim {
 public:
+    // How often the heartbeat thread refreshes the row; another host's
+    // lease (config.claimLease, 300 seconds by default) spans ten of them.
+    static const unsigned kHeartbeatSeconds = 30;
+
     enum Outcome {
         kTaken,         // this process holds it now
         kHeldByAnother,  // another process does; holder says which
@@ -46,8 +58,9 @@ public:
     };
 
     // The identity of this process: the host name, getpid() and its start
-    // time. log is not owned and may be null.
-    JobClaim(Database& db, unsigned long jobId, logEngine* log);
+    // time. log is not owned and may be null. heartbeatSeconds is the
+    // heartbeat thread's interval.
+    JobClaim(Database& db, unsigned long jobId, logEngine* log, unsigned heartbeatSeconds = kHeartbeatSeconds);
     ~JobClaim();
     JobClaim(const JobClaim&) = delete;
     JobClaim& operator=(const JobClaim&) = delete;
@@ -66,6 +79,10 @@ public:
     // Deletes the row; false when it failed (the row then stays). Nothing
     // to do when not held.
     bool release();
+    // For a job that ends without its outcome stored: the job row's
+    // processid back to 0 (where it is still this process's), then
+    // release, so that the job can be run again.
+    bool giveBack();
 
     bool held() const { return held_; }
     const std::string& error() const { return error_; }
@@ -91,6 +108,9 @@ private:
     // The conditions naming this process's own row.
     std::string ownRow() const;
     void fail(const std::string& what);
+    void startBeating();
+    void stopBeating();
+    void beatUntilStopped(Database* own, std::string sql);
 
     Database& db_;
     logEngine* log_;
@@ -98,7 +118,14 @@ private:
     std::string host_;
     unsigned long pid_;
     unsigned long long pidStart_;
+    unsigned heartbeatSeconds_;
     bool held_ = false;
     int syncWait_ = -1;  // whether the server has wsrep_sync_wait; -1 until asked
     std::string error_;
+
+    std::thread beater_;
+    std::mutex beatMutex_;
+    std::condition_variable beatWake_;
+    bool stopBeating_ = false;
+    std::unique_ptr<Database> beatDb_;  // the heartbeat thread's own connection
 };

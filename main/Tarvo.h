@@ -223,9 +223,9 @@ public:
     bool readXML(const std::string& model);
     bool deriveTransferUrl();  // NEXA family: transferScheme/Credentials/Base
     // The seconds of a claim setting: fallback when text is empty, and
-    // (with an error line) when it is not a plain number, or 0 where
-    // zeroAllowed is false.
-    unsigned claimSetting(const char* key, const std::string& text, unsigned fallback, bool zeroAllowed);
+    // (with an error line) when it is not a whole number from lowest to
+    // 86400.
+    unsigned claimSetting(const char* key, const std::string& text, unsigned fallback, unsigned lowest);
 
     // Termination requests (TarvoTermination.cpp). SIGTERM, SIGINT and SIGHUP
     // only set a flag that ends pauses and device waits; installSignalHandlers
@@ -309,11 +309,13 @@ public:
     unsigned jobDeadlineSeconds = kDefaultJobDeadline;
     // config.routerLockWait: how long a job waits for a router another
     // running job holds. config.claimLease: how old another host's
-    // heartbeat must be before its router is taken over; by default the job
-    // deadline, since no job outlives it.
+    // heartbeat must be before its router is taken over (the dispatcher
+    // reads the same key): ten of the claim's heartbeats, so a holder that
+    // missed a few (a database node failing over) keeps its router.
     unsigned routerLockWaitSeconds = kDefaultRouterLockWait;
-    unsigned claimLeaseSeconds = kDefaultJobDeadline;
+    unsigned claimLeaseSeconds = kDefaultClaimLease;
     static constexpr unsigned kDefaultRouterLockWait = 600;
+    static constexpr unsigned kDefaultClaimLease = 300;
 
     // The claim of the job: not tried (Init ended before it), held, lost to
     // another process (which runs the job: this one runs nothing, writes

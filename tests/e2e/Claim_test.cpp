@@ -133,7 +133,8 @@ TEST_F(Claims, TheClaimRowNamesTheProcessAndItsHeartbeatMoves) {
         job.updateJob("Rebooting");
         EXPECT_GT(std::stoll(setup.db.value("SELECT heartbeat FROM tarvo_claims")), 7);
     }
-    EXPECT_EQ(setup.db.count("tarvo_claims"), 0) << "a job object that goes releases its claim";
+    EXPECT_EQ(setup.db.count("tarvo_claims"), 0) << "a job object that goes without its end gives the job back";
+    EXPECT_EQ(setup.db.value("SELECT processid FROM cordal_jobs WHERE id = 42"), "0");
 }
 
 // A database without the claim table (not migrated): the job is not run
