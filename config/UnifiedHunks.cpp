@@ -77,13 +77,6 @@ private:
     std::vector<size_t> hashes;
 };
 
-LineIds numbered(const Lines& lines, LineTable& table) {
-    LineIds ids;
-    ids.reserve(lines.size());
-    for (const auto& line : lines) ids.push_back(table.idOf(line));
-    return ids;
-}
-
 // A part of both texts compared on its own: lines [a0, a1) of the first
 // and [b0, b1) of the second.
 struct Piece {
@@ -93,49 +86,77 @@ struct Piece {
 class Comparison {
 public:
     Comparison(const std::string& first, const std::string& second) {
-        Lines linesA, linesB;
         splitLines(first, linesA);
         splitLines(second, linesB);
-        table = std::make_unique<LineTable>(linesA.size() + linesB.size());
-        a = numbered(linesA, *table);
-        b = numbered(linesB, *table);
-        inA.assign(table->size(), 0);
-        inB.assign(table->size(), 0);
-        for (unsigned id : a) ++inA[id];
-        for (unsigned id : b) ++inB[id];
     }
 
     std::string hunks(size_t pathLimit) {
-        const size_t m = a.size(), n = b.size();
+        const size_t m = linesA.size(), n = linesB.size();
         size_t head = 0;
-        while (head < m && head < n && a[head] == b[head]) ++head;
+        while (head < m && head < n && linesA[head] == linesB[head]) ++head;
         if (head == m && head == n) return "";
         size_t tail = 0;
-        while (tail < m - head && tail < n - head && a[m - 1 - tail] == b[n - 1 - tail]) ++tail;
+        while (tail < m - head && tail < n - head && linesA[m - 1 - tail] == linesB[n - 1 - tail]) ++tail;
         // Of the common head three lines stay, the context of a first hunk.
         // dtl's search runs along the common lines it starts on before it
         // looks at anything else, so leaving out the ones before changes
         // nothing but the line numbers.
-        const size_t from = head > 3 ? head - 3 : 0;
-        // The common tail is left out from five lines after the first line
-        // in it that each text has only once. Every shortest difference
-        // keeps that line and all after it as common lines, so dtl has no
-        // choice to make after it, and the five lines that stay are the
-        // three of context and the two after them dtl looks at to end the
-        // hunk.
-        size_t keep = tail;
-        for (size_t t = 0; t + 5 < tail; ++t)
-            if (once(a[m - tail + t])) {
-                keep = t + 5;
-                break;
-            }
-        const Piece middle{from, m - tail + keep, from, n - tail + keep};
+        base = head > 3 ? head - 3 : 0;
+        const size_t keep = tailToKeep(tail);
+        number(m - tail + keep, n - tail + keep);
+        const Piece middle{0, a.size(), 0, b.size()};
         std::string out;
         if (leastPathPoints(middle) < pathLimit)
             print(middle, out);
         else
-            for (const Piece& piece : cut(middle)) print(piece, out);
+            for (const Piece& piece : cut(middle, pathLimit)) print(piece, out);
         return out;
+    }
+
+private:
+    // The common tail is left out from five lines after a line in it that
+    // each text (from the base on) has only once. Every shortest difference
+    // keeps that line and all after it as common lines, so dtl has no
+    // choice to make after it; the five lines that stay are the three of
+    // context and the two after them dtl looks at to end the hunk. Lines
+    // are told apart by their hashes here: two lines that only share one
+    // count as the same, which at worst leaves more to dtl.
+    size_t tailToKeep(size_t tail) const {
+        static const size_t kContext = 5, kTries = 64;
+        if (tail <= kContext) return tail;
+        const std::hash<std::string_view> hash;
+        std::vector<size_t> hashA, hashB;
+        hashA.reserve(linesA.size() - base);
+        hashB.reserve(linesB.size() - base);
+        for (size_t i = base; i < linesA.size(); ++i) hashA.push_back(hash(linesA[i]));
+        for (size_t j = base; j < linesB.size(); ++j) hashB.push_back(hash(linesB[j]));
+        auto onlyOnce = [](const std::vector<size_t>& hashes, size_t value) {
+            size_t count = 0;
+            for (size_t h : hashes)
+                if (h == value && ++count > 1) return false;
+            return count == 1;
+        };
+        for (size_t t = 0; t + kContext < tail && t < kTries; ++t) {
+            const size_t value = hashA[linesA.size() - tail + t - base];
+            if (onlyOnce(hashA, value) && onlyOnce(hashB, value)) return t + kContext;
+        }
+        return tail;
+    }
+
+    // Numbers the lines from the base to endA and endB; the views of the
+    // lines are dropped, the table keeps the texts.
+    void number(size_t endA, size_t endB) {
+        table = std::make_unique<LineTable>(endA + endB - 2 * base);
+        a.reserve(endA - base);
+        b.reserve(endB - base);
+        for (size_t i = base; i < endA; ++i) a.push_back(table->idOf(linesA[i]));
+        for (size_t j = base; j < endB; ++j) b.push_back(table->idOf(linesB[j]));
+        Lines().swap(linesA);
+        Lines().swap(linesB);
+        inA.assign(table->size(), 0);
+        inB.assign(table->size(), 0);
+        for (unsigned id : a) ++inA[id];
+        for (unsigned id : b) ++inB[id];
     }
 
 private:
@@ -156,27 +177,31 @@ private:
         return (rounds + 1) * (delta + 1) + rounds * (rounds + 1);
     }
 
-    // Pieces of about kPieceLines lines, cut in a run of eight common lines
+    // Pieces of at least as many lines as the square root of the path
+    // limit (a piece of that many lines that differ in every line needs
+    // about as many path points), cut in a run of eight common lines
     // whose first line each text has once: the piece before the cut ends in
     // five common lines every shortest difference keeps (three of context,
     // two dtl looks at to end a hunk), the one after begins with three that
     // dtl's search runs along first, so no hunk reaches over the cut and
     // the pieces' hunks put together are the ones of the whole.
-    std::vector<Piece> cut(const Piece& whole) const {
-        static const size_t kPieceLines = 2048, kRun = 8, kEnd = 5;
+    std::vector<Piece> cut(const Piece& whole, size_t pathLimit) const {
+        static const size_t kRun = 8, kEnd = 5;
+        size_t pieceLines = 2 * kRun;
+        while (pieceLines * pieceLines < pathLimit) ++pieceLines;
         std::vector<size_t> inSecond(table->size(), 0);
         for (size_t j = whole.b0; j < whole.b1; ++j)
             if (once(b[j])) inSecond[b[j]] = j;
         std::vector<Piece> pieces;
         size_t startA = whole.a0, startB = whole.b0;
-        for (size_t i = startA + kPieceLines; i + kRun <= whole.a1; ++i) {
+        for (size_t i = startA + pieceLines; i + kRun <= whole.a1; ++i) {
             if (!once(a[i])) continue;
             const size_t j = inSecond[a[i]];
             if (j < startB + kRun || j + kRun > whole.b1 || !std::equal(&a[i], &a[i] + kRun, &b[j])) continue;
             pieces.push_back({startA, i + kEnd, startB, j + kEnd});
             startA = i + kEnd;
             startB = j + kEnd;
-            i = startA + kPieceLines - 1;
+            i = startA + pieceLines - 1;
         }
         pieces.push_back({startA, whole.a1, startB, whole.b1});
         return pieces;
@@ -192,7 +217,9 @@ private:
         dtl::Diff<unsigned, LineIds> diff(
             LineIds(a.begin() + static_cast<long>(piece.a0), a.begin() + static_cast<long>(piece.a1)),
             LineIds(b.begin() + static_cast<long>(piece.b0), b.begin() + static_cast<long>(piece.b1)));
-        diff.onHuge();
+        // dtl's large-input mode only reserves room for its whole path limit
+        // up front; a piece too small to come near it does without.
+        if ((m + n) * (m + n) >= UnifiedHunks::dtlPathLimit) diff.onHuge();
         diff.compose();
         diff.composeUnifiedHunks();
         auto addLines = [&out, this](const std::vector<std::pair<unsigned, dtl::elemInfo>>& elems) {
@@ -204,11 +231,11 @@ private:
         };
         for (const auto& hunk : diff.getUniHunks()) {
             out += "@@ -";
-            out += std::to_string(hunk.a + static_cast<long long>(piece.a0));
+            out += std::to_string(hunk.a + static_cast<long long>(base + piece.a0));
             out += ',';
             out += std::to_string(hunk.b);
             out += " +";
-            out += std::to_string(hunk.c + static_cast<long long>(piece.b0));
+            out += std::to_string(hunk.c + static_cast<long long>(base + piece.b0));
             out += ',';
             out += std::to_string(hunk.d);
             out += " @@\n";
@@ -218,9 +245,11 @@ private:
         }
     }
 
+    Lines linesA, linesB;
+    size_t base = 0;  // the lines before it are left out of both texts
     std::unique_ptr<LineTable> table;
-    LineIds a, b;
-    std::vector<unsigned> inA, inB;  // how often each line occurs in each text
+    LineIds a, b;                    // the numbers of the lines from the base on
+    std::vector<unsigned> inA, inB;  // how often each number occurs in a and b
 };
 }  // namespace
 

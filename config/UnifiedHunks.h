@@ -16,7 +16,8 @@
 // shortest difference in one go anyway (it gives up after dtlPathLimit path
 // points and restarts from where it got) is the part in between cut into
 // pieces at runs of lines that occur once in each text, each piece compared
-// on its own: the hunks still turn the first text into the second.
+// on its own: the hunks still turn the first text into the second (and,
+// unlike dtl's after its second restart, their line numbers are right).
 class UnifiedHunks {
 public:
     // dtl's own limit of path points for one search.

@@ -34,8 +34,8 @@ class logEngine;
 // held back (giveBack), so only a process that was killed leaves its row.
 class JobClaim {
 public:
-    // How often the heartbeat thread refreshes the row; another host's
-    // lease (config.claimLease, 300 seconds by default) spans ten of them.
+    // How often the heartbeat thread refreshes the row: a lease
+    // (config.claimLease) of a few of them is safe, whatever the job does.
     static const unsigned kHeartbeatSeconds = 30;
 
     enum Outcome {

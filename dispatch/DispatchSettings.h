@@ -13,7 +13,9 @@
 //
 // and the job runner's config.claimLease: how many seconds another
 // host's job may go without a heartbeat before it counts as lost (the
-// job runner takes over its router after the same time).
+// job runner takes over its router after the same time). Without it the
+// lease is the job deadline (config.jobdeadline, default 7200), as for
+// the job runner: no job outlives its deadline.
 //
 // load() fills a value completely or reports why not; a dispatcher that
 // re-reads its settings keeps the old value when the new file is wrong.
@@ -21,13 +23,13 @@ struct DispatchSettings {
     static const unsigned kDefaultMaxJobs = 8;
     static const unsigned kDefaultPollMilliseconds = 5000;
     static const char* const kDefaultMetricsFile;
-    static const unsigned kDefaultClaimLeaseSeconds = 300;
+    static const unsigned kDefaultJobDeadlineSeconds = 7200;
 
     std::string dbPass, dbUser, dbHost, dbName;
     unsigned maxJobs = kDefaultMaxJobs;
     unsigned pollMilliseconds = kDefaultPollMilliseconds;
     std::string metricsFile = kDefaultMetricsFile;
-    unsigned claimLeaseSeconds = kDefaultClaimLeaseSeconds;
+    unsigned claimLeaseSeconds = kDefaultJobDeadlineSeconds;
 
     // Reads settingsFile; false with error set (one line, no secret) when
     // the file cannot be read or parsed, lacks the database password, or a

@@ -85,25 +85,26 @@ bool Tarvo::readXML(const std::string& model) {
                          "seconds.",
                          jobDeadline.c_str(), jobDeadlineSeconds);
     }
-    routerLockWaitSeconds = claimSetting("config.routerLockWait", routerLockWait, kDefaultRouterLockWait, 0);
-    claimLeaseSeconds = claimSetting("config.claimLease", claimLease, kDefaultClaimLease, 1);
+    routerLockWaitSeconds = claimSetting("config.routerLockWait", routerLockWait, kDefaultRouterLockWait, 0, 86400);
+    claimLeaseSeconds = claimSetting("config.claimLease", claimLease, jobDeadlineSeconds, 1, 999999999);
     if (log)
         log->addLine(logEngine::INF, "Read %u seconds sleep time for model '%s' from config file.", rebootSleepSeconds,
                      model.c_str());
     return true;
 }
 
-unsigned Tarvo::claimSetting(const char* key, const std::string& text, unsigned fallback, unsigned lowest) {
+unsigned Tarvo::claimSetting(const char* key, const std::string& text, unsigned fallback, unsigned lowest,
+                             unsigned highest) {
     if (text.empty()) return fallback;
     size_t first = text.find_first_not_of(" \t\r\n"), last = text.find_last_not_of(" \t\r\n");
     const std::string value = first == std::string::npos ? "" : text.substr(first, last - first + 1);
     bool digits = !value.empty() && value.size() <= 9;
     for (char c : value) digits = digits && std::isdigit(static_cast<unsigned char>(c));
     const unsigned seconds = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
-    if (digits && seconds >= lowest && seconds <= 86400) return seconds;
+    if (digits && seconds >= lowest && seconds <= highest) return seconds;
     if (log)
-        log->addLine(logEngine::ERR, "Ignoring %s '%s': not whole seconds from %u to 86400; it is %u seconds.", key,
-                     text.c_str(), lowest, fallback);
+        log->addLine(logEngine::ERR, "Ignoring %s '%s': not whole seconds from %u to %u; it is %u seconds.", key,
+                     text.c_str(), lowest, highest, fallback);
     return fallback;
 }
 

@@ -1,5 +1,6 @@
 // The limit of a wait as a whole, against devsim: a large reply still
-// arrives whole at the ordinary limit, over Telnet and over SSH.
+// arrives whole at the ordinary limit, a trickling reply ends at the limit
+// a long operation sets for itself, over Telnet and over SSH.
 #include <cstdlib>
 #include <memory>
 
@@ -47,6 +48,41 @@ TEST_F(WaitLimitTest, ALargeReplyArrivesWholeWithinTheOrdinaryLimit) {
         link->disconnect();
     }
     EXPECT_TRUE(lines("ERR").empty()) << dump();
+}
+
+// A long operation sets a limit of its own (here 2 seconds, as a transfer
+// of a small file would get a size-derived one): a device that trickles
+// instead of answering ends the wait there, with the limit's error line,
+// and the ordinary limit is back afterwards.
+TEST_F(WaitLimitTest, ALimitOfItsOwnEndsATricklingReplyAndIsRestored) {
+    startDevice({"--family", "nexa", "--trickle", "100", "--trickle-after", "tmibAdmSystemId"});
+    for (const char* type : {"Telnet", "SSH"}) {
+        SCOPED_TRACE(type);
+        auto link = open(type);
+        ASSERT_TRUE(link->connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
+        const int ordinary = link->waitLimitMs();
+        double started = now(), seconds = 0;
+        commandResult reply;
+        {
+            ScopedWaitLimit whileTransferring(*link, 2);
+            EXPECT_EQ(link->waitLimitMs(), 2000);
+            reply = link->sendCmd("tmibAdmSystemId", ":admin>", "", false);
+            seconds = now() - started;
+            // The trickling device ignores the logout as well.
+            link->disconnect();
+        }
+        EXPECT_EQ(link->waitLimitMs(), ordinary);
+        EXPECT_FALSE(reply.foundFirst);
+        EXPECT_TRUE(reply.contains("...")) << "the device kept sending";
+        EXPECT_GE(seconds, 2.0);
+        const std::string head = std::string(type) + "-reply limit of 2 seconds reached: the device kept sending for ";
+        size_t found = std::string::npos;
+        for (const auto& line : lines("ERR"))
+            if (line.rfind(head, 0) == 0 && line.find(" seconds without ever showing ':admin>'!") != std::string::npos)
+                found = line.size();
+        EXPECT_NE(found, std::string::npos) << dump();
+        printf("%s: the trickled wait ended after %.2f s\n", type, seconds);
+    }
 }
 
 }  // namespace

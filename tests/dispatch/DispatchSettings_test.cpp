@@ -60,20 +60,24 @@ TEST(DispatchSettings, KeysDefaultsAndRefusedValues) {
     }
 }
 
-// The lease is the job runner's key, read from the same file.
+// The lease is the job runner's key, read from the same file; without it
+// the job deadline.
 TEST(DispatchSettings, ClaimLease) {
     const struct {
         const char* config;
         bool ok;
         unsigned lease;
     } cases[] = {
-        {"", true, DispatchSettings::kDefaultClaimLeaseSeconds},
-        {"<claimLease> 45 </claimLease>", true, 45},
-        {"<claimLease>86400</claimLease>", true, 86400},
+        {"", true, 7200},
+        {"<jobdeadline>600</jobdeadline>", true, 600},
+        {"<jobdeadline>0</jobdeadline>", true, 7200},
+        {"<jobdeadline>soon</jobdeadline>", true, 7200},
+        {"<claimLease> 45 </claimLease><jobdeadline>600</jobdeadline>", true, 45},
+        {"<claimLease>999999999</claimLease>", true, 999999999},
         {"<claimLease>0</claimLease>", false, 0},
         {"<claimLease>1.5</claimLease>", false, 0},
         {"<claimLease>90s</claimLease>", false, 0},
-        {"<claimLease>86401</claimLease>", false, 0},
+        {"<claimLease>1000000000</claimLease>", false, 0},
     };
     testsupport::TempDir dir;
     for (const auto& c : cases) {
