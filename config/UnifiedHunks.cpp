@@ -159,7 +159,6 @@ private:
         for (unsigned id : b) ++inB[id];
     }
 
-private:
     bool once(unsigned id) const { return inA[id] == 1 && inB[id] == 1; }
 
     // The fewest path points dtl's search can record for the piece: the
@@ -184,7 +183,8 @@ private:
     // five common lines every shortest difference keeps (three of context,
     // two dtl looks at to end a hunk), the one after begins with three that
     // dtl's search runs along first, so no hunk reaches over the cut and
-    // the pieces' hunks put together are the ones of the whole.
+    // the pieces' hunks put together are the hunks of their differences
+    // put together.
     std::vector<Piece> cut(const Piece& whole, size_t pathLimit) const {
         static const size_t kRun = 8, kEnd = 5;
         size_t pieceLines = 2 * kRun;
