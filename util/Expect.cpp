@@ -337,7 +337,9 @@ int Expect::waitForList(ExpectMatcher& matcher) {
     lastWaitMs_ = 0;
     // Output kept from before (after a silence, or read by notBlockableRead)
     // may already hold the answer; it must not wait for more.
-    int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size());
+    // A prompt counts only at the end of everything that has arrived, not
+    // at the end of a part of what the last read brought.
+    int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size(), pendingPos_ == pendingEnd_);
     while (hit == 0) {
         if (pid < 0) throw ExpectException("Process not running or EOF reached!");
         // A child that prints something every little while never lets the
@@ -363,7 +365,7 @@ int Expect::waitForList(ExpectMatcher& matcher) {
             return 0;
         }
         readFromOutput();
-        hit = matcher.scan(accum->data(), accum->size());
+        hit = matcher.scan(accum->data(), accum->size(), pendingPos_ == pendingEnd_);
     }
     lastWaitMs_ = nowMs() - start;
     takeMatch(matcher.matchStart(), matcher.matchEnd());
@@ -426,7 +428,7 @@ int Expect::expect(const std::vector<ExpectRegex>& list) {
     ExpectMatcher matcher;
     for (const ExpectRegex& regex : list) {
         checkedOut.patterns.push_back(checkOutPattern(regex));
-        matcher.addPattern(&checkedOut.patterns.back());
+        matcher.addPattern(&checkedOut.patterns.back(), regex.atEnd);
     }
 
     int hit = waitForList(matcher);
@@ -448,6 +450,16 @@ int Expect::expect(const char* first, ...) {
 }
 
 int Expect::expect_noreg(const std::string& first, const std::string& second) {
+    forgetMatch();
+    matched = false;
+    if (pid < 0) throw ExpectException("Process not running or EOF reached!");
+    ExpectMatcher matcher;
+    if (!first.empty()) matcher.addText(first);
+    if (!second.empty()) matcher.addText(second);
+    return waitForList(matcher);
+}
+
+int Expect::expectTexts(const AwaitedText& first, const AwaitedText& second) {
     forgetMatch();
     matched = false;
     if (pid < 0) throw ExpectException("Process not running or EOF reached!");
