@@ -1,66 +1,13 @@
 #include "config/UniDiff.h"
 
-#include <dtl/dtl.hpp>
-
 #include <cstdio>
-#include <fstream>
-#include <sstream>
-#include <unordered_map>
-#include <vector>
 
+#include "config/UnifiedHunks.h"
 #include "db/Cordal_router.h"
 #include "util/DeviceFamily.h"
 #include "util/logEngine.h"
 
 namespace {
-// Lines are compared as numbers: every distinct line text gets one, so the
-// difference compares integers instead of strings.
-using LineIds = std::vector<unsigned>;
-
-class LineTable {
-public:
-    unsigned idOf(const std::string& line) {
-        auto found = ids.emplace(line, static_cast<unsigned>(texts.size()));
-        if (found.second) texts.push_back(&found.first->first);
-        return found.first->second;
-    }
-    const std::string& text(unsigned id) const { return *texts[id]; }
-
-private:
-    std::unordered_map<std::string, unsigned> ids;
-    std::vector<const std::string*> texts;
-};
-
-bool readLines(const std::string& path, LineTable& table, LineIds& lines) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::string line;
-    while (UniDiff::safeGetline(in, line)) lines.push_back(table.idOf(line));
-    return true;
-}
-
-// The hunks as unified-diff text: "@@ -a,b +c,d @@" and the lines behind
-// a one-character mark, every line ending in a line feed.
-std::string printHunks(const dtl::Diff<unsigned, LineIds>& diff, const LineTable& table) {
-    std::string out;
-    auto addLines = [&out, &table](const std::vector<std::pair<unsigned, dtl::elemInfo>>& elems) {
-        for (const auto& e : elems) {
-            char mark = e.second.type == dtl::SES_ADD ? '+' : e.second.type == dtl::SES_DELETE ? '-' : ' ';
-            out += mark;
-            out += table.text(e.first);
-            out += '\n';
-        }
-    };
-    for (const auto& hunk : diff.getUniHunks()) {
-        out += "@@ -" + std::to_string(hunk.a) + "," + std::to_string(hunk.b) + " +" + std::to_string(hunk.c) + "," +
-               std::to_string(hunk.d) + " @@\n";
-        addLines(hunk.common[0]);
-        addLines(hunk.change);
-        addLines(hunk.common[1]);
-    }
-    return out;
-}
-
 size_t countOf(const std::string& text, const std::string& what) {
     size_t count = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
@@ -96,21 +43,16 @@ std::istream& UniDiff::safeGetline(std::istream& in, std::string& line) {
 }
 
 bool UniDiff::comparefiles() {
-    LineTable table;
-    LineIds first, second;
-    if (!readLines(file1, table, first)) {
+    std::string first, second;
+    if (!UnifiedHunks::readFile(file1, first)) {
         log->add(logEngine::ERR, "File1 for comparing not readable! Aborting!");
         return false;
     }
-    if (!readLines(file2, table, second)) {
+    if (!UnifiedHunks::readFile(file2, second)) {
         log->add(logEngine::ERR, "File2 for comparing not readable! Aborting!");
         return false;
     }
-    dtl::Diff<unsigned, LineIds> diff(first, second);
-    diff.onHuge();
-    diff.compose();
-    diff.composeUnifiedHunks();
-    diffText = printHunks(diff, table);
+    diffText = UnifiedHunks::between(first, second);
 
     const size_t lineFeeds = countOf(diffText, "\n");
     const bool same =

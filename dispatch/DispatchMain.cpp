@@ -62,7 +62,7 @@ int dispatchMain(int argc, char* argv[], const Paths& paths, const std::vector<s
     for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaction(s, &action, nullptr);
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
 
-    Dispatcher dispatcher(paths.settingsFile(), jobCommand);
+    Dispatcher dispatcher(paths.settingsFile(), paths.transferDir(), jobCommand);
     if (!dispatcher.configure()) return 1;
     return dispatcher.run();
 }

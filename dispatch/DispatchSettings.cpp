@@ -78,11 +78,13 @@ bool DispatchSettings::load(const std::string& settingsFile, std::string& error)
         const char* key;
         std::optional<std::string>* text;
     };
-    std::optional<std::string> maxJobs, pollInterval, metricsFile;
+    std::optional<std::string> maxJobs, pollInterval, metricsFile, claimLease, jobDeadline;
     const KeyRow rows[] = {
         {"dispatch.maxJobs", &maxJobs},
         {"dispatch.pollInterval", &pollInterval},
         {"dispatch.metricsFile", &metricsFile},
+        {"config.claimLease", &claimLease},
+        {"config.jobdeadline", &jobDeadline},
     };
     for (const KeyRow& row : rows) {
         std::string value;
@@ -102,6 +104,17 @@ bool DispatchSettings::load(const std::string& settingsFile, std::string& error)
             return false;
         }
         read.pollMilliseconds = static_cast<unsigned>(std::lround(n * 1000));
+    }
+    if (claimLease) {
+        if (!number(*claimLease, 1, 999999999, n) || n != std::floor(n)) {
+            error = "config.claimLease must be whole seconds from 1 to 999999999, not '" + *claimLease + "'";
+            return false;
+        }
+        read.claimLeaseSeconds = static_cast<unsigned>(n);
+    } else if (jobDeadline && number(*jobDeadline, 1, 999999999, n) && n == std::floor(n)) {
+        // The job runner keeps its default for a deadline it cannot use;
+        // so does the lease.
+        read.claimLeaseSeconds = static_cast<unsigned>(n);
     }
     if (metricsFile) read.metricsFile = trimmed(*metricsFile);
     *this = read;

@@ -1,6 +1,7 @@
 #include "dispatch/Dispatcher.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
@@ -9,6 +10,8 @@
 
 #include "db/Database.h"
 #include "dispatch/JobQueue.h"
+#include "dispatch/LostJobs.h"
+#include "dispatch/Printable.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -29,22 +32,6 @@ void say(const char* format, ...) {
 void complain(const std::string& text) {
     fprintf(stderr, "tarvo-dispatch: ERROR: %s\n", text.c_str());
     fflush(stderr);
-}
-
-// A value from the database as it may appear in a log line: printable
-// ASCII as it is, every other byte as \xNN.
-std::string printable(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7f && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            snprintf(escaped, sizeof escaped, "\\x%02x", c);
-            out += escaped;
-        }
-    }
-    return out;
 }
 
 std::string outcome(const JobProcess& p) {
@@ -68,8 +55,12 @@ void Dispatcher::blockedSignals(sigset_t& set) {
     for (int s : {SIGCHLD, SIGTERM, SIGINT, SIGHUP}) sigaddset(&set, s);
 }
 
-Dispatcher::Dispatcher(std::string file, std::vector<std::string> command)
-    : settingsFile(std::move(file)), jobCommand(std::move(command)) {}
+Dispatcher::Dispatcher(std::string file, std::string folder, std::vector<std::string> command)
+    : settingsFile(std::move(file)), logFolder(std::move(folder)), jobCommand(std::move(command)) {
+    // The name job processes record in their claims (gethostname).
+    char name[256] = "";
+    if (gethostname(name, sizeof name - 1) == 0) hostName = name;
+}
 
 Dispatcher::~Dispatcher() = default;
 
@@ -131,10 +122,34 @@ int Dispatcher::run() {
 }
 
 void Dispatcher::poll(bool lookForLostJobs) {
-    (void)lookForLostJobs;
     if (!openDatabase()) return;
+    if (lookForLostJobs && !reapLostJobs()) {
+        databaseFailed();
+        return;
+    }
     startDueJobs();
     flushDatabaseLog(true);
+}
+
+bool Dispatcher::reapLostJobs() {
+    LostJobs lost(*db, hostName, logFolder, settings.claimLeaseSeconds);
+    std::vector<LostJobs::Reaped> reaped;
+    if (!lost.reap(reaped)) return false;
+    for (const auto& r : reaped) {
+        const LostJobs::Claim& c = r.claim;
+        if (r.recorded) {
+            say("job %lu lost: router %lu, workmode %s, process %lu on host '%s' is gone; recorded as \"Job process "
+                "lost\"%s",
+                c.jobId, c.routerId, printable(c.workmode).c_str(), c.pid, printable(c.host).c_str(),
+                r.usedLogFile ? " with its log file" : "");
+            ++metrics.reaped;
+            metricsChanged = true;
+        } else {
+            say("job %lu: claim of process %lu on host '%s' removed (the process is gone, its job row too)", c.jobId,
+                c.pid, printable(c.host).c_str());
+        }
+    }
+    return true;
 }
 
 void Dispatcher::startDueJobs() {

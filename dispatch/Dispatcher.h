@@ -29,11 +29,15 @@ class logEngine;
 // looks at the database: SIGCHLD reaps (and fills the freed slot at once),
 // SIGHUP re-reads the settings, SIGTERM and SIGINT stop the loop: no job
 // is started any more, every running child gets SIGTERM and is waited for.
+// At every look (not at the extra looks after a child ended) it also
+// records the jobs whose process was lost, on this host or another.
 class Dispatcher {
 public:
     // jobCommand: the job runner and any leading arguments; the dispatcher
     // appends "-w -j ID" (the log file survives a crash of the job).
-    Dispatcher(std::string settingsFile, std::vector<std::string> jobCommand);
+    // logFolder: where those log files are (the transfer folder, with its
+    // trailing slash); a lost job's history gets its file's lines.
+    Dispatcher(std::string settingsFile, std::string logFolder, std::vector<std::string> jobCommand);
     ~Dispatcher();
     Dispatcher(const Dispatcher&) = delete;
     Dispatcher& operator=(const Dispatcher&) = delete;
@@ -51,6 +55,9 @@ private:
     using Clock = std::chrono::steady_clock;
 
     void poll(bool lookForLostJobs);
+    // Records the jobs whose process is gone (LostJobs); false when the
+    // database did not answer.
+    bool reapLostJobs();
     void startDueJobs();
     bool start(const JobProcess::Job& job);
     void reapChildren();
@@ -66,7 +73,7 @@ private:
     // database did not answer.
     bool forgetFinishedJobs(JobQueue& queue);
 
-    std::string settingsFile;
+    std::string settingsFile, logFolder, hostName;
     std::vector<std::string> jobCommand;
     DispatchSettings settings;
     DispatchMetrics metrics;

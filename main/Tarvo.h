@@ -57,6 +57,9 @@ public:
                     const std::string& secret);
     // Fails the job with the common missing-prompt reason and message.
     void missingPrompt(const std::string& prompt);
+    // A step's failure: "Command refused" when the channel would not send
+    // the command, otherwise the missing prompt.
+    void stepFailed(const std::string& prompt, bool refused);
     // A NEXA transfer command: head + transferCredentials + tail, awaiting
     // prompt (and second, when given). With credentials and without -d the
     // log shows "*> HEAD*:*@TAIL" and the reply is logged as debug.
@@ -156,12 +159,35 @@ public:
     void setPasswordsQxCli(ConnectionHandler& link);
 
     // The fallback timer and the boot configuration (TarvoDeviceFallback.cpp).
-    // Each is true when it did its part (qx.CLI devices have no timer: the
-    // two timer operations are true at once there, sending nothing).
-    // Once scheduleFallback succeeded, every path must end in flushFallback
-    // or reboot; where neither can reach the device, call
-    // reportArmedFallback.
-    bool scheduleFallback(ConnectionHandler& link, const std::string& seconds);
+    // qx.CLI devices have no timer: the two timer operations do their part
+    // at once there, sending nothing.
+    //
+    // FallbackGuard is the armed timer of one stage, as scheduleFallback
+    // returns it: unless the stage flushes the timer through the guard or
+    // the job reboots the device while the guard lives, its destructor
+    // reboots the device (whose reboot logs that the device restarts by
+    // itself when the connection is gone). It is true when the device
+    // confirmed the timer; a guard of an unconfirmed timer reboots too, since
+    // the device may count down all the same.
+    class [[nodiscard]] FallbackGuard {
+    public:
+        FallbackGuard(Tarvo& job, ConnectionHandler& link, bool scheduled);
+        ~FallbackGuard();
+        FallbackGuard(const FallbackGuard&) = delete;
+        FallbackGuard& operator=(const FallbackGuard&) = delete;
+        explicit operator bool() const { return scheduled; }
+        // Cancels the timer; true, and the guard done, when the device
+        // confirmed it and the job has not failed.
+        bool flush();
+
+    private:
+        Tarvo& job;
+        ConnectionHandler& link;
+        bool scheduled;
+        bool flushed = false;
+        unsigned rebootsBefore;  // the job's reboot count when the timer was armed
+    };
+    FallbackGuard scheduleFallback(ConnectionHandler& link, const std::string& seconds);
     bool scheduleFallbackNexa(ConnectionHandler& link, const std::string& seconds);
     bool flushFallback(ConnectionHandler& link);
     bool flushFallbackNexa(ConnectionHandler& link);
@@ -250,6 +276,7 @@ public:
 
     std::string reason;
     bool rebootPending = false;
+    unsigned reboots = 0;  // reboot calls so far: a fallback guard is done by one
     std::string fallbackVariable;
     // The seconds of the device's armed fallback timer; empty when none is
     // armed as far as the job knows (cleared by a flush the device
@@ -369,26 +396,29 @@ private:
     bool checkImageNames();
     bool checkTemplateName();
 
-    // Start-up steps; each returns the number of the next step, or
-    // kInitDone after a failure recorded with setError.
-    static const int kInitDone = 100;
-    int initLogAndBanner();
-    int initDatabaseSettings();
-    int initDatabaseConnection();
-    int initJob();
-    int initRouter();
-    int initRouterType();
-    int initSettings();
-    int initSoftwareRelease();
-    int initAdditionals();
-    int initContacts();
-    int initCustomer();
-    int initLicenses();
-    int initConnectSettings();
-    int initLoginList();
-    int initConnectionType();
-    int initWorkmode();
-    int initProcessId();
+    // Start-up steps (TarvoStartup.cpp); each returns false after a failure
+    // recorded with setError. kInitSteps holds them by their number.
+    using InitStep = bool (Tarvo::*)();
+    static const InitStep kInitSteps[];
+    static const size_t kInitStepCount;
+    bool initLogAndBanner();
+    bool initDatabaseSettings();
+    bool initDatabaseConnection();
+    bool initJob();
+    bool initRouter();
+    bool initRouterType();
+    bool initSettings();
+    bool initSoftwareRelease();
+    bool initAdditionals();
+    bool initContacts();
+    bool initCustomer();
+    bool initLicenses();
+    bool initConnectSettings();
+    bool initPrompts();
+    bool initLoginList();
+    bool initConnectionType();
+    bool initWorkmode();
+    bool initProcessId();
     // Hands every secret known so far to the log engine, which masks it in
     // all lines below debug level; called as soon as secrets are loaded.
     void registerSecrets();

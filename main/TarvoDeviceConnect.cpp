@@ -40,6 +40,7 @@ void Tarvo::reboot(ConnectionHandler& handler) {
     log->addLine(logEngine::INF, "[ Sleeping %d seconds. ]", static_cast<int>(rebootSleepSeconds));
     ConnectionHandler::pauseSeconds(rebootSleepSeconds);
     rebootPending = false;
+    ++reboots;
     fallbackVariable.clear();
     fallbackSeconds.clear();
 }

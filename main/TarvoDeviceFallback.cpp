@@ -3,11 +3,23 @@
 #include "main/Tarvo.h"
 #include "util/logEngine.h"
 
-bool Tarvo::scheduleFallback(ConnectionHandler& link, const std::string& seconds) {
+Tarvo::FallbackGuard::FallbackGuard(Tarvo& job, ConnectionHandler& link, bool scheduled)
+    : job(job), link(link), scheduled(scheduled), rebootsBefore(job.reboots) {}
+
+Tarvo::FallbackGuard::~FallbackGuard() {
+    if (!flushed && job.reboots == rebootsBefore) job.reboot(link);
+}
+
+bool Tarvo::FallbackGuard::flush() {
+    flushed = job.flushFallback(link) && job.reason.empty();
+    return flushed;
+}
+
+Tarvo::FallbackGuard Tarvo::scheduleFallback(ConnectionHandler& link, const std::string& seconds) {
     // qx.CLI devices have no such timer.
-    if (isQxCli()) return true;
+    if (isQxCli()) return FallbackGuard(*this, link, true);
     updateJob("Scheduling auto-fallback-reboot");
-    return scheduleFallbackNexa(link, seconds);
+    return FallbackGuard(*this, link, scheduleFallbackNexa(link, seconds));
 }
 
 bool Tarvo::scheduleFallbackNexa(ConnectionHandler& link, const std::string& seconds) {

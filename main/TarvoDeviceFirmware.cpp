@@ -145,25 +145,19 @@ void Tarvo::updateImageQxCli(ConnectionHandler& sftp, const ImgRow& row) {
 }
 
 // Stage 7: the firmware images, guarded by the device's fallback timer.
-// Whatever fails after the timer was armed ends in a reboot, so the device
-// never waits for a timer the job forgot.
+// Whatever fails after the timer was armed ends in a reboot (the guard's),
+// so the device never waits for a timer the job forgot.
 bool Tarvo::stageImages(ConnectionHandler& link) {
     if (!connect(link)) return false;
-    if (!scheduleFallback(link, configRestoreTimeoutImage) || !reason.empty()) {
-        reboot(link);
-        return false;
-    }
+    FallbackGuard fallback = scheduleFallback(link, configRestoreTimeoutImage);
+    if (!fallback || !reason.empty()) return false;
     updateImages(link);
-    if (!reason.empty()) {
-        reboot(link);
-        return false;
-    }
+    if (!reason.empty()) return false;
     if (rebootPending) {
         // The new software runs only after the restart.
         reboot(link);
         if (!connect(link)) return false;
-    } else if (!flushFallback(link) || !reason.empty()) {
-        reboot(link);
+    } else if (!fallback.flush()) {
         return false;
     }
     // The version the device runs now goes into the router row.

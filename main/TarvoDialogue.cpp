@@ -11,16 +11,25 @@ bool Tarvo::step(ConnectionHandler& link, const std::string& command, const std:
                  bool quiet) {
     commandResult result = link.sendCmd(command, prompt, "", quiet);
     bool found = result.foundFirst;
+    const bool refused = result.refused;
     if (reply) *reply = std::move(result);
-    if (!found) missingPrompt(prompt);
+    if (!found) stepFailed(prompt, refused);
     return found;
 }
 
 bool Tarvo::secretStep(ConnectionHandler& link, const std::string& command, const std::string& prompt,
                        const std::string& secret) {
-    bool found = link.sendSecret(command, prompt, secret).foundFirst;
-    if (!found) missingPrompt(prompt);
-    return found;
+    commandResult result = link.sendSecret(command, prompt, secret);
+    if (!result.foundFirst) stepFailed(prompt, result.refused);
+    return result.foundFirst;
+}
+
+void Tarvo::stepFailed(const std::string& prompt, bool refused) {
+    // The channel's error line says which character it refused.
+    if (refused)
+        setError("Command refused", "A command held a control character and was not sent to the device.");
+    else
+        missingPrompt(prompt);
 }
 
 void Tarvo::missingPrompt(const std::string& prompt) {

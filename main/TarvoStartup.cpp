@@ -39,72 +39,46 @@ std::string Tarvo::jobFile(const std::string& suffix) const {
     return paths.transferDir() + my_to_str(static_cast<unsigned long>(jobId)) + suffix;
 }
 
+// The start-up steps in their order: a step's number is its index (0 has
+// none). Each returns false after a failure it recorded with setError, and
+// no later step runs then.
+const Tarvo::InitStep Tarvo::kInitSteps[] = {
+    nullptr,
+    &Tarvo::initLogAndBanner,        // 1
+    &Tarvo::initDatabaseSettings,    // 2
+    &Tarvo::initDatabaseConnection,  // 3
+    &Tarvo::initJob,                 // 4
+    &Tarvo::initRouter,              // 5
+    &Tarvo::initRouterType,          // 6
+    &Tarvo::initSettings,            // 7
+    &Tarvo::initSoftwareRelease,     // 8
+    &Tarvo::initAdditionals,         // 9
+    &Tarvo::initContacts,            // 10
+    &Tarvo::initCustomer,            // 11
+    &Tarvo::initLicenses,            // 12
+    &Tarvo::initConnectSettings,     // 13
+    &Tarvo::initPrompts,             // 14
+    &Tarvo::initLoginList,           // 15
+    &Tarvo::initConnectionType,      // 16
+    &Tarvo::initWorkmode,            // 17
+    &Tarvo::initProcessId,           // 18
+};
+const size_t Tarvo::kInitStepCount = sizeof kInitSteps / sizeof kInitSteps[0];
+
 void Tarvo::Init() {
     // Until the settings say otherwise, the default deadline holds.
     armDeadline(kDefaultJobDeadline);
-    int state = 1;
-    while (state != kInitDone) {
-        switch (state) {
-            case 1:
-                state = initLogAndBanner();
-                break;
-            case 2:
-                state = initDatabaseSettings();
-                break;
-            case 3:
-                state = initDatabaseConnection();
-                break;
-            case 4:
-                state = initJob();
-                break;
-            case 5:
-                state = initRouter();
-                break;
-            case 6:
-                state = initRouterType();
-                break;
-            case 7:
-                state = initSettings();
-                break;
-            case 8:
-                state = initSoftwareRelease();
-                break;
-            case 9:
-                state = initAdditionals();
-                break;
-            case 10:
-                state = initContacts();
-                break;
-            case 11:
-                state = initCustomer();
-                break;
-            case 12:
-                state = initLicenses();
-                break;
-            case 13:
-                state = initConnectSettings();
-                break;
-            case 15:
-                state = initLoginList();
-                break;
-            case 16:
-                state = initConnectionType();
-                break;
-            case 17:
-                state = initWorkmode();
-                break;
-            case 18:
-                state = initProcessId();
-                break;
-            default:
-                setError("Unexpected state", "Reached unexpected init-state.");
-                state = kInitDone;
-                break;
+    for (size_t step = 1; step < kInitStepCount; ++step) {
+        InitStep run = kInitSteps[step];
+        if (!run) {
+            setError("Unexpected state", "Reached unexpected init-state.");
+            return;
         }
+        if (!(this->*run)()) return;
     }
 }
 
-int Tarvo::initLogAndBanner() {
+bool Tarvo::initLogAndBanner() {
     std::string name = writeLogfile ? jobFile(".log") : std::string("nofile");
     log.reset(new logEngine(debug, name));
     log->setDirectPrint(directPrint);
@@ -112,41 +86,41 @@ int Tarvo::initLogAndBanner() {
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting basic job and database initialization.");
     if (writeLogfile) log->addLine(logEngine::INF, "Writing to logfile '%s'.", name.c_str());
-    return 2;
+    return true;
 }
 
-int Tarvo::initDatabaseSettings() {
+bool Tarvo::initDatabaseSettings() {
     dbPass = getFromCfg("dbpass");
     dbUser = getFromCfg("dbuser");
     dbHost = getFromCfg("server");
     dbName = getFromCfg("dbname");
     if (dbPass == "nostring") {
         setError("No DB-settings", "Could not get database-settings from config.");
-        return kInitDone;
+        return false;
     }
     registerSecrets();
     log->addLine(logEngine::DBG, "Got DB-password '%s' from configfile.", dbPass.c_str());
     log->addLine(logEngine::DBG, "Got DB-username '%s' from configfile.", dbUser.c_str());
     log->addLine(logEngine::DBG, "Got DB-name '%s' from configfile.", dbName.c_str());
     log->addLine(logEngine::DBG, "Got DB-Host '%s' from configfile.", dbHost.c_str());
-    return 3;
+    return true;
 }
 
-int Tarvo::initDatabaseConnection() {
+bool Tarvo::initDatabaseConnection() {
     db.reset(new Database(dbHost, dbUser, dbPass, dbName, log.get()));
     if (!db->Connected()) {
         setError("No DB-connection", "Could not connect to database.");
-        return kInitDone;
+        return false;
     }
     log->add(logEngine::DBG, "Successfully connected to the database.");
-    return 4;
+    return true;
 }
 
-int Tarvo::initJob() {
+bool Tarvo::initJob() {
     job.reset(new Cordal_jobs(*db, static_cast<unsigned long>(jobId)));
     if (job->id == 0) {
         setError("No job in DB", "Job %d not found in database.", static_cast<int>(jobId));
-        return kInitDone;
+        return false;
     }
     log->addLine(logEngine::INF, "Successfully loaded job '%d' from database.", static_cast<int>(jobId));
     log->addLine(logEngine::INF, "Requested workmode is '%s'.", job->workmode.c_str());
@@ -154,10 +128,10 @@ int Tarvo::initJob() {
     // The row is known from here on; the flags that say what Run and
     // testPing do are only set once the whole start-up has succeeded.
     mode = &Workmode::named(workmode);
-    return 5;
+    return true;
 }
 
-int Tarvo::initRouter() {
+bool Tarvo::initRouter() {
     // A router table that lacks a column the program needs makes the
     // record's by-name reader throw; the job fails instead of crashing.
     try {
@@ -165,42 +139,42 @@ int Tarvo::initRouter() {
     } catch (const std::exception& e) {
         setError("No router in DB", "Could not load router %lu from database: %s (the router table lacks a column).",
                  job->routerid, e.what());
-        return kInitDone;
+        return false;
     }
     if (router->id == 0) {
         setError("No router in DB", "Could not find router in database.");
-        return kInitDone;
+        return false;
     }
     registerSecrets();
     log->addLine(logEngine::INF, "Successfully loaded router '%s' from database.", router->name.c_str());
-    return 6;
+    return true;
 }
 
-int Tarvo::initRouterType() {
+bool Tarvo::initRouterType() {
     routerType.reset(new Cordal_routertypes(*db, router->model));
     // The database may compare names without regard to case; the type only
     // counts when it is exactly the router's model.
     if (routerType->shortname != router->model) {
         setError("No routertype in DB", "Could not find routertype '%s' in database.", router->model.c_str());
-        return kInitDone;
+        return false;
     }
     routerOs = routerType->os;
     family = DeviceFamily(routerOs);
     log->addLine(logEngine::INF, "Successfully loaded routertype '%s' from database.", router->model.c_str());
-    return 7;
+    return true;
 }
 
-int Tarvo::initSettings() {
+bool Tarvo::initSettings() {
     if (!readXML(router->model)) {
         setError("Bad XML-settings", "Could not read settings from cordal.xml.");
-        return kInitDone;
+        return false;
     }
     armDeadline(jobDeadlineSeconds);
     registerSecrets();
-    return 8;
+    return true;
 }
 
-int Tarvo::initSoftwareRelease() {
+bool Tarvo::initSoftwareRelease() {
     bool installsImages = mode->acts(Workmode::kImages);
     bool versionRequired = family.isNexa() && installsImages;
     bool readVersion = versionRequired || (family.isNexa() && equalsIgnoringCase(readNexaVersion, "true"));
@@ -208,51 +182,51 @@ int Tarvo::initSoftwareRelease() {
     if (!swRelease->refusedColumn.empty()) {
         setError(("Bad swrelease." + swRelease->refusedColumn).c_str(), "%s Nothing was sent to the device.",
                  swRelease->refusal.c_str());
-        return kInitDone;
+        return false;
     }
     if (swRelease->id != 0) {
         if (versionRequired && swRelease->nexaVersion.empty()) {
             setError("Bad NEXA-version", "Could not read NEXA-version.");
-            return kInitDone;
+            return false;
         }
         log->addLine(logEngine::INF, "Successfully loaded swrelease '%s' from database.", swRelease->name.c_str());
     } else if (installsImages) {
         setError("No swrelease in DB", "Could not find swrelease in database.");
-        return kInitDone;
+        return false;
     } else {
         log->add(logEngine::INF, "Could not find swrelease in database.");
     }
-    return 9;
+    return true;
 }
 
-int Tarvo::initAdditionals() {
+bool Tarvo::initAdditionals() {
     additionals.reset(new dbGroupRouteradditionals(db.get(), job->routerid));
     registerSecrets();
     log->addLine(logEngine::INF, "Fetched %d additional parameters from database.",
                  static_cast<int>(additionals->getNumParams()));
-    return 10;
+    return true;
 }
 
-int Tarvo::initContacts() {
+bool Tarvo::initContacts() {
     contacts.reset(new Cordal_contacts(*db, router->customerid));
     log->add(logEngine::INF, "Loaded contact-info from database.");
-    return 11;
+    return true;
 }
 
-int Tarvo::initCustomer() {
+bool Tarvo::initCustomer() {
     customer.reset(new Cordal_customer(*db, router->customerid));
     log->add(logEngine::INF, "Loaded project-info from database.");
-    return 12;
+    return true;
 }
 
-int Tarvo::initLicenses() {
+bool Tarvo::initLicenses() {
     licenses.reset(new dbGroupLicenses(db.get(), router->seriennr));
     log->addLine(logEngine::INF, "Fetched %d router licenses from database.",
                  static_cast<int>(licenses->getNumParams()));
-    return 13;
+    return true;
 }
 
-int Tarvo::initConnectSettings() {
+bool Tarvo::initConnectSettings() {
     connectSettings.reset(new ConnectSettings);
     connectSettings->address = router->ipnumber;
     // Taken as they are: a port out of range is refused at connect time.
@@ -262,11 +236,16 @@ int Tarvo::initConnectSettings() {
     connectSettings->commandTimeout = 10;
     connectSettings->fallbackAddress = router->ipfallbacknumber;
     connectSettings->startWithFallback = router->startwithfallback == "1";
-    // The family's prompts came with the router type.
-    return 15;
+    return true;
 }
 
-int Tarvo::initLoginList() {
+// The family's prompts came with the router type (step 6): the family value
+// holds them.
+bool Tarvo::initPrompts() {
+    return true;
+}
+
+bool Tarvo::initLoginList() {
     const char* const* factory = family.defaultPasswords;
     loginSettings.reset(new LoginSettings{
         {"admin", router->tmibadmadmincommunity, "(supplied)"},
@@ -276,28 +255,28 @@ int Tarvo::initLoginList() {
         {"admin", factory[2], "(default-3)"},
         {"admin", factory[3], "(default-4)"},
     });
-    return 16;
+    return true;
 }
 
-int Tarvo::initConnectionType() {
+bool Tarvo::initConnectionType() {
     connType = equalsIgnoringCase(router->conntype_ip.String(), "SSH") ? SSH : Telnet;
-    return 17;
+    return true;
 }
 
-int Tarvo::initWorkmode() {
+bool Tarvo::initWorkmode() {
     if (!mode->known()) {
         setError("Unknown workmode", "Requested workmode is unknown.");
-        return kInitDone;
+        return false;
     }
     needsTestPing = mode->needsTestPing;
     buildsConfig = mode->buildsConfig;
-    return 18;
+    return true;
 }
 
-int Tarvo::initProcessId() {
+bool Tarvo::initProcessId() {
     job->processid = static_cast<unsigned long>(getpid());
     job->save();
-    return kInitDone;
+    return false;
 }
 
 void Tarvo::registerSecrets() {

@@ -100,9 +100,6 @@ void Tarvo::Run() {
         if (!(stages & entry.stage)) continue;
         if (!(this->*entry.run)(*handler) || noteTermination()) break;
     }
-    // Every stage that arms the fallback timer flushes it or reboots; should
-    // one still be armed here, the log must not leave it unsaid.
-    reportArmedFallback();
 }
 
 bool Tarvo::connectedStage(ConnectionHandler& link, void (Tarvo::*operation)(ConnectionHandler&)) {
@@ -138,16 +135,15 @@ bool Tarvo::stageSSHKeyGen(ConnectionHandler& link) {
 }
 
 // The configuration upload runs between an armed fallback timer and a
-// reboot: whatever fails after the timer was armed, the device is
-// restarted (or, when the connection is gone, restarts by itself when the
-// timer runs out, which reboot reports).
+// reboot: whatever fails after the timer was armed, the guard restarts the
+// device (or, when the connection is gone, the device restarts by itself
+// when the timer runs out, which the reboot reports).
 bool Tarvo::stageUpload(ConnectionHandler& link) {
     if (!link.isConnected() && !connect(link)) return false;
-    if (!scheduleFallback(link, configRestoreTimeoutConfig)) {
-        reboot(link);
-        return false;
-    }
+    FallbackGuard fallback = scheduleFallback(link, configRestoreTimeoutConfig);
+    if (!fallback) return false;
     updateConfig(link, mode->allConfigs, mode->certsOnly, mode->bootFactory);
+    // The device boots the new configuration, or after a failure its old one.
     reboot(link);
     if (!reason.empty()) return false;
     char today[16];

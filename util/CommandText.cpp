@@ -10,6 +10,14 @@ size_t CommandText::findControl(const std::string& text, size_t from) {
     return std::string::npos;
 }
 
+size_t CommandText::findControlOutsideFraming(const std::string& text, char framing) {
+    for (size_t at = findControl(text); at != std::string::npos; at = findControl(text, at + 1)) {
+        const bool atEnd = at == 0 || at + 1 == text.size();
+        if (framing == '\0' || text[at] != framing || !atEnd) return at;
+    }
+    return std::string::npos;
+}
+
 size_t CommandText::findControlButTab(const std::string& text) {
     for (size_t at = findControl(text); at != std::string::npos; at = findControl(text, at + 1))
         if (text[at] != '\t') return at;

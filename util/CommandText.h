@@ -12,6 +12,9 @@ public:
     // The position of the first control character (below 0x20, or 0x7f)
     // at or after from; npos when there is none.
     static size_t findControl(const std::string& text, size_t from = 0);
+    // As findControl, but framing (when not NUL) does not count as the
+    // first or the last byte of text: the family's own framing of a command.
+    static size_t findControlOutsideFraming(const std::string& text, char framing);
     // As findControl, but a tab does not count (configuration text may
     // hold tabs).
     static size_t findControlButTab(const std::string& text);

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 
+#include "util/CommandText.h"
 #include "util/Pause.h"
 #include "util/logEngine.h"
 
@@ -59,17 +60,42 @@ ConnectionHandler::~ConnectionHandler() = default;
 
 commandResult ConnectionHandler::sendCmd(const std::string& command, const std::string& first,
                                          const std::string& second, bool logReplyAsDebug) {
-    if (!send(command) || (first.empty() && second.empty())) return commandResult();
+    if (!send(command)) return unsent();
+    if (first.empty() && second.empty()) return commandResult();
     return catchTraffic(first, second, logReplyAsDebug);
 }
 
 commandResult ConnectionHandler::sendSecret(const std::string& command, const std::string& first,
                                             const std::string& secret) {
-    if (!send(command)) return commandResult();
+    if (!send(command)) return unsent();
     return catchTrafficMasked(first, "", secret);
 }
 
+commandResult ConnectionHandler::unsent() const {
+    commandResult result;
+    result.refused = refusedLast;
+    return result;
+}
+
+std::string ConnectionHandler::controlRefusal(const std::string& text, bool framing, const std::string& what) const {
+    const size_t at = CommandText::findControlOutsideFraming(text, framing ? deviceFamily.commandFraming : '\0');
+    if (at == std::string::npos) return "";
+    // The text itself stays out of the line: it may carry a secret.
+    return what + " refused: it holds " + CommandText::describe(static_cast<unsigned char>(text[at])) + " at byte " +
+           std::to_string(at + 1) +
+           ", which would end its line there and make the rest a line of its own; nothing of it was sent to the "
+           "device!";
+}
+
 bool ConnectionHandler::send(const std::string& command) {
+    refusedLast = false;
+    const std::string refusal = controlRefusal(command, true, typeName + "-command");
+    if (!refusal.empty()) {
+        log->addLine(logEngine::DBG, "Not sending '%s'.", CommandText::shown(command).c_str());
+        log->add(logEngine::ERR, refusal);
+        refusedLast = true;
+        return false;
+    }
     // After a termination request nothing more reaches the device.
     if (Pause::interruptRequested()) {
         log->addLine(logEngine::DBG, "Not sending '%s': terminating.", command.c_str());

@@ -72,6 +72,11 @@ public:
 
     // Logs "Sending '%s'." (debug), writes the command and the line end and,
     // when an expected text is given, waits for the reply and judges it. A
+    // command holding a control character that the channel did not put
+    // there itself (the line end is the transport's; on qx.CLI the process
+    // switch 0x10 may open or close a command) is not sent at all: a line
+    // break would make the rest of it a command of its own. The result is
+    // then refused, and an error line says why without quoting the command. A
     // set logReplyAsDebug (the quiet flag) keeps the reply out of the
     // ordinary log, for commands whose echo or reply carries a secret.
     commandResult sendCmd(const std::string& command, const std::string& first, const std::string& second = "",
@@ -128,7 +133,16 @@ protected:
     // logged, when the peer is gone.
     virtual bool writeCommand(const std::string& command) = 0;
     // writeCommand after the debug line "Sending '%s'."; marks a gone peer.
+    // A command refused for its control characters is not written, and
+    // refusedLast tells so.
     bool send(const std::string& command);
+    // The error line for text (what: "SSH-command", "Password (supplied)")
+    // when it holds a control character it must not carry to the device
+    // (framing: the family's 0x10 may open or close it); empty when it may
+    // be sent.
+    std::string controlRefusal(const std::string& text, bool framing, const std::string& what) const;
+    // The result of a command that was not sent.
+    commandResult unsent() const;
     // Reads device output into reply until first or second (plain texts,
     // either may be empty) arrives or the device stays silent for the
     // current time-out. Returns the wait's error message, "" when it ended
@@ -201,6 +215,7 @@ protected:
     bool connected = false;
     bool safe = false;
     bool alive = true;
+    bool refusedLast = false;  // the last send refused its command
 };
 
 // Raises a connection's silence time-out for one slow command and restores

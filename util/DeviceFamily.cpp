@@ -7,6 +7,7 @@ DeviceFamily::DeviceFamily(const std::string& osText)
     setPrompts("");
     if (qxCli) {
         shellPrompt = "*";
+        commandFraming = '\x10';
         loginPrompt = "User:";
         confirmPrompt = "(Yes/No)";
         configPrompt = "Config$";

@@ -71,6 +71,10 @@ struct DeviceFamily {
     std::string promptMain, promptPlus, promptConfig, promptConfigEnd, promptFtpConfig, promptSftp, promptAdmin,
         promptYesNo;
 
+    // The byte the family's own commands may begin or end with: qx.CLI's
+    // switch to the main process, 0x10. NUL on NEXA: no control character
+    // belongs in a command there.
+    char commandFraming = '\0';
     std::string shellPrompt;            // ">" or "*"
     std::string loginPrompt;            // Telnet user prompt
     std::string passwordPrompt;         // Telnet password prompt

@@ -269,6 +269,14 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                     const LoginRow& candidate = logins[row];
                     log->addLine(logEngine::DBG, "Trying user '%s' with password '%s'.", candidate.user.c_str(),
                                  candidate.password.c_str());
+                    // A password is one line, without the family's framing.
+                    const std::string refusal =
+                        controlRefusal(candidate.password, false, "Password " + candidate.label);
+                    if (!refusal.empty()) {
+                        log->add(logEngine::ERR, refusal);
+                        ++row;  // the next candidate gets a client of its own
+                        return false;
+                    }
                     sendCmd(candidate.password, "");
                     log->addBlob(logEngine::COM, candidate.label);
                     lastPassword = candidate.password;

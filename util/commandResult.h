@@ -19,6 +19,9 @@ public:
 
     bool foundFirst;
     bool foundSecond;
+    // The channel did not send the command at all: it held a control
+    // character of its own (the error line says which).
+    bool refused = false;
     std::string matchedReply;
     std::vector<std::string> replies;
 };

@@ -123,6 +123,13 @@ bool connection::login(const LoginSettings& logins) {
 
         // The reply to the password is logged with the password masked, in
         // case the device echoes it.
+        // The device waits for the password line; a password that would
+        // break it into two lines is not sent, and the login ends here.
+        const std::string refusal = controlRefusal(candidate.password, false, "Password " + candidate.label);
+        if (!refusal.empty()) {
+            log->add(logEngine::ERR, refusal);
+            return false;
+        }
         log->addLine(logEngine::DBG, "Sending '%s'.", candidate.password.c_str());
         commandResult passwordReply;
         if (writeRaw(candidate.password + "\r\n"))

@@ -87,8 +87,17 @@ TEST_F(DialogueTest, StepSendsWaitsAndFailsWithMissingPrompt) {
     EXPECT_TRUE(jobHasLine("ERR", "Missing 'never-shown>' prompt.")) << jobLog();
     EXPECT_TRUE(reply.contains("SN-4711"));
     EXPECT_FALSE(reply.foundFirst);
+
+    // A command the channel refuses fails its step with a reason of its own.
+    EXPECT_FALSE(job.step(link, "tmibAdmSystemId\nconfigd delete boot_fac", job.family.promptMain));
+    EXPECT_EQ(job.reason, "Command refused");
+    job.reason.clear();
+    EXPECT_FALSE(job.secretStep(link, "cert get -PAdm\rconfigd delete x", job.family.promptMain, "Adm\rconfigd"));
+    EXPECT_EQ(job.reason, "Command refused");
+    EXPECT_TRUE(jobHasLine("ERR", "A command held a control character and was not sent to the device.")) << jobLog();
     job.disconnect(link);
     expectInOrder({"<<< tmibAdmSystemId\n", "<<< tmibAdmSWVersion\n", "<<< tmibAdmSystemId\n"});
+    EXPECT_EQ(device.transcript().find("configd"), std::string::npos) << device.transcript();
 }
 
 TEST_F(DialogueTest, QxCliPasswordsOverTelnetKeepTheEchoedPasswordOutOfTheLog) {

@@ -1,8 +1,14 @@
 // The limit of a wait as a whole, against devsim: a large reply still
-// arrives whole at the ordinary limit, over Telnet and over SSH.
+// arrives whole at the ordinary limit, a trickling reply ends at the limit
+// a long operation sets for itself, over Telnet and over SSH.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 #include <memory>
 
+#include "main/Tarvo.h"
 #include "tests/conn/ConnFixture.h"
 #include "util/SSHConnection.h"
 #include "util/connection.h"
@@ -47,6 +53,88 @@ TEST_F(WaitLimitTest, ALargeReplyArrivesWholeWithinTheOrdinaryLimit) {
         link->disconnect();
     }
     EXPECT_TRUE(lines("ERR").empty()) << dump();
+}
+
+// A long operation sets a limit of its own (here 2 seconds, as a transfer
+// of a small file would get a size-derived one): a device that trickles
+// instead of answering ends the wait there, with the limit's error line,
+// and the ordinary limit is back afterwards.
+TEST_F(WaitLimitTest, ALimitOfItsOwnEndsATricklingReplyAndIsRestored) {
+    startDevice({"--family", "nexa", "--trickle", "100", "--trickle-after", "tmibAdmSystemId"});
+    for (const char* type : {"Telnet", "SSH"}) {
+        SCOPED_TRACE(type);
+        auto link = open(type);
+        ASSERT_TRUE(link->connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
+        const int ordinary = link->waitLimitMs();
+        double started = now(), seconds = 0;
+        commandResult reply;
+        {
+            ScopedWaitLimit whileTransferring(*link, 2);
+            EXPECT_EQ(link->waitLimitMs(), 2000);
+            reply = link->sendCmd("tmibAdmSystemId", ":admin>", "", false);
+            seconds = now() - started;
+            // The trickling device ignores the logout as well.
+            link->disconnect();
+        }
+        EXPECT_EQ(link->waitLimitMs(), ordinary);
+        EXPECT_FALSE(reply.foundFirst);
+        EXPECT_TRUE(reply.contains("...")) << "the device kept sending";
+        EXPECT_GE(seconds, 2.0);
+        const std::string head = std::string(type) + "-reply limit of 2 seconds reached: the device kept sending for ";
+        size_t found = std::string::npos;
+        for (const auto& line : lines("ERR"))
+            if (line.rfind(head, 0) == 0 && line.find(" seconds without ever showing ':admin>'!") != std::string::npos)
+                found = line.size();
+        EXPECT_NE(found, std::string::npos) << dump();
+        printf("%s: the trickled wait ended after %.2f s\n", type, seconds);
+    }
+}
+
+// The limits without a device: the multiple of the silence time-out, a
+// limit of the wait's own, and the one a file's size gives a transfer.
+TEST(WaitLimits, FollowTheSilenceTimeOutOrWhatTheWaitIsFor) {
+    logEngine log(true);
+    connection link(&log, DeviceFamily("NEXA"));
+    struct Case {
+        int silence;   // seconds
+        int ownLimit;  // seconds, 0: none
+        int expectedMs;
+    };
+    const Case cases[] = {
+        {10, 0, 300000},    // an ordinary command
+        {20, 0, 600000},    // the ping, the SSH-service check
+        {60, 0, 1800000},   // slow device commands
+        {0, 0, 1000},       // never less than a second
+        {60, 700, 700000},  // a transfer's own limit, whatever the silence
+        {10, 0, 300000},    // and the multiple again once it is lifted
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.silence) + " s silence, own limit " + std::to_string(c.ownLimit));
+        link.setTimeout(c.silence);
+        link.setWaitLimit(c.ownLimit);
+        EXPECT_EQ(link.waitLimitMs(), c.expectedMs);
+    }
+
+    // 600 seconds, and one more for every 8 KiB the slowest link carries.
+    testsupport::TempDir dir;
+    struct File {
+        long long bytes;  // -1: no such file
+        int seconds;
+    };
+    const File files[] = {
+        {-1, 600}, {0, 600}, {8191, 600}, {8192, 601}, {50LL << 20, 600 + 6400}, {1LL << 40, INT_MAX / 1000}};
+    for (const File& f : files) {
+        SCOPED_TRACE(f.bytes);
+        const std::string path = dir.file("image" + std::to_string(f.bytes));
+        if (f.bytes >= 0) {
+            // Sparse: the size is what counts, not the blocks.
+            int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            ASSERT_GE(fd, 0);
+            ASSERT_EQ(ftruncate(fd, f.bytes), 0);
+            close(fd);
+        }
+        EXPECT_EQ(Tarvo::transferWaitLimit(path), f.seconds);
+    }
 }
 
 }  // namespace

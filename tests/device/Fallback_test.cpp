@@ -42,12 +42,13 @@ TEST_F(Fallback, ArmedThenFlushedTheDeviceNeverFallsBack) {
     auto link = linkFor(*job, Telnet);
     ASSERT_TRUE(job->connect(*link)) << logOf(*job);
 
-    ASSERT_TRUE(job->scheduleFallback(*link, "2")) << logOf(*job);
+    auto fallback = job->scheduleFallback(*link, "2");
+    ASSERT_TRUE(fallback) << logOf(*job);
     EXPECT_EQ(job->fallbackVariable, "tmibAdmConfigTimeout.1.1");
     EXPECT_TRUE(contains(device.transcript(), "<<< tmibAdmConfigCmd=reboot tmibAdmConfigTimeout=2\n"));
     EXPECT_TRUE(contains(device.transcript(), "fallback timer armed: reboot in 2 seconds"));
 
-    ASSERT_TRUE(job->flushFallback(*link)) << logOf(*job);
+    ASSERT_TRUE(fallback.flush()) << logOf(*job);
     EXPECT_EQ(job->fallbackVariable, "");
     EXPECT_EQ(job->reason, "");
     EXPECT_TRUE(contains(device.transcript(), "<<< tmibAdmConfigTimeout.1.1=-1\n"));
@@ -84,7 +85,10 @@ TEST_F(Fallback, ArmedTimerRestartsTheDeviceAfterTheJobWasKilled) {
         auto job = bareJob(dir.file("root"), "NEXA", device);
         bool armed = devicetest::readSettings(*job, dir.file("root"), "3", "900");
         auto link = linkFor(*job, Telnet);
-        armed = armed && job->connect(*link) && job->scheduleFallback(*link, job->configRestoreTimeoutConfig);
+        armed = armed && job->connect(*link);
+        // The guard lives until the process is killed.
+        auto fallback = job->scheduleFallback(*link, job->configRestoreTimeoutConfig);
+        armed = armed && fallback;
         char outcome = armed ? 'y' : 'n';
         (void)!write(ready[1], &outcome, 1);
         for (;;) pause();
@@ -120,9 +124,10 @@ TEST_F(Fallback, OtherInstanceNumbersAndAReplyWithoutTheVariable) {
     auto job = bareJob(dir.file("root"), "NEXA", device);
     auto link = linkFor(*job, SSH);
     ASSERT_TRUE(job->connect(*link)) << logOf(*job);
-    ASSERT_TRUE(job->scheduleFallback(*link, "600")) << logOf(*job);
+    auto fallback = job->scheduleFallback(*link, "600");
+    ASSERT_TRUE(fallback) << logOf(*job);
     EXPECT_EQ(job->fallbackVariable, "tmibAdmConfigTimeout.7.42");
-    ASSERT_TRUE(job->flushFallback(*link));
+    ASSERT_TRUE(fallback.flush());
     EXPECT_TRUE(contains(device.transcript(), "<<< tmibAdmConfigTimeout.7.42=-1\n"));
     EXPECT_TRUE(contains(device.transcript(), "fallback timer cancelled, 600 seconds were left"))
         << device.transcript();
@@ -134,12 +139,16 @@ TEST_F(Fallback, OtherInstanceNumbersAndAReplyWithoutTheVariable) {
     auto oldJob = bareJob(dir.file("root"), "NEXA", old);
     auto oldLink = linkFor(*oldJob, Telnet);
     ASSERT_TRUE(oldJob->connect(*oldLink));
-    EXPECT_FALSE(oldJob->scheduleFallback(*oldLink, "600"));
-    EXPECT_EQ(oldJob->reason, "Missing reply");
-    EXPECT_EQ(oldJob->fallbackVariable, "");
-    EXPECT_TRUE(contains(logOf(*oldJob), "ERR - Missing '>' prompt or search-pattern.")) << logOf(*oldJob);
-    EXPECT_TRUE(contains(old.transcript(), "error: unknown variable tmibAdmConfigCmd")) << old.transcript();
-    oldJob->disconnect(*oldLink);
+    {
+        auto oldFallback = oldJob->scheduleFallback(*oldLink, "600");
+        EXPECT_FALSE(oldFallback);
+        EXPECT_EQ(oldJob->reason, "Missing reply");
+        EXPECT_EQ(oldJob->fallbackVariable, "");
+        EXPECT_TRUE(contains(logOf(*oldJob), "ERR - Missing '>' prompt or search-pattern.")) << logOf(*oldJob);
+        EXPECT_TRUE(contains(old.transcript(), "error: unknown variable tmibAdmConfigCmd")) << old.transcript();
+    }
+    // The guard of a timer the device never confirmed restarts it all the same.
+    EXPECT_TRUE(contains(old.transcript(), "<<< cmd=reboot\n")) << old.transcript();
 
     // A device that echoes the command and then stays silent.
     testsim::DevSim silent(dir.file("silent"));
@@ -147,7 +156,8 @@ TEST_F(Fallback, OtherInstanceNumbersAndAReplyWithoutTheVariable) {
     auto silentJob = bareJob(dir.file("root"), "NEXA", silent);
     auto silentLink = linkFor(*silentJob, Telnet);
     ASSERT_TRUE(silentJob->connect(*silentLink));
-    EXPECT_FALSE(silentJob->scheduleFallback(*silentLink, "600"));
+    auto silentFallback = silentJob->scheduleFallback(*silentLink, "600");
+    EXPECT_FALSE(silentFallback);
     EXPECT_EQ(silentJob->reason, "Missing reply");
     EXPECT_EQ(silentJob->fallbackVariable, "");
 }
@@ -162,14 +172,16 @@ TEST_F(Fallback, FlushingWithoutATimerSendsMinusOneAloneAndALostConnectionIsLeft
     EXPECT_EQ(job->reason, "");
 
     // Armed, then the line drops in the middle of a later step: the flush
-    // fails and still forgets the name, the reboot cannot be sent, the log
-    // says what will happen instead; and it does.
-    ASSERT_TRUE(job->scheduleFallback(*link, "2"));
-    EXPECT_FALSE(job->deleteBootConfigNexa(*link));
-    EXPECT_FALSE(job->flushFallback(*link));
-    EXPECT_EQ(job->reason, "Missing prompt");
-    EXPECT_EQ(job->fallbackVariable, "");
-    job->reboot(*link);
+    // fails and still forgets the name, the guard's reboot cannot be sent,
+    // the log says what will happen instead; and it does.
+    {
+        auto fallback = job->scheduleFallback(*link, "2");
+        ASSERT_TRUE(fallback);
+        EXPECT_FALSE(job->deleteBootConfigNexa(*link));
+        EXPECT_FALSE(fallback.flush());
+        EXPECT_EQ(job->reason, "Missing prompt");
+        EXPECT_EQ(job->fallbackVariable, "");
+    }
     EXPECT_TRUE(
         contains(logOf(*job), "INF - The device will restart by itself within 2 seconds (auto-fallback-reboot)."))
         << logOf(*job);
@@ -184,10 +196,14 @@ TEST_F(Fallback, RebootForgetsTheTimerOnBothSides) {
     auto job = bareJob(dir.file("root"), "NEXA", device);
     auto link = linkFor(*job, Telnet);
     ASSERT_TRUE(job->connect(*link));
-    ASSERT_TRUE(job->scheduleFallback(*link, "2"));
-    job->reboot(*link);
+    {
+        auto fallback = job->scheduleFallback(*link, "2");
+        ASSERT_TRUE(fallback);
+        job->reboot(*link);
+    }  // the guard knows the reboot: no second one
     EXPECT_EQ(job->fallbackVariable, "");
     EXPECT_FALSE(contains(logOf(*job), "will restart by itself")) << "the reboot was sent";
+    EXPECT_EQ(job->reboots, 1u);
     ASSERT_TRUE(device.waitForTranscript("device up again", 30000)) << device.transcript();
     EXPECT_TRUE(contains(device.transcript(), "fallback timer cleared by the reboot"));
     // Past the armed seconds the device has not restarted a second time.
@@ -202,8 +218,9 @@ TEST_F(Fallback, QxCliTimerOperationsSendAndAnnounceNothing) {
     auto link = linkFor(*job, Telnet);
     ASSERT_TRUE(job->connect(*link)) << logOf(*job);
     size_t before = devicetest::receivedLines(device);
-    EXPECT_TRUE(job->scheduleFallback(*link, "600"));
-    EXPECT_TRUE(job->flushFallback(*link));
+    auto fallback = job->scheduleFallback(*link, "600");
+    EXPECT_TRUE(fallback);
+    EXPECT_TRUE(fallback.flush());
     EXPECT_EQ(devicetest::receivedLines(device), before) << device.transcript();
     EXPECT_EQ(job->fallbackVariable, "");
     EXPECT_EQ(job->reason, "");

@@ -1,6 +1,7 @@
 // The comparison of a stored configuration with a rebuilt one: how lines
-// are read, the hunks it prints (checked against dtl's own printer), the
-// rule per family and the masking of the router's secrets.
+// are read, the hunks it prints (checked against dtl's own printer run on
+// the whole files), the rule per family and the masking of the router's
+// secrets.
 #include "config/UniDiff.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "config/UnifiedHunks.h"
 #include "db/Cordal_router.h"
 #include "tests/support/TestSupport.h"
 #include "util/logEngine.h"
@@ -24,6 +26,44 @@ namespace {
 std::string lines(int from, int to, const std::string& prefix = "line ") {
     std::string text;
     for (int i = from; i <= to; ++i) text += prefix + std::to_string(i) + "\n";
+    return text;
+}
+
+// The hunks as the comparison printed them before it left out the common
+// head and tail: dtl over all lines of both texts, printed by dtl.
+std::string plainDtlHunks(const std::string& textA, const std::string& textB) {
+    auto split = [](const std::string& text) {
+        std::istringstream in(text);
+        std::vector<std::string> got;
+        std::string line;
+        while (UniDiff::safeGetline(in, line)) got.push_back(line);
+        return got;
+    };
+    dtl::Diff<std::string, std::vector<std::string>> diff(split(textA), split(textB));
+    diff.onHuge();
+    diff.compose();
+    diff.composeUnifiedHunks();
+    std::ostringstream out;
+    diff.printUnifiedFormat(out);
+    return out.str();
+}
+
+// A configuration of tables with rows in braces, as devices export them;
+// every changeEvery-th row of the second text is changed (0: none).
+std::string tables(int count, int changeEvery = 0) {
+    std::mt19937 random(7);
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        if (i % 20 == 0)
+            text += "table t" + std::to_string(i / 20) + "\n";
+        else if (i % 20 == 1)
+            text += "{\n";
+        else if (i % 20 == 19)
+            text += "}\n";
+        else
+            text += "  row " + std::to_string(i) + " addr 10.0." + std::to_string(random() % 256) +
+                    (changeEvery && i % changeEvery == 3 ? " changed" : "") + "\n";
+    }
     return text;
 }
 
@@ -143,6 +183,93 @@ TEST_F(UniDiffTest, HunksMatchDtlsUnifiedPrinter) {
 
         compare(textA, textB, "qx.CLI");
         ASSERT_EQ(diff->diffText, expected.str()) << "round " << round << "\nA:\n" << textA << "B:\n" << textB;
+    }
+}
+
+// The hunks of the comparison byte for byte against dtl run on the whole
+// files, for the shapes a drift check meets.
+TEST_F(UniDiffTest, HunksEqualPlainDtlOnWholeFiles) {
+    std::string crlf = tables(200);
+    for (size_t at = crlf.find('\n'); at != std::string::npos; at = crlf.find('\n', at + 2)) crlf.insert(at, "\r");
+    const std::string many = tables(3000);
+    std::string bothEnds = many;
+    bothEnds.replace(0, bothEnds.find('\n'), "table first");
+    bothEnds.insert(bothEnds.rfind('}'), "  row last\n");
+    const struct {
+        const char* name;
+        std::string a, b;
+    } cases[] = {
+        {"single change at line 3", lines(1, 2) + "x\n" + lines(4, 400), lines(1, 2) + "y\n" + lines(4, 400)},
+        {"single change deep inside", many, many.substr(0, 20000) + "  added row\n" + many.substr(20000)},
+        {"changes at both ends", many, bothEnds},
+        {"first and last line only", "a\n" + lines(2, 50) + "z\n", "b\n" + lines(2, 50) + "y\n"},
+        {"changes three lines apart (one hunk)", lines(1, 40), lines(1, 9) + "x\n" + lines(11, 13) + "y\n" + lines(15, 40)},
+        {"changes seven lines apart (two hunks)", lines(1, 40), lines(1, 9) + "x\n" + lines(11, 17) + "y\n" + lines(19, 40)},
+        {"CR LF against LF", tables(200), crlf},
+        {"CR LF against LF with a change", tables(200, 50), crlf},
+        {"both empty", "", ""},
+        {"first empty", "", lines(1, 30)},
+        {"second empty", lines(1, 30), ""},
+        {"identical", many, many},
+        {"10 % changed", tables(2000), tables(2000, 10)},
+        {"1 % changed", tables(5000), tables(5000, 100)},
+        {"repeated lines around the change", std::string(300, '}') + "\n", "}\n}\nx\n}\n"},
+        {"tail of braces only", tables(100) + std::string(40, '\n'), tables(100, 30) + std::string(40, '\n')},
+        {"a moved table", tables(400), tables(400).substr(4000) + tables(400).substr(0, 4000)},
+        {"no line end at the end", lines(1, 20) + "last", lines(1, 12) + "x\n" + lines(14, 20) + "last"},
+    };
+    for (const auto& c : cases) {
+        compare(c.a, c.b, "qx.CLI");
+        EXPECT_EQ(diff->diffText, plainDtlHunks(c.a, c.b)) << c.name;
+        EXPECT_EQ(diff->diffText.empty(), c.a == c.b || c.name == std::string("CR LF against LF")) << c.name;
+    }
+}
+
+// Beyond what dtl finds in one search the texts are compared in pieces.
+// For configurations (rows that occur once) the hunks are still dtl's for
+// the whole texts; for texts of a few repeated lines they still turn the
+// first text into the second.
+TEST(UnifiedHunks, PiecesGiveTheSameHunksAndStillPatch) {
+    for (int every : {100, 10}) {
+        const std::string a = tables(6000), b = tables(6000, every);
+        EXPECT_EQ(UnifiedHunks::between(a, b, 1000), plainDtlHunks(a, b)) << "every " << every;
+    }
+    std::mt19937 random(31);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<std::string> a, b;
+        for (int i = 0; i < 3000; ++i) a.push_back(i % 7 ? "row " + std::to_string(random() % 4) : "row " + std::to_string(i));
+        for (const auto& line : a)
+            if (random() % 50 == 0)
+                b.push_back("new " + std::to_string(random() % 3));
+            else if (random() % 50 != 0)
+                b.push_back(line);
+        std::string textA, textB;
+        for (const auto& l : a) textA += l + "\n";
+        for (const auto& l : b) textB += l + "\n";
+        // Apply the hunks to the first text.
+        std::istringstream hunks(UnifiedHunks::between(textA, textB, 100));
+        std::vector<std::string> patched;
+        size_t next = 0;
+        std::string line;
+        while (std::getline(hunks, line)) {
+            if (line.compare(0, 4, "@@ -") == 0) {
+                size_t first = std::stoul(line.substr(4));
+                ASSERT_GE(first, next + 1) << line;
+                for (; next + 1 < first; ++next) patched.push_back(a[next]);
+                continue;
+            }
+            ASSERT_FALSE(line.empty());
+            if (line[0] == '+') {
+                patched.push_back(line.substr(1));
+                continue;
+            }
+            ASSERT_LT(next, a.size());
+            ASSERT_EQ(line.substr(1), a[next]) << "round " << round;
+            if (line[0] == ' ') patched.push_back(a[next]);
+            ++next;
+        }
+        for (; next < a.size(); ++next) patched.push_back(a[next]);
+        ASSERT_EQ(patched, b) << "round " << round;
     }
 }
 

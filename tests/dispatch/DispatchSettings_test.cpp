@@ -60,6 +60,40 @@ TEST(DispatchSettings, KeysDefaultsAndRefusedValues) {
     }
 }
 
+// The lease is the job runner's key, read from the same file; without it
+// the job deadline.
+TEST(DispatchSettings, ClaimLease) {
+    const struct {
+        const char* config;
+        bool ok;
+        unsigned lease;
+    } cases[] = {
+        {"", true, 7200},
+        {"<jobdeadline>600</jobdeadline>", true, 600},
+        {"<jobdeadline>0</jobdeadline>", true, 7200},
+        {"<jobdeadline>soon</jobdeadline>", true, 7200},
+        {"<claimLease> 45 </claimLease><jobdeadline>600</jobdeadline>", true, 45},
+        {"<claimLease>999999999</claimLease>", true, 999999999},
+        {"<claimLease>0</claimLease>", false, 0},
+        {"<claimLease>1.5</claimLease>", false, 0},
+        {"<claimLease>90s</claimLease>", false, 0},
+        {"<claimLease>1000000000</claimLease>", false, 0},
+    };
+    testsupport::TempDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.config);
+        testsupport::writeFile(dir.file("cordal.xml"),
+                               std::string(kDatabase) + "  <config>" + c.config + "</config>\n</cordal>\n");
+        DispatchSettings s;
+        std::string error;
+        ASSERT_EQ(s.load(dir.file("cordal.xml"), error), c.ok) << error;
+        if (c.ok)
+            EXPECT_EQ(s.claimLeaseSeconds, c.lease);
+        else
+            EXPECT_NE(error.find("config.claimLease must be whole seconds"), std::string::npos) << error;
+    }
+}
+
 TEST(DispatchSettings, FilesThatCannotBeUsed) {
     testsupport::TempDir dir;
     DispatchSettings s;

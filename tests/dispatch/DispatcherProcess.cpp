@@ -144,6 +144,13 @@ std::string dispatchElement(unsigned maxJobs, const std::string& pollInterval, c
            "</pollInterval>\n    <metricsFile>" + metricsFile + "</metricsFile>\n  </dispatch>\n";
 }
 
+std::string withClaimLease(const std::string& settingsXml, unsigned seconds) {
+    std::string text = settingsXml;
+    size_t end = text.find("</config>");
+    if (end != std::string::npos) text.insert(end, "  <claimLease>" + std::to_string(seconds) + "</claimLease>\n  ");
+    return text;
+}
+
 std::string withDispatch(const std::string& settingsXml, const std::string& element) {
     std::string text = settingsXml;
     size_t end = text.rfind("</cordal>");

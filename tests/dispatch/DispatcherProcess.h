@@ -54,6 +54,8 @@ private:
 
 // The dispatch element of a settings file.
 std::string dispatchElement(unsigned maxJobs, const std::string& pollInterval, const std::string& metricsFile);
+// settingsXml with config.claimLease set to seconds.
+std::string withClaimLease(const std::string& settingsXml, unsigned seconds);
 // settingsXml with the dispatch element added before the closing top tag.
 std::string withDispatch(const std::string& settingsXml, const std::string& element);
 // A Prometheus text file as sample name (with its labels) to value.
