@@ -339,7 +339,7 @@ int Expect::waitForList(ExpectMatcher& matcher) {
     // may already hold the answer; it must not wait for more.
     // A prompt counts only at the end of everything that has arrived, not
     // at the end of a part of what the last read brought.
-    int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size(), pendingPos_ == pendingEnd_);
+    int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size(), allArrivedRead());
     while (hit == 0) {
         if (pid < 0) throw ExpectException("Process not running or EOF reached!");
         // A child that prints something every little while never lets the
@@ -365,11 +365,19 @@ int Expect::waitForList(ExpectMatcher& matcher) {
             return 0;
         }
         readFromOutput();
-        hit = matcher.scan(accum->data(), accum->size(), pendingPos_ == pendingEnd_);
+        hit = matcher.scan(accum->data(), accum->size(), allArrivedRead());
     }
     lastWaitMs_ = nowMs() - start;
     takeMatch(matcher.matchStart(), matcher.matchEnd());
     return hit;
+}
+
+bool Expect::allArrivedRead() {
+    if (pendingPos_ < pendingEnd_) return false;
+    short revents = 0;
+    // A child that has gone sends nothing more (its terminal may still
+    // report itself readable, for the end of the output).
+    return pollOne(readFd, POLLIN, 0, &revents) <= 0 || !(revents & POLLIN) || (revents & POLLHUP);
 }
 
 void Expect::takeMatch(size_t start, size_t end) {

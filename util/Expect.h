@@ -146,6 +146,9 @@ private:
     WaitResult waitReadable(int milliseconds);
     int waitForList(ExpectMatcher& matcher);
     void takeMatch(size_t start, size_t end);
+    // Everything that has arrived from the child is in the accumulator:
+    // nothing pending from the last read, nothing more waiting to be read.
+    bool allArrivedRead();
     void forgetMatch();
     pcrepp::Pcre checkOutPattern(const ExpectRegex& regex);
     void returnPattern(pcrepp::Pcre&& compiled);

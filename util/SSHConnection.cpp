@@ -263,6 +263,17 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
         if (result == kRefusal && promptFollowsRefusal(secret, attemptOutput)) result = kPasswordPrompt;
         secret.clear();
 
+        // Refused, or the client gave up, before it asked for any password:
+        // its own words may tell why.
+        if (!passwordSent && (result == kRefusal || result <= 0)) {
+            const std::string why = refusalWithoutPassword(attemptOutput);
+            if (!why.empty()) {
+                log->add(logEngine::ERR, why);
+                refusedWithoutPassword = true;
+                return false;
+            }
+        }
+
         switch (result) {
             case kPasswordPrompt:
                 if (row < end && logins[row].user == user) {
@@ -306,16 +317,9 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
                 else
                     log->addLine(logEngine::DBG, "Success: User '%s', no password needed.", user.c_str());
                 return true;
-            case kRefusal: {
-                const std::string why = passwordSent ? std::string() : refusalWithoutPassword(attemptOutput);
-                if (!why.empty()) {
-                    log->add(logEngine::ERR, why);
-                    refusedWithoutPassword = true;
-                    return false;
-                }
+            case kRefusal:
                 log->addLine(logEngine::INF, "No more passwords allowed. Re-try %s-connection.", typeName.c_str());
                 return false;
-            }
             default:
                 log->add(logEngine::INF, "Timeout or unexpected reply in login-procedure!");
                 return false;

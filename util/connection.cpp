@@ -231,7 +231,18 @@ std::string connection::readReply(const AwaitedText& first, const AwaitedText& s
                    std::string::npos;
         };
         bool found = arrived(first) || arrived(second);
-        if (found && !safe) return "";
+        if (found && !safe) {
+            // A prompt counts at the end of everything that has arrived, not
+            // at the end of a part of it that one read took.
+            const bool promptOnly = !(arrived(first) && !first.isPrompt()) && !(arrived(second) && !second.isPrompt());
+            bool more = false;
+            try {
+                more = promptOnly && stream->rdbuf()->is_readready(0, 0);
+            } catch (const sockerr&) {
+                more = false;
+            }
+            if (!more) return "";
+        }
     }
 }
 
