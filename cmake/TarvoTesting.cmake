@@ -1,11 +1,11 @@
 # tarvo_add_gtest(NAME name SOURCES s... [LIBS l...] [FIXTURES f...] [LABELS l...]
-#                 [RUN_SERIAL] [PROCESSORS n] [TIMEOUT s])
+#                 [RUN_SERIAL] [PROCESSORS n] [TIMEOUT s] [COST c])
 # One executable per call; every test case is registered with ctest on its own.
 find_package(GTest REQUIRED)
 include(GoogleTest)
 
 function(tarvo_add_gtest)
-  cmake_parse_arguments(T "RUN_SERIAL" "NAME;PROCESSORS;TIMEOUT" "SOURCES;LIBS;FIXTURES;LABELS" ${ARGN})
+  cmake_parse_arguments(T "RUN_SERIAL" "NAME;PROCESSORS;TIMEOUT;COST" "SOURCES;LIBS;FIXTURES;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} tarvo_testsupport GTest::gtest GTest::gmock GTest::gtest_main)
   set(props "")
@@ -20,6 +20,10 @@ function(tarvo_add_gtest)
   endif()
   if(T_PROCESSORS)
     list(APPEND props PROCESSORS ${T_PROCESSORS})
+  endif()
+  if(T_COST)
+    # A higher cost starts the test earlier, so a long one overlaps the rest.
+    list(APPEND props COST ${T_COST})
   endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)

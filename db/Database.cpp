@@ -8,10 +8,10 @@
 #include "util/logEngine.h"
 
 namespace {
-// The server setting keeps at most 511 characters and is cut at ":" into
-// at most five fields: host name, port, and three that are not used.
-void splitServerSetting(const std::string& setting, std::string& host, int& port) {
-    std::string text = setting.substr(0, 511);
+// One server entry keeps at most 511 characters and is cut at ":" into at
+// most five fields: host name, port, and three that are not used.
+Database::Server splitServerEntry(const std::string& entry) {
+    std::string text = entry.substr(0, 511);
     std::string fields[5];
     size_t field = 0, start = 0;
     while (field < 5) {
@@ -20,15 +20,46 @@ void splitServerSetting(const std::string& setting, std::string& host, int& port
         if (colon == std::string::npos) break;
         start = colon + 1;
     }
-    host = fields[0];
-    port = fields[1].empty() ? 0 : static_cast<int>(strtol(fields[1].c_str(), nullptr, 10));
+    Database::Server server;
+    server.host = fields[0];
+    server.port = fields[1].empty() ? 0 : static_cast<int>(strtol(fields[1].c_str(), nullptr, 10));
+    return server;
+}
+
+std::string trimmed(const std::string& text) {
+    const char* blanks = " \t\r\n";
+    size_t first = text.find_first_not_of(blanks);
+    if (first == std::string::npos) return "";
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 }  // namespace
 
+std::vector<Database::Server> Database::parseServers(const std::string& setting) {
+    std::vector<Server> servers;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = setting.find(',', start);
+        std::string entry = trimmed(setting.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        // An empty entry ("a,,b", a trailing comma) names no server; a
+        // setting without any entry still names the client's default one.
+        if (!entry.empty()) servers.push_back(splitServerEntry(entry));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (servers.empty()) servers.push_back(splitServerEntry(""));
+    return servers;
+}
+
 Database::Database(const std::string& hostSetting, const std::string& dbUser, const std::string& dbPassword,
                    const std::string& dbName, logEngine* logger)
-    : log(logger), user(dbUser), password(dbPassword), dbname(dbName) {
-    splitServerSetting(hostSetting, host, port);
+    : log(logger),
+      user(dbUser),
+      password(dbPassword),
+      dbname(dbName),
+      serverSetting(hostSetting),
+      servers(parseServers(hostSetting)) {
+    host = servers.front().host;
+    port = servers.front().port;
 }
 
 Database::~Database() {
@@ -50,6 +81,20 @@ void Database::debug(const char* format, ...) {
 }
 
 bool Database::open(OPENDB* odb) {
+    // The servers are tried in the order the setting lists them, every
+    // time: the first one that answers takes the connection, so a job
+    // whose node has gone goes on through the next one.
+    for (const Server& server : servers) {
+        if (openOn(odb, server)) {
+            host = server.host;
+            port = server.port;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Database::openOn(OPENDB* odb, const Server& server) {
     if (!mysql_init(&odb->mysql)) {
         debug("mysql_init() failed - list size %d.", static_cast<int>(connections.size()));
         return false;
@@ -64,11 +109,13 @@ bool Database::open(OPENDB* odb) {
     mysql_options(&odb->mysql, MYSQL_OPT_READ_TIMEOUT, &readSeconds);
     mysql_options(&odb->mysql, MYSQL_OPT_WRITE_TIMEOUT, &writeSeconds);
     OnMyInit(odb);
-    if (!mysql_real_connect(&odb->mysql, host.c_str(), user.c_str(), password.c_str(), dbname.c_str(),
-                            static_cast<unsigned>(port), nullptr, 0)) {
-        debug("mysql_real_connect(%s,%s,%s,%s,%d,NULL,0) failed - list size %d.", host.c_str(), user.c_str(),
-              password.c_str(), dbname.c_str(), port, static_cast<int>(connections.size()));
-        if (log) log->addLine(logEngine::DB, "connecting to the database failed: %s", mysql_error(&odb->mysql));
+    if (!mysql_real_connect(&odb->mysql, server.host.c_str(), user.c_str(), password.c_str(), dbname.c_str(),
+                            static_cast<unsigned>(server.port), nullptr, 0)) {
+        debug("mysql_real_connect(%s,%s,%s,%s,%d,NULL,0) failed - list size %d.", server.host.c_str(), user.c_str(),
+              password.c_str(), dbname.c_str(), server.port, static_cast<int>(connections.size()));
+        if (log)
+            log->addLine(logEngine::DB, "connecting to the database failed: %s (server %s:%d)", mysql_error(&odb->mysql),
+                         server.host.c_str(), server.port);
         mysql_close(&odb->mysql);
         return false;
     }
@@ -100,6 +147,10 @@ Database::OPENDB* Database::grabdb() {
     odb->busy = true;
     connections.push_back(std::move(odb));
     return connections.back().get();
+}
+
+std::unique_ptr<Database> Database::sibling(logEngine* siblingLog) const {
+    return std::make_unique<Database>(serverSetting, user, password, dbname, siblingLog);
 }
 
 void Database::freedb(OPENDB* odb) {

@@ -2,6 +2,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <mysql.h>
 
@@ -37,16 +38,27 @@ public:
     static const unsigned kReadTimeoutSeconds = 60;
     static const unsigned kWriteTimeoutSeconds = 60;
 
-    // host is "name" or "name:port" (port 0 lets the client library choose).
+    // One server of the setting: port 0 lets the client library choose.
+    struct Server {
+        std::string host;
+        int port = 0;
+    };
+    // The servers of a setting: "name" or "name:port" entries separated by
+    // commas (blanks around an entry are ignored), in order; at least one.
+    static std::vector<Server> parseServers(const std::string& setting);
+
+    // hostSetting lists the servers (parseServers); a connection is opened
+    // on the first of them that answers, trying them in order every time.
     // log is not owned and may be null.
-    Database(const std::string& host, const std::string& user, const std::string& password, const std::string& dbname,
+    Database(const std::string& hostSetting, const std::string& user, const std::string& password, const std::string& dbname,
              logEngine* log);
     virtual ~Database();
     Database(const Database&) = delete;
     Database& operator=(const Database&) = delete;
 
     // A free (pinged) or newly opened connection, marked busy; null on
-    // failure. A free connection that fails its ping is opened again once.
+    // failure. A free connection that fails its ping is opened again once
+    // (on the first server of the list that answers).
     OPENDB* grabdb();
     // Marks the connection free again; null is ignored.
     void freedb(OPENDB* odb);
@@ -56,16 +68,26 @@ public:
     virtual int OnMyInit(OPENDB* odb);
     // Whether a connection can be had and answers a ping.
     bool Connected();
+    // A Database with the same servers, account and database, and no
+    // connection yet: for a thread of its own (a pool is not shared
+    // between threads). log is not owned and may be null.
+    std::unique_ptr<Database> sibling(logEngine* siblingLog) const;
 
     logEngine* GetLog() const { return log; }
+    // The server the last connection was opened on (the first of the list
+    // before any).
     const std::string& GetHost() const { return host; }
     int GetPort() const { return port; }
+    const std::vector<Server>& GetServers() const { return servers; }
     size_t PoolSize() const { return connections.size(); }
 
 private:
-    // mysql_init, the client options and mysql_real_connect; false (logged,
-    // the handle closed) when the server cannot be reached.
+    // Opens odb on the first server of the list that answers; false when
+    // none does.
     bool open(OPENDB* odb);
+    // mysql_init, the client options and mysql_real_connect on one server;
+    // false (logged, the handle closed) when it cannot be reached.
+    bool openOn(OPENDB* odb, const Server& server);
     void debug(const char* format, ...) __attribute__((format(printf, 2, 3)));
 
     logEngine* log;
@@ -74,5 +96,7 @@ private:
     std::string password;
     std::string dbname;
     int port = 0;
+    std::string serverSetting;
+    std::vector<Server> servers;
     std::list<std::unique_ptr<OPENDB>> connections;
 };

@@ -54,10 +54,21 @@ bool Query::busy(const char* operation) {
 }
 
 bool Query::execute(const std::string& sql) {
+    return run(sql, {});
+}
+
+bool Query::executeExpecting(const std::string& sql, std::initializer_list<unsigned> expected) {
+    return run(sql, expected);
+}
+
+bool Query::run(const std::string& sql, std::initializer_list<unsigned> quiet) {
     lastQuery = sql;
     if (!odb || busy("execute")) return false;
     if (mysql_real_query(&odb->mysql, sql.data(), sql.size()) != 0) {
-        logFailure(sql);
+        const unsigned error = mysql_errno(&odb->mysql);
+        bool expected = false;
+        for (unsigned e : quiet) expected = expected || e == error;
+        if (!expected) logFailure(sql);
         return false;
     }
     // A statement with a result set that nobody asked for would leave the
@@ -98,6 +109,13 @@ long Query::num_rows() {
 
 unsigned long long Query::insert_id() {
     return odb ? mysql_insert_id(&odb->mysql) : 0;
+}
+
+unsigned long long Query::affected_rows() {
+    if (!odb) return 0;
+    const my_ulonglong rows = mysql_affected_rows(&odb->mysql);
+    // (my_ulonglong)-1 marks a failed statement.
+    return rows == static_cast<my_ulonglong>(-1) ? 0 : rows;
 }
 
 const char* Query::column(int i) {

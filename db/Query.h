@@ -1,4 +1,5 @@
 #pragma once
+#include <initializer_list>
 #include <map>
 #include <string>
 
@@ -35,6 +36,10 @@ public:
 
     // True when the server accepted the statement. No result is stored.
     bool execute(const std::string& sql);
+    // execute for statements that race with other processes for a row: a
+    // refusal with one of the server error numbers in expected (a duplicate
+    // key, a lost certification) is not logged; GetErrno tells which.
+    bool executeExpecting(const std::string& sql, std::initializer_list<unsigned> expected);
     // Runs sql and stores its whole result; null on failure. When a result
     // is already held, that one is returned and sql is not run.
     MYSQL_RES* get_result(const std::string& sql);
@@ -42,6 +47,9 @@ public:
     void free_result();
     long num_rows();
     unsigned long long insert_id();
+    // Rows the last statement changed (mysql_affected_rows); 0 without a
+    // connection or after a failed statement.
+    unsigned long long affected_rows();
 
     // Column i of the current row. getstr gives "" for NULL and null when
     // there is no row (or i is out of range); getstring is the same text
@@ -98,6 +106,7 @@ private:
     bool busy(const char* operation);
     void logDb(const std::string& text);
     void logFailure(const std::string& sql);
+    bool run(const std::string& sql, std::initializer_list<unsigned> quiet);
     const char* column(int i);
     unsigned long columnLength(int i);
 

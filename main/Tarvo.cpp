@@ -56,6 +56,8 @@ void Tarvo::updateJob(const std::string& status) {
         job->status = status;
         job->save();
     }
+    // Every step shows the other hosts that the job's process is alive.
+    if (claim) claim->heartbeat();
     if (log) {
         log->add(logEngine::INF, "");
         log->addLine(logEngine::INF, "*** %s.", status.c_str());

@@ -13,6 +13,7 @@
 #include "db/Cordal_routertypes.h"
 #include "db/Cordal_swrelease.h"
 #include "db/Database.h"
+#include "db/JobClaim.h"
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
 #include "util/ConnectionHandler.h"
@@ -247,6 +248,11 @@ public:
     std::string getFromCfg(const std::string& name);
     bool readXML(const std::string& model);
     bool deriveTransferUrl();  // NEXA family: transferScheme/Credentials/Base
+    // The seconds of a claim setting: fallback when text is empty, and
+    // (with an error line) when it is not a whole number from lowest to
+    // highest.
+    unsigned claimSetting(const char* key, const std::string& text, unsigned fallback, unsigned lowest,
+                          unsigned highest);
 
     // Termination requests (TarvoTermination.cpp). SIGTERM, SIGINT and SIGHUP
     // only set a flag that ends pauses and device waits; installSignalHandlers
@@ -310,6 +316,9 @@ public:
     std::unique_ptr<Cordal_customer> customer;
     std::unique_ptr<dbGroupLicenses> licenses;
     std::unique_ptr<configFile> cfgFile;
+    // This process's hold on the job and its router (the claim table); set
+    // by the claim step, released by Finish once the history row is stored.
+    std::unique_ptr<JobClaim> claim;
 
     eConnectionType connType = Telnet;
     std::unique_ptr<ConnectSettings> connectSettings;
@@ -323,9 +332,27 @@ public:
     std::string autoSelectLoaded, configRestoreTimeoutConfig = "600", configRestoreTimeoutImage = "600",
                                   configsPerRouter, tftpHost, fileTransferMethod, fileTransferPwd, fileTransferUsr,
                                   ipAllowDelete, ipConnectTimeout, readNexaVersion, routerRebootTime, transferScheme,
-                                  transferCredentials, transferBase, jobDeadline = "7200";
+                                  transferCredentials, transferBase, jobDeadline = "7200", routerLockWait, claimLease;
     unsigned rebootSleepSeconds = 0;
     unsigned jobDeadlineSeconds = kDefaultJobDeadline;
+    // config.routerLockWait: how long a job waits for a router another
+    // running job holds. config.claimLease: how old another host's
+    // heartbeat must be before its router is taken over (the dispatcher
+    // reads the same key and default): the job deadline unless set, since
+    // no job outlives it, whatever step it is in.
+    unsigned routerLockWaitSeconds = kDefaultRouterLockWait;
+    unsigned claimLeaseSeconds = kDefaultJobDeadline;
+    static constexpr unsigned kDefaultRouterLockWait = 600;
+
+    // The claim of the job: not tried (Init ended before it), held, lost to
+    // another process (which runs the job: this one runs nothing, writes
+    // nothing and exits with kExitClaimedByAnother) or failed (nothing
+    // written either, the job row left to the management system).
+    enum class ClaimState { kNotTried, kHeld, kLost, kFailed };
+    ClaimState claimState = ClaimState::kNotTried;
+    std::string claimHolder;  // the holder of a lost claim, as the line on standard error names it
+    bool claimLost() const { return claimState == ClaimState::kLost; }
+    static constexpr int kExitClaimedByAnother = 3;
 
 private:
     // The stages of Run, in pipeline order; each returns false to end Run.
@@ -418,7 +445,8 @@ private:
     bool initLoginList();
     bool initConnectionType();
     bool initWorkmode();
-    bool initProcessId();
+    bool initClaim();        // the job: its claim row and the job row's processid
+    bool initRouterLease();  // the router: waits while another running job holds it
     // Hands every secret known so far to the log engine, which masks it in
     // all lines below debug level; called as soon as secrets are loaded.
     void registerSecrets();

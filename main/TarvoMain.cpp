@@ -104,13 +104,14 @@ int tarvoMain(int argc, char* argv[], const Paths& paths) {
     }
 
     Tarvo::installSignalHandlers();
-    bool ok;
+    int status;
     {
         Tarvo job(jobId, debug, dumpLog, writeLogfile, directPrint, paths);
         job.Init();
         job.Run();
         job.testPing();
-        ok = job.Finish();
+        bool ok = job.Finish();
+        status = job.claimLost() ? Tarvo::kExitClaimedByAnother : ok ? 0 : 2;
     }
-    return ok ? 0 : 2;
+    return status;
 }

@@ -62,6 +62,8 @@ bool Tarvo::readXML(const std::string& model) {
         {"config.routerreboottime.default", &routerRebootTime, {}},
         {"|config.routerreboottime", &routerRebootTime, model},
         {"|config.jobdeadline", &jobDeadline, {}},
+        {"|config.routerLockWait", &routerLockWait, {}},
+        {"|config.claimLease", &claimLease, {}},
     };
     if (!configHandler(log.get(), paths.settingsFile()).readRows(rows)) return false;
 
@@ -83,10 +85,27 @@ bool Tarvo::readXML(const std::string& model) {
                          "seconds.",
                          jobDeadline.c_str(), jobDeadlineSeconds);
     }
+    routerLockWaitSeconds = claimSetting("config.routerLockWait", routerLockWait, kDefaultRouterLockWait, 0, 86400);
+    claimLeaseSeconds = claimSetting("config.claimLease", claimLease, jobDeadlineSeconds, 1, 999999999);
     if (log)
         log->addLine(logEngine::INF, "Read %u seconds sleep time for model '%s' from config file.", rebootSleepSeconds,
                      model.c_str());
     return true;
+}
+
+unsigned Tarvo::claimSetting(const char* key, const std::string& text, unsigned fallback, unsigned lowest,
+                             unsigned highest) {
+    if (text.empty()) return fallback;
+    size_t first = text.find_first_not_of(" \t\r\n"), last = text.find_last_not_of(" \t\r\n");
+    const std::string value = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+    bool digits = !value.empty() && value.size() <= 9;
+    for (char c : value) digits = digits && std::isdigit(static_cast<unsigned char>(c));
+    const unsigned seconds = digits ? static_cast<unsigned>(std::stoul(value)) : 0;
+    if (digits && seconds >= lowest && seconds <= highest) return seconds;
+    if (log)
+        log->addLine(logEngine::ERR, "Ignoring %s '%s': not whole seconds from %u to %u; it is %u seconds.", key,
+                     text.c_str(), lowest, highest, fallback);
+    return fallback;
 }
 
 // NEXA devices fetch files themselves: the device operations put

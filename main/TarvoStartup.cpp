@@ -22,6 +22,7 @@
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
 #include "main/Workmode.h"
+#include "util/Pause.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -61,7 +62,8 @@ const Tarvo::InitStep Tarvo::kInitSteps[] = {
     &Tarvo::initLoginList,           // 15
     &Tarvo::initConnectionType,      // 16
     &Tarvo::initWorkmode,            // 17
-    &Tarvo::initProcessId,           // 18
+    &Tarvo::initClaim,               // 18
+    &Tarvo::initRouterLease,         // 19
 };
 const size_t Tarvo::kInitStepCount = sizeof kInitSteps / sizeof kInitSteps[0];
 
@@ -273,10 +275,64 @@ bool Tarvo::initWorkmode() {
     return true;
 }
 
-bool Tarvo::initProcessId() {
-    job->processid = static_cast<unsigned long>(getpid());
-    job->save();
+bool Tarvo::initClaim() {
+    claim.reset(new JobClaim(*db, jobId, log.get()));
+    JobClaim::Holder holder;
+    switch (claim->claim(holder)) {
+        case JobClaim::kTaken:
+            claimState = ClaimState::kHeld;
+            job->processid = claim->pid();
+            return true;
+        case JobClaim::kHeldByAnother:
+            claimState = ClaimState::kLost;
+            claimHolder = holder.describe();
+            setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
+                     claimHolder.c_str());
+            return false;
+        case JobClaim::kFailed:
+            break;
+    }
+    claimState = ClaimState::kFailed;
+    setError("No claim", "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
     return false;
+}
+
+bool Tarvo::initRouterLease() {
+    const unsigned long routerId = job->routerid;
+    timespec start{}, now{};
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    bool waiting = false;
+    for (;;) {
+        JobClaim::Holder holder;
+        JobClaim::Outcome outcome = claim->leaseRouter(routerId, claimLeaseSeconds, holder);
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const double waited =
+            static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
+        if (outcome == JobClaim::kTaken) {
+            if (waiting)
+                log->addLine(logEngine::INF, "Router %lu is free after %.0f seconds.", routerId, waited);
+            return true;
+        }
+        if (outcome == JobClaim::kFailed) {
+            setError("No router lease", "Could not lease router %lu: %s.", routerId, claim->error().c_str());
+            return false;
+        }
+        if (!waiting && holder.known) {
+            log->addLine(logEngine::INF, "Router %lu is held by job %lu (%s); waiting up to %u seconds.", routerId,
+                         holder.jobId, holder.describe().c_str(), routerLockWaitSeconds);
+            waiting = true;
+        }
+        if (waited >= static_cast<double>(routerLockWaitSeconds)) {
+            setError("Router busy", "Router %lu is held by job %lu (%s); gave up after %.0f seconds.", routerId,
+                     holder.jobId, holder.describe().c_str(), waited);
+            return false;
+        }
+        // The heartbeat shows the hosts that look at this row that the
+        // waiting job is alive.
+        claim->heartbeat();
+        Pause::seconds(1);
+        if (noteTermination()) return false;
+    }
 }
 
 void Tarvo::registerSecrets() {
@@ -404,6 +460,10 @@ bool Tarvo::storeHistory() {
     history.insert();
     if (!history.lastOk()) return false;
     job->erase();
+    // The router is free for the next job only now that the outcome is
+    // stored; a failed delete leaves a row whose process is gone, which
+    // the next job for the router takes over.
+    if (claim) claim->release();
     return true;
 }
 
@@ -414,11 +474,19 @@ bool Tarvo::Finish() {
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
     bool stored = false;
-    if (jobWasFound()) {
+    // A job this process did not claim is another's (or nobody's yet): its
+    // rows and its log file stay as they are.
+    const bool ownsJob = claimState == ClaimState::kNotTried || claimState == ClaimState::kHeld;
+    if (jobWasFound() && ownsJob) {
         stored = storeHistory();
         if (stored && writeLogfile) log->unlink();
     }
     if (dumpLog) log->dumpLogStderr();
+    if (claimLost()) {
+        fprintf(stderr, "Tarvo: job %lu is held by another process (%s); this process ran nothing.\n",
+                static_cast<unsigned long>(jobId), claimHolder.c_str());
+        return false;
+    }
     const bool ok = stored && reason.empty();
     // A failed job without a history row leaves the management system no
     // trace unless it says so here: the job row (when there is one) is

@@ -31,6 +31,7 @@ packages=(
   libssh-dev
   libssl-dev openssl
   mariadb-server mariadb-client
+  galera-4 rsync
   openssh-client
   libgtest-dev libgmock-dev libbenchmark-dev
   expect

@@ -64,6 +64,8 @@ std::string JobSetup::settingsXml(const JobSettings& s) const {
     xml += "    " + element("readnexaversion", s.readNexaVersion) + "\n";
     xml += perModel("routerreboottime", s.rebootTime, s.rebootTimePerModel);
     if (!s.jobDeadline.empty()) xml += "    " + element("jobdeadline", s.jobDeadline) + "\n";
+    if (!s.routerLockWait.empty()) xml += "    " + element("routerLockWait", s.routerLockWait) + "\n";
+    if (!s.claimLease.empty()) xml += "    " + element("claimLease", s.claimLease) + "\n";
     xml += "  </config>\n</cordal>\n";
     return xml;
 }

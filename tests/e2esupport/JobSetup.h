@@ -35,6 +35,8 @@ struct JobSettings {
     std::map<std::string, std::string> connectTimeoutPerModel;
     std::map<std::string, std::string> rebootTimePerModel;
     std::string jobDeadline;  // seconds; empty leaves the element out (7200)
+    std::string routerLockWait;  // seconds; empty leaves the element out (600)
+    std::string claimLease;      // seconds; empty leaves the element out (the job deadline)
 };
 
 class JobSetup {

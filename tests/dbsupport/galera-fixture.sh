@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# A private three-node MariaDB Galera cluster on loopback for the tests.
+#
+#   galera-fixture.sh start DIR        three fresh nodes, one cluster
+#   galera-fixture.sh stop DIR         every node down, their data removed
+#   galera-fixture.sh stopnode DIR N   node N (1-3) killed (a node that dies)
+#
+# Node N lives in DIR/nodeN (data directory, socket, error log). Each node
+# has its own client port, group-communication port (gmcast.listen_addr),
+# incremental state transfer port and full state transfer (rsync) port,
+# all on 127.0.0.1. Node 1 starts the cluster (gcomm://), an admin account
+# is created on it, and nodes 2 and 3 join it one after the other, each
+# receiving node 1's data by rsync. The nodes run as the user mysql with
+# their folders owned by it, because the rsync daemon of the state
+# transfer drops root privileges. They read no option file.
+#
+# When all three report wsrep_cluster_size 3, DIR/server.env holds the
+# facts (tests/dbsupport/TestDatabase.h reads them):
+#   host=127.0.0.1 port=PORT1 user=ADMIN password=SECRET socket=... pid=PID1
+#   port1=.. port2=.. port3=.. pid1=.. pid2=.. pid3=..
+# ctest runs "start" and "stop" as the setup and cleanup of the fixture
+# "galera" on BUILD/test-galera.
+set -euo pipefail
+
+usage() {
+  echo "usage: $0 start|stop DIR | stopnode DIR N" >&2
+  exit 64
+}
+[ $# -ge 2 ] || usage
+action=$1
+mkdir -p "$2"
+dir=$(cd "$2" && pwd)
+facts=$dir/server.env
+provider=/usr/lib/galera/libgalera_smm.so
+runas=mysql
+
+say() { echo "galera-fixture: $*" >&2; }
+
+fact() {
+  [ -f "$facts" ] || return 0
+  sed -n "s/^$1=//p" "$facts" | head -n1
+}
+
+alive() {
+  kill -0 "$1" 2>/dev/null || return 1
+  case "$(ps -o stat= -p "$1" 2>/dev/null)" in
+    Z*|"") return 1 ;;
+  esac
+}
+
+port_free() {
+  [ -z "$(ss -Hltn "( sport = :$1 )" 2>/dev/null)" ]
+}
+
+# Four consecutive free ports from a random base, printed as the base.
+free_ports() {
+  local base p ok
+  for _ in $(seq 1 50); do
+    base=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
+    ok=1
+    for p in $base $((base + 1)) $((base + 2)) $((base + 3)); do
+      port_free "$p" || { ok=0; break; }
+    done
+    [ $ok = 1 ] && { echo "$base"; return 0; }
+  done
+  return 1
+}
+
+node_dir() { echo "$dir/node$1"; }
+
+socket_of() {
+  # sun_path holds 108 bytes; a deep tree gets its sockets in /tmp.
+  local s
+  s="$(node_dir "$1")/mysqld.sock"
+  if [ ${#s} -ge 100 ]; then
+    [ -f "$dir/socketdir" ] || { mktemp -d /tmp/tarvo-galera.XXXXXX > "$dir/socketdir"; chmod 755 "$(cat "$dir/socketdir")"; }
+    s=$(cat "$dir/socketdir")/node$1.sock
+  fi
+  echo "$s"
+}
+
+node_pid() {
+  local pidfile
+  pidfile="$(node_dir "$1")/mysqld.pid"
+  local pid=""
+  [ -f "$pidfile" ] && pid=$(cat "$pidfile" 2>/dev/null || true)
+  [ -n "$pid" ] || pid=$(fact "pid$1")
+  if [ -n "$pid" ] && alive "$pid"; then echo "$pid"; fi
+}
+
+kill_node() {
+  local pid
+  pid=$(node_pid "$1")
+  [ -n "$pid" ] || return 0
+  kill -KILL "$pid" 2>/dev/null || true
+  for _ in $(seq 1 100); do
+    alive "$pid" || return 0
+    sleep 0.05
+  done
+}
+
+# launch N BASE CLUSTER_ADDRESS: node N with ports BASE (client), BASE+1
+# (group communication), BASE+2 (IST), BASE+3 (SST).
+launch() {
+  local n=$1 base=$2 address=$3 ndir
+  ndir=$(node_dir "$n")
+  mkdir -p "$ndir/data" "$ndir/tmp"
+  chown -R "$runas:$runas" "$ndir"
+  : > "$ndir/error.log"
+  chown "$runas:$runas" "$ndir/error.log"
+  setsid mariadbd --no-defaults --user="$runas" \
+    --datadir="$ndir/data" --socket="$(socket_of "$n")" --pid-file="$ndir/mysqld.pid" --tmpdir="$ndir/tmp" \
+    --port="$base" --bind-address=127.0.0.1 --skip-name-resolve --log-error="$ndir/error.log" \
+    --max-connections=300 --innodb-buffer-pool-size=32M --innodb-log-file-size=16M \
+    --innodb-flush-log-at-trx-commit=0 --innodb-doublewrite=0 --skip-innodb-adaptive-hash-index \
+    --binlog-format=ROW --innodb-autoinc-lock-mode=2 --default-storage-engine=InnoDB \
+    --wsrep-on=ON --wsrep-provider="$provider" --wsrep-cluster-name=tarvo-test \
+    --wsrep-cluster-address="$address" --wsrep-node-address="127.0.0.1:$((base + 1))" \
+    --wsrep-node-name="node$n" --wsrep-sst-method=rsync \
+    --wsrep-sst-receive-address="127.0.0.1:$((base + 3))" \
+    --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$((base + 1));ist.recv_addr=127.0.0.1:$((base + 2));gcache.size=32M;evs.suspect_timeout=PT3S;evs.inactive_timeout=PT6S" \
+    < /dev/null > "$ndir/mariadbd.out" 2>&1 &
+  echo $! > "$ndir/launched.pid"
+}
+
+client() { # client N SQL...
+  local n=$1; shift
+  mariadb --no-defaults --socket="$(socket_of "$n")" -uroot -N -B "$@"
+}
+
+# Waits until node N answers and is synced with the cluster.
+wait_synced() {
+  local n=$1 pid state
+  pid=$(cat "$(node_dir "$n")/launched.pid")
+  for _ in $(seq 1 1200); do
+    alive "$pid" || return 1
+    state=$(client "$n" -e "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = 'WSREP_LOCAL_STATE_COMMENT'" 2>/dev/null || true)
+    [ "$state" = "Synced" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+fail_with_log() {
+  say "$1"
+  local n
+  for n in 1 2 3; do
+    [ -s "$(node_dir "$n")/error.log" ] && { echo "--- node $n" >&2; tail -n 25 "$(node_dir "$n")/error.log" >&2; }
+  done
+  exit 1
+}
+
+start() {
+  local n
+  for n in 1 2 3; do kill_node "$n"; done
+  [ -f "$dir/socketdir" ] && rm -rf "$(cat "$dir/socketdir")" "$dir/socketdir"
+  rm -rf "$dir"/node1 "$dir"/node2 "$dir"/node3 "$facts"
+  id "$runas" > /dev/null 2>&1 || fail_with_log "no user $runas (install mariadb-server)"
+  [ -f "$provider" ] || fail_with_log "no Galera provider $provider (install galera-4)"
+
+  mkdir -p "$(node_dir 1)/data" "$(node_dir 1)/tmp"
+  chown -R "$runas:$runas" "$(node_dir 1)"
+  mariadb-install-db --no-defaults --datadir="$(node_dir 1)/data" --tmpdir="$(node_dir 1)/tmp" \
+    --auth-root-authentication-method=normal --skip-test-db --user="$runas" \
+    > "$dir/install.log" 2>&1 || { cat "$dir/install.log" >&2; fail_with_log "mariadb-install-db failed"; }
+
+  local base1 base2 base3
+  base1=$(free_ports) || fail_with_log "no free ports"
+  launch 1 "$base1" "gcomm://"
+  wait_synced 1 || fail_with_log "node 1 did not start the cluster"
+
+  local user=tarvo_admin password
+  password=$(od -An -N12 -tx1 /dev/urandom | tr -d ' \n')
+  client 1 -e "
+    CREATE USER '$user'@'%' IDENTIFIED BY '$password';
+    GRANT ALL PRIVILEGES ON *.* TO '$user'@'%' WITH GRANT OPTION;
+    CREATE USER '$user'@'localhost' IDENTIFIED BY '$password';
+    GRANT ALL PRIVILEGES ON *.* TO '$user'@'localhost' WITH GRANT OPTION;" ||
+    fail_with_log "could not create the admin account"
+
+  # One joiner at a time: node 1 is the donor of each full state transfer.
+  base2=$(free_ports) || fail_with_log "no free ports"
+  launch 2 "$base2" "gcomm://127.0.0.1:$((base1 + 1))"
+  wait_synced 2 || fail_with_log "node 2 did not join"
+  base3=$(free_ports) || fail_with_log "no free ports"
+  launch 3 "$base3" "gcomm://127.0.0.1:$((base1 + 1)),127.0.0.1:$((base2 + 1))"
+  wait_synced 3 || fail_with_log "node 3 did not join"
+
+  local size
+  size=$(client 1 -e "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = 'WSREP_CLUSTER_SIZE'")
+  [ "$size" = 3 ] || fail_with_log "cluster size is '$size', not 3"
+
+  {
+    echo "host=127.0.0.1"
+    echo "port=$base1"
+    echo "socket=$(socket_of 1)"
+    echo "user=$user"
+    echo "password=$password"
+    echo "pid=$(cat "$(node_dir 1)/launched.pid")"
+    for n in 1 2 3; do
+      local b
+      b=$(eval echo "\$base$n")
+      echo "port$n=$b"
+      echo "pid$n=$(cat "$(node_dir "$n")/launched.pid")"
+    done
+  } > "$facts.tmp"
+  mv "$facts.tmp" "$facts"
+  say "cluster of 3 on 127.0.0.1:$base1,$base2,$base3, facts in $facts"
+}
+
+stop() {
+  local n
+  for n in 1 2 3; do kill_node "$n"; done
+  [ -f "$dir/socketdir" ] && rm -rf "$(cat "$dir/socketdir")" "$dir/socketdir"
+  rm -rf "$dir"/node1 "$dir"/node2 "$dir"/node3 "$facts"
+}
+
+case "$action" in
+  start) start ;;
+  stop) stop ;;
+  stopnode)
+    [ $# -eq 3 ] || usage
+    kill_node "$3"
+    ;;
+  *) usage ;;
+esac
