@@ -74,7 +74,9 @@ long long nowMs() {
 constexpr int kInterruptSliceMs = 250;
 
 int pollOne(int fd, short events, int ms, short* revents, bool interruptible = false) {
-    long long deadline = ms < 0 ? 0 : nowMs() + ms;
+    // nowMs() drops the fraction of the current millisecond: one more keeps
+    // the wait from ending before ms have passed.
+    long long deadline = ms < 0 ? 0 : nowMs() + ms + 1;
     for (;;) {
         if (interruptible && Pause::interruptRequested()) {
             errno = EINTR;
@@ -348,7 +350,7 @@ int Expect::waitForList(ExpectMatcher& matcher) {
         int wait = std::max(0, timeoutMs);
         bool shortened = false;
         if (limitMs > 0) {
-            long long left = start + limitMs - nowMs();
+            long long left = start + limitMs + 1 - nowMs();  // + 1: see pollOne
             if (left <= 0) {
                 limitReached_ = true;
                 lastWaitMs_ = nowMs() - start;
