@@ -266,6 +266,8 @@ const std::string& ConnectionHandler::awaited(const DeviceFamily::Step& step) co
 }
 
 void ConnectionHandler::disconnect() {
+    if (connected && babbling)
+        log->add(logEngine::INF, "No logout: the device kept sending without its prompt; ending the session.");
     if (logoutPossible()) {
         const DeviceFamily::Logout bye = logoutDialogue();
         if (bye.confirm.empty()) {
@@ -282,7 +284,11 @@ bool ConnectionHandler::triggerReboot() {
     if (!connected && !endsSessionWithoutLogin()) return false;
     const std::string acknowledgement = rebootAcknowledgement();
     bool confirmed = false;
-    if (connected && !acknowledgement.empty() && send(deviceFamily.rebootCommand)) {
+    if (connected && !acknowledgement.empty() && babbling) {
+        // A device that kept sending without its prompt may still obey the
+        // command, but would not acknowledge it before another whole limit.
+        send(deviceFamily.rebootCommand);
+    } else if (connected && !acknowledgement.empty() && send(deviceFamily.rebootCommand)) {
         // The device goes down after its answer: its prompt (on qx.CLI the
         // one the process switch brings) may be followed by a restart notice
         // and the end of the connection, so here it counts anywhere.
@@ -290,19 +296,21 @@ bool ConnectionHandler::triggerReboot() {
         std::string reply;
         const std::string error = readReply(answer, AwaitedText(), reply);
         confirmed = judgeReply(reply, answer, AwaitedText(), false, error).foundFirst;
-    }
-    if (connected && !acknowledgement.empty() && !confirmed)
+        if (!confirmed) log->addLine(logEngine::ERR, "Missing '%s' prompt!", acknowledgement.c_str());
+    } else if (connected && !acknowledgement.empty()) {
         log->addLine(logEngine::ERR, "Missing '%s' prompt!", acknowledgement.c_str());
+    }
     finishSession();
     return confirmed;
 }
 
 bool ConnectionHandler::logoutPossible() const {
-    return connected && alive && !Pause::interruptRequested();
+    return connected && alive && !babbling && !Pause::interruptRequested();
 }
 
 void ConnectionHandler::finishSession() {
     connected = false;
+    babbling = false;
     release();
     log->flushPending(logEngine::COM);
     pauseSeconds(2);

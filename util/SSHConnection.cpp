@@ -342,9 +342,11 @@ bool SSHConnection::writeCommand(const std::string& command) {
 std::string SSHConnection::readReply(const AwaitedText& first, const AwaitedText& second, std::string& reply) {
     std::string error;
     try {
-        if (engine.expectTexts(first, second) == 0)
+        if (engine.expectTexts(first, second) == 0) {
+            if (engine.limitReached()) babbling = true;
             error = engine.limitReached() ? limitReachedMessage(first.text(), second.text(), engine.lastWaitMs())
                                           : typeName + "-reply timed-out!";
+        }
     } catch (const ExpectException& e) {
         error = e.what();
         alive = false;
