@@ -64,8 +64,8 @@ protected:
 
 template <>
 std::vector<std::string> TransportContract<TelnetTransport>::silentOptions() const {
-    // The device also sends option negotiation at connect, which the login
-    // takes as part of the first reply.
+    // The device also sends option negotiation at connect, which the
+    // connection answers and keeps out of the replies.
     return {"--telnet-options"};
 }
 

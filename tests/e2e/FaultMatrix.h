@@ -213,15 +213,19 @@ protected:
             const char* reboot = family_ == "nexa" ? "<<< cmd=reboot" : "restart yes";
             EXPECT_TRUE(testsupport::contains(later, reboot)) << later;
         } else if (c.armed == Armed::RestartsByItself) {
-            // The connection was gone: the log says that the armed timer
-            // restarts the device, and when.
-            EXPECT_TRUE(testsupport::contains(run.log, std::string("INF - The device will restart by itself within ") +
-                                                           c.seconds + " seconds (auto-fallback-reboot)."))
-                << run.log;
+            expectRestartsByItself(run, c.seconds);
         }
         extra.run = &run;
         if (c.extra) c.extra(extra);
         return run;
+    }
+
+    // The connection was gone: the log says that the armed timer restarts
+    // the device, and when.
+    void expectRestartsByItself(const JobRun& run, const std::string& seconds) {
+        EXPECT_TRUE(testsupport::contains(
+            run.log, "INF - The device will restart by itself within " + seconds + " seconds (auto-fallback-reboot)."))
+            << run.log;
     }
 
     std::function<void(pid_t)> during(Action action) {
