@@ -97,7 +97,7 @@ void TelnetSession::runNoise(const StopSignal& stop) {
     std::mt19937_64 random(static_cast<uint64_t>(options_.faults.noiseSeed));
     transcript_.event(label_, "noise: random bytes instead of a device");
     // The line looks like a device at first: a login prompt after the noise.
-    std::string line = noiseLine(random) + (options_.family == DeviceFamily::QxCli ? "User: " : "Login: ");
+    std::string line = noiseLine(random) + (options_.family == SimFamily::QxCli ? "User: " : "Login: ");
     bool gone = !sendAll(line.data(), line.size(), stop);
     std::string received;
     char buffer[4096];
