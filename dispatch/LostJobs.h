@@ -60,11 +60,8 @@ public:
     bool reap(std::vector<Reaped>& done);
 
     // Whether process pid runs on this host with the start time pidStart
-    // (field 22 of /proc/PID/stat); a zombie does not run.
+    // (JobClaim::processStartTime); a zombie does not run.
     static bool runsHere(unsigned long pid, unsigned long long pidStart);
-    // The start time of process pid (field 22 of its stat line), 0 when it
-    // does not run.
-    static unsigned long long startTime(pid_t pid);
 
     // The history row's log of a lost job: the log file's lines when there
     // is one (logFileText, hasLogFile), a line saying where the job ran and

@@ -4,6 +4,7 @@
 #   galera-fixture.sh start DIR        three fresh nodes, one cluster
 #   galera-fixture.sh stop DIR         every node down, their data removed
 #   galera-fixture.sh stopnode DIR N   node N (1-3) killed (a node that dies)
+#   galera-fixture.sh startnode DIR N  node N started again after stopnode
 #
 # Node N lives in DIR/nodeN (data directory, socket, error log). Each node
 # has its own client port, group-communication port (gmcast.listen_addr),
@@ -23,7 +24,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 start|stop DIR | stopnode DIR N" >&2
+  echo "usage: $0 start|stop DIR | stopnode|startnode DIR N" >&2
   exit 64
 }
 [ $# -ge 2 ] || usage
@@ -73,7 +74,7 @@ socket_of() {
   local s
   s="$(node_dir "$1")/mysqld.sock"
   if [ ${#s} -ge 100 ]; then
-    [ -f "$dir/socketdir" ] || { mktemp -d /tmp/tarvo-galera.XXXXXX > "$dir/socketdir"; chmod 755 "$(cat "$dir/socketdir")"; }
+    [ -f "$dir/socketdir" ] || { mktemp -d /tmp/tarvo-galera.XXXXXX > "$dir/socketdir"; chown "$runas:$runas" "$(cat "$dir/socketdir")"; chmod 755 "$(cat "$dir/socketdir")"; }
     s=$(cat "$dir/socketdir")/node$1.sock
   fi
   echo "$s"
@@ -208,6 +209,21 @@ start() {
   say "cluster of 3 on 127.0.0.1:$base1,$base2,$base3, facts in $facts"
 }
 
+# A node that was stopped (stopnode) joins the cluster again with its own
+# ports and data, catching up by incremental or full state transfer.
+startnode() {
+  local n=$1 m base address=""
+  base=$(fact "port$n")
+  [ -n "$base" ] || fail_with_log "no cluster in $dir"
+  [ -z "$(node_pid "$n")" ] || return 0
+  for m in 1 2 3; do
+    [ "$m" = "$n" ] && continue
+    address="$address${address:+,}127.0.0.1:$(( $(fact "port$m") + 1 ))"
+  done
+  launch "$n" "$base" "gcomm://$address"
+  wait_synced "$n" || fail_with_log "node $n did not join again"
+}
+
 stop() {
   local n
   for n in 1 2 3; do kill_node "$n"; done
@@ -221,6 +237,10 @@ case "$action" in
   stopnode)
     [ $# -eq 3 ] || usage
     kill_node "$3"
+    ;;
+  startnode)
+    [ $# -eq 3 ] || usage
+    startnode "$3"
     ;;
   *) usage ;;
 esac

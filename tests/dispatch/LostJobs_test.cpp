@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "db/JobClaim.h"
 #include "dispatch/LostJobs.h"
 #include "tests/dispatch/DispatcherProcess.h"
 #include "tests/e2esupport/JobSetup.h"
@@ -66,12 +67,6 @@ const Case kCases[] = {
     {21, Holder::FreshElsewhere, true, nullptr, false, "", false},
 };
 
-std::string hostName() {
-    char name[256] = "";
-    gethostname(name, sizeof name - 1);
-    return name;
-}
-
 // The pid and start time of a process that has ended (and been reaped).
 std::pair<pid_t, unsigned long long> deadProcess() {
     int pipeFds[2];
@@ -85,7 +80,7 @@ std::pair<pid_t, unsigned long long> deadProcess() {
         _exit(0);
     }
     close(pipeFds[0]);
-    unsigned long long start = LostJobs::startTime(pid);
+    unsigned long long start = JobClaim::processStartTime(pid);
     close(pipeFds[1]);
     int status;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -96,11 +91,11 @@ std::pair<pid_t, unsigned long long> deadProcess() {
 TEST(LostJobs, RecordedOnceByRacingDispatchersLiveHoldersKept) {
     e2e::JobSetup setup;
     setup.addRouterType("NX-1", "NEXA");
-    const std::string here = hostName();
+    const std::string here = JobClaim::hostName();
     const auto dead = deadProcess();
     ASSERT_NE(dead.second, 0u);
-    ASSERT_EQ(LostJobs::startTime(dead.first), 0u) << "the dead process runs again";
-    const unsigned long long myStart = LostJobs::startTime(getpid());
+    ASSERT_EQ(JobClaim::processStartTime(dead.first), 0u) << "the dead process runs again";
+    const unsigned long long myStart = JobClaim::processStartTime(getpid());
     ASSERT_NE(myStart, 0u);
     const long long now = std::stoll(setup.db.value("SELECT UNIX_TIMESTAMP()"));
 
