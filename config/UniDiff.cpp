@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "config/MappedFile.h"
 #include "config/UnifiedHunks.h"
 #include "db/Cordal_router.h"
 #include "util/DeviceFamily.h"
@@ -43,16 +44,17 @@ std::istream& UniDiff::safeGetline(std::istream& in, std::string& line) {
 }
 
 bool UniDiff::comparefiles() {
-    std::string first, second;
-    if (!UnifiedHunks::readFile(file1, first)) {
+    const MappedFile first(file1);
+    if (!first.ok()) {
         log->add(logEngine::ERR, "File1 for comparing not readable! Aborting!");
         return false;
     }
-    if (!UnifiedHunks::readFile(file2, second)) {
+    const MappedFile second(file2);
+    if (!second.ok()) {
         log->add(logEngine::ERR, "File2 for comparing not readable! Aborting!");
         return false;
     }
-    diffText = UnifiedHunks::between(first, second);
+    diffText = UnifiedHunks::between(first.text(), second.text());
 
     const size_t lineFeeds = countOf(diffText, "\n");
     const bool same =

@@ -1,13 +1,8 @@
 #include "config/UnifiedHunks.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <dtl/dtl.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -20,20 +15,23 @@ namespace {
 using LineIds = std::vector<unsigned>;
 using Lines = std::vector<std::string_view>;
 
-// Cuts text into lines at "\n", "\r\n" and "\r". The next line feed is
-// remembered, so a text whose lines end in carriage returns alone is still
-// read in one pass.
-void splitLines(const std::string& text, Lines& lines) {
+// Cuts text into lines at "\n", "\r\n" and "\r". The next line feed and
+// the next carriage return are looked up only once passed, so the text is
+// read in one pass whatever its line ends.
+void splitLines(std::string_view text, Lines& lines) {
     const char* at = text.data();
     const char* const end = at + text.size();
     const char* feed = nullptr;
+    const char* ret = nullptr;
+    auto next = [&end](const char* from, char c) {
+        const void* found = memchr(from, c, static_cast<size_t>(end - from));
+        return found ? static_cast<const char*>(found) : end;
+    };
+    lines.reserve(text.size() / 32 + 1);
     while (at < end) {
-        if (!feed || feed < at) {
-            feed = static_cast<const char*>(memchr(at, '\n', static_cast<size_t>(end - at)));
-            if (!feed) feed = end;
-        }
-        const char* stop = static_cast<const char*>(memchr(at, '\r', static_cast<size_t>(feed - at)));
-        if (!stop) stop = feed;
+        if (!feed || feed < at) feed = next(at, '\n');
+        if (!ret || ret < at) ret = next(at, '\r');
+        const char* stop = feed < ret ? feed : ret;
         lines.emplace_back(at, static_cast<size_t>(stop - at));
         if (stop == end) break;
         at = stop + 1;
@@ -85,7 +83,7 @@ struct Piece {
 
 class Comparison {
 public:
-    Comparison(const std::string& first, const std::string& second) {
+    Comparison(std::string_view first, std::string_view second) {
         splitLines(first, linesA);
         splitLines(second, linesB);
     }
@@ -118,27 +116,18 @@ private:
     // each text (from the base on) has only once. Every shortest difference
     // keeps that line and all after it as common lines, so dtl has no
     // choice to make after it; the five lines that stay are the three of
-    // context and the two after them dtl looks at to end the hunk. Lines
-    // are told apart by their hashes here: two lines that only share one
-    // count as the same, which at worst leaves more to dtl.
+    // context and the two after them dtl looks at to end the hunk.
     size_t tailToKeep(size_t tail) const {
         static const size_t kContext = 5, kTries = 64;
-        if (tail <= kContext) return tail;
-        const std::hash<std::string_view> hash;
-        std::vector<size_t> hashA, hashB;
-        hashA.reserve(linesA.size() - base);
-        hashB.reserve(linesB.size() - base);
-        for (size_t i = base; i < linesA.size(); ++i) hashA.push_back(hash(linesA[i]));
-        for (size_t j = base; j < linesB.size(); ++j) hashB.push_back(hash(linesB[j]));
-        auto onlyOnce = [](const std::vector<size_t>& hashes, size_t value) {
+        auto onlyOnce = [this](const Lines& lines, std::string_view line) {
             size_t count = 0;
-            for (size_t h : hashes)
-                if (h == value && ++count > 1) return false;
+            for (size_t i = base; i < lines.size(); ++i)
+                if (lines[i].size() == line.size() && lines[i] == line && ++count > 1) return false;
             return count == 1;
         };
         for (size_t t = 0; t + kContext < tail && t < kTries; ++t) {
-            const size_t value = hashA[linesA.size() - tail + t - base];
-            if (onlyOnce(hashA, value) && onlyOnce(hashB, value)) return t + kContext;
+            const std::string_view line = linesA[linesA.size() - tail + t];
+            if (onlyOnce(linesA, line) && onlyOnce(linesB, line)) return t + kContext;
         }
         return tail;
     }
@@ -253,35 +242,6 @@ private:
 };
 }  // namespace
 
-std::string UnifiedHunks::between(const std::string& first, const std::string& second, size_t pathLimit) {
+std::string UnifiedHunks::between(std::string_view first, std::string_view second, size_t pathLimit) {
     return Comparison(first, second).hunks(pathLimit);
-}
-
-bool UnifiedHunks::readFile(const std::string& path, std::string& bytes) {
-    bytes.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    // Read straight into the string, sized by the file (one byte more, so
-    // its end is seen without growing it).
-    struct stat info {};
-    size_t size = 65536;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) size = static_cast<size_t>(info.st_size) + 1;
-    bytes.resize(size);
-    size_t used = 0;
-    bool ok = true;
-    for (;;) {
-        if (used == bytes.size()) bytes.resize(2 * bytes.size());
-        const ssize_t got = read(fd, &bytes[used], bytes.size() - used);
-        if (got > 0) {
-            used += static_cast<size_t>(got);
-        } else if (got == 0) {
-            break;
-        } else if (errno != EINTR) {
-            ok = false;
-            break;
-        }
-    }
-    close(fd);
-    bytes.resize(ok ? used : 0);
-    return ok;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 // UnifiedHunks prints the difference between two texts, read as lines, in
 // dtl's unified format: hunks with three lines of context, a header
@@ -26,9 +27,5 @@ public:
     // The hunks between first and second (empty when they have the same
     // lines). pathLimit only moves the point at which the texts are compared
     // in pieces (tests use a small one).
-    static std::string between(const std::string& first, const std::string& second,
-                               size_t pathLimit = dtlPathLimit);
-    // Reads a whole file into bytes in one pass; false when it cannot be
-    // opened or read.
-    static bool readFile(const std::string& path, std::string& bytes);
+    static std::string between(std::string_view first, std::string_view second, size_t pathLimit = dtlPathLimit);
 };

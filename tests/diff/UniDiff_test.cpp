@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "config/MappedFile.h"
 #include "config/UnifiedHunks.h"
 #include "db/Cordal_router.h"
 #include "tests/support/TestSupport.h"
@@ -183,6 +184,34 @@ TEST_F(UniDiffTest, HunksMatchDtlsUnifiedPrinter) {
 
         compare(textA, textB, "qx.CLI");
         ASSERT_EQ(diff->diffText, expected.str()) << "round " << round << "\nA:\n" << textA << "B:\n" << textB;
+    }
+}
+
+// Files are mapped where they are regular and read otherwise; what cannot
+// be read is not ok.
+TEST(MappedFile, RegularEmptyProcMissingAndFolder) {
+    TempDir dir("mapped");
+    writeFile(dir.file("some"), "a\r\nb\n");
+    writeFile(dir.file("empty"), "");
+    testsupport::makeDirs(dir.file("folder"));
+    const struct {
+        std::string path;
+        bool ok;
+        std::string text;  // "*": any non-empty text
+    } cases[] = {
+        {dir.file("some"), true, "a\r\nb\n"},
+        {dir.file("empty"), true, ""},
+        {"/proc/self/status", true, "*"},  // size 0 in its status, read to its end
+        {dir.file("missing"), false, ""},
+        {dir.file("folder"), false, ""},
+    };
+    for (const auto& c : cases) {
+        MappedFile file(c.path);
+        EXPECT_EQ(file.ok(), c.ok) << c.path;
+        if (c.text == "*")
+            EXPECT_TRUE(contains(std::string(file.text()), "Pid:")) << c.path;
+        else
+            EXPECT_EQ(std::string(file.text()), c.text) << c.path;
     }
 }
 
