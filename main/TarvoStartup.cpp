@@ -84,6 +84,10 @@ bool Tarvo::initLogAndBanner() {
     std::string name = writeLogfile ? jobFile(".log") : std::string("nofile");
     log.reset(new logEngine(debug, name));
     log->setDirectPrint(directPrint);
+    // The file is written from the claim on: until then the job may be
+    // another process's, whose file has the same name. A start-up that
+    // fails before the claim writes it at the end.
+    if (writeLogfile) log->holdFile();
     log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", "4", "1", "1");
     log->add(logEngine::INF, "");
     log->add(logEngine::INF, "*** Starting basic job and database initialization.");
@@ -282,9 +286,12 @@ bool Tarvo::initClaim() {
         case JobClaim::kTaken:
             claimState = ClaimState::kHeld;
             job->processid = claim->pid();
+            log->releaseFile();
             return true;
         case JobClaim::kHeldByAnother:
             claimState = ClaimState::kLost;
+            // The file of that name is the holder's.
+            log->dropFile();
             claimHolder = holder.describe();
             setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
                      claimHolder.c_str());
@@ -468,6 +475,8 @@ bool Tarvo::storeHistory() {
 }
 
 bool Tarvo::Finish() {
+    // A start-up that ended before the claim writes its log file now.
+    log->releaseFile();
     noteTermination();
     // The outcome is recorded whatever time is left.
     cancelDeadline();

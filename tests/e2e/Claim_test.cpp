@@ -100,7 +100,16 @@ TEST_F(Claims, AProcessThatFindsItsJobHeldChangesNothing) {
         setup.addJob(42, router, "Reboot");
         setup.db.exec(c.setUp);
         const std::string before = setup.db.value("SELECT CONCAT(processid, '/', status) FROM cordal_jobs");
-        auto r = setup.run(42, {});
+        // The log file of that name is the holder's: it is neither written
+        // to nor left behind (the holder removes it at its end).
+        const std::string logFile = setup.transferDir() + "42.log";
+        remove(logFile.c_str());
+        if (c.claimRows) testsupport::writeFile(logFile, "the holder's line\n");
+        auto r = setup.run(42, {"-w"});
+        if (c.claimRows)
+            EXPECT_EQ(testsupport::readFile(logFile), "the holder's line\n");
+        else
+            EXPECT_FALSE(testsupport::fileExists(logFile));
         EXPECT_EQ(r.exitCode, 3) << r.err;
         EXPECT_TRUE(contains(r.err, lostLine(42) + c.named)) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
