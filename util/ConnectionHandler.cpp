@@ -250,6 +250,8 @@ const std::string& ConnectionHandler::awaited(const DeviceFamily::Step& step) co
 }
 
 void ConnectionHandler::disconnect() {
+    if (connected && babbling)
+        log->add(logEngine::INF, "No logout: the device kept sending without its prompt; ending the session.");
     if (logoutPossible()) {
         const DeviceFamily::Logout bye = logoutDialogue();
         if (bye.confirm.empty()) {
@@ -265,16 +267,22 @@ void ConnectionHandler::disconnect() {
 void ConnectionHandler::triggerReboot() {
     if (!connected && !endsSessionWithoutLogin()) return;
     const std::string acknowledgement = rebootAcknowledgement();
-    if (!acknowledgement.empty()) sendExpecting(deviceFamily.rebootCommand, acknowledgement);
+    // A device that kept sending without its prompt may still obey the
+    // command, but would not acknowledge it before another whole limit.
+    if (!acknowledgement.empty() && babbling)
+        sendCmd(deviceFamily.rebootCommand, "");
+    else if (!acknowledgement.empty())
+        sendExpecting(deviceFamily.rebootCommand, acknowledgement);
     finishSession();
 }
 
 bool ConnectionHandler::logoutPossible() const {
-    return connected && alive && !Pause::interruptRequested();
+    return connected && alive && !babbling && !Pause::interruptRequested();
 }
 
 void ConnectionHandler::finishSession() {
     connected = false;
+    babbling = false;
     release();
     log->flushPending(logEngine::COM);
     pauseSeconds(2);

@@ -204,6 +204,10 @@ protected:
     bool safe = false;
     bool alive = true;
     bool refusedLast = false;  // the last send refused its command
+    // A wait of this session reached its limit: the device kept sending
+    // without ever showing what was awaited. Its logout is not held (each
+    // step would wait another whole limit) and its reboot not awaited.
+    bool babbling = false;
 };
 
 // Raises a connection's silence time-out for one slow command and restores

@@ -310,9 +310,11 @@ bool SSHConnection::writeCommand(const std::string& command) {
 std::string SSHConnection::readReply(const std::string& first, const std::string& second, std::string& reply) {
     std::string error;
     try {
-        if (engine.expect_noreg(first, second) == 0)
+        if (engine.expect_noreg(first, second) == 0) {
+            if (engine.limitReached()) babbling = true;
             error = engine.limitReached() ? limitReachedMessage(first, second, engine.lastWaitMs())
                                           : typeName + "-reply timed-out!";
+        }
     } catch (const ExpectException& e) {
         error = e.what();
         alive = false;

@@ -197,7 +197,10 @@ std::string connection::readReply(const std::string& first, const std::string& s
             if (Pause::interruptRequested()) return kInterrupted;
             const long long now = monotonicUs();
             const long long limitLeft = start + limit - now;
-            if (limitLeft <= 0) return limitReachedMessage(first, second, (now - start) / 1000);
+            if (limitLeft <= 0) {
+                babbling = true;
+                return limitReachedMessage(first, second, (now - start) / 1000);
+            }
             const long long silenceLeft = lastRead + silenceTimeout * 1000000LL - now;
             const long long slice = std::max(0LL, std::min({silenceLeft, limitLeft, kInterruptSliceUs}));
             if (!stream->rdbuf()->is_readready(static_cast<int>(slice / 1000000), static_cast<int>(slice % 1000000))) {

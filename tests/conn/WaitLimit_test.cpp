@@ -19,10 +19,12 @@ namespace {
 
 class WaitLimitTest : public ConnFixture {
 protected:
-    std::unique_ptr<ConnectionHandler> open(const std::string& type) {
-        if (type == "Telnet") return std::make_unique<connection>(&log, DeviceFamily("NEXA"));
-        return std::make_unique<SSHConnection>(&log, DeviceFamily("NEXA"), SSH);
+    std::unique_ptr<ConnectionHandler> open(const std::string& type, const std::string& os = "NEXA") {
+        if (type == "Telnet") return std::make_unique<connection>(&log, DeviceFamily(os));
+        return std::make_unique<SSHConnection>(&log, DeviceFamily(os), SSH);
     }
+    // Over Telnet and SSH: command trickled at a limit of 2 seconds.
+    void trickledWait(const std::string& os, const std::string& command);
 };
 
 // Every reply of this device carries megabytes of filler before its
@@ -58,36 +60,55 @@ TEST_F(WaitLimitTest, ALargeReplyArrivesWholeWithinTheOrdinaryLimit) {
 // A long operation sets a limit of its own (here 2 seconds, as a transfer
 // of a small file would get a size-derived one): a device that trickles
 // instead of answering ends the wait there, with the limit's error line,
-// and the ordinary limit is back afterwards.
-TEST_F(WaitLimitTest, ALimitOfItsOwnEndsATricklingReplyAndIsRestored) {
-    startDevice({"--family", "nexa", "--trickle", "100", "--trickle-after", "tmibAdmSystemId"});
+// and the ordinary limit is back afterwards. The logout is not held: each
+// of its steps would wait another whole ordinary limit.
+void WaitLimitTest::trickledWait(const std::string& os, const std::string& command) {
     for (const char* type : {"Telnet", "SSH"}) {
         SCOPED_TRACE(type);
-        auto link = open(type);
+        auto link = open(type, os);
         ASSERT_TRUE(link->connect(settingsFor("127.0.0.1"), {{"admin", "admin", "(supplied)"}})) << dump();
+        const std::string prompt = os == "NEXA" ? ":admin>" : link->promptPrefix + "+";
         const int ordinary = link->waitLimitMs();
         double started = now(), seconds = 0;
         commandResult reply;
         {
             ScopedWaitLimit whileTransferring(*link, 2);
             EXPECT_EQ(link->waitLimitMs(), 2000);
-            reply = link->sendCmd("tmibAdmSystemId", ":admin>", "", false);
+            reply = link->sendCmd(command, prompt, "", false);
             seconds = now() - started;
-            // The trickling device ignores the logout as well.
-            link->disconnect();
         }
         EXPECT_EQ(link->waitLimitMs(), ordinary);
         EXPECT_FALSE(reply.foundFirst);
         EXPECT_TRUE(reply.contains("...")) << "the device kept sending";
-        EXPECT_GE(seconds, 2.0);
+        EXPECT_GE(seconds, 1.99) << "the engine counts whole milliseconds";
         const std::string head = std::string(type) + "-reply limit of 2 seconds reached: the device kept sending for ";
+        // The qx.CLI prompt begins with a line feed, which the log shows as a blank.
+        const std::string lastLine = prompt.substr(prompt.rfind('\n') + 1);
         size_t found = std::string::npos;
         for (const auto& line : lines("ERR"))
-            if (line.rfind(head, 0) == 0 && line.find(" seconds without ever showing ':admin>'!") != std::string::npos)
+            if (line.rfind(head, 0) == 0 && line.find(" seconds without ever showing '") != std::string::npos &&
+                line.find(lastLine + "'!") != std::string::npos)
                 found = line.size();
         EXPECT_NE(found, std::string::npos) << dump();
         printf("%s: the trickled wait ended after %.2f s\n", type, seconds);
+
+        const size_t trickled = device.transcript().rfind("fault: trickling");
+        link->disconnect();
+        EXPECT_FALSE(link->isConnected());
+        EXPECT_TRUE(hasLine("INF", "No logout: the device kept sending without its prompt; ending the session."));
+        const std::string after = device.transcript().substr(trickled);
+        EXPECT_EQ(after.find("<<< "), std::string::npos) << "nothing sent after the trickled command:\n" << after;
     }
+}
+
+TEST_F(WaitLimitTest, ALimitOfItsOwnEndsATricklingReplyAndIsRestored) {
+    startDevice({"--family", "nexa", "--trickle", "100", "--trickle-after", "tmibAdmSystemId"});
+    trickledWait("NEXA", "tmibAdmSystemId");
+}
+
+TEST_F(WaitLimitTest, ATricklingQxCliDeviceIsNotHeldForItsLogout) {
+    startDevice({"--family", "qxcli", "--trickle", "100", "--trickle-after", "monitor"});
+    trickledWait("qx.CLI", "\x10monitor");
 }
 
 // The limits without a device: the multiple of the silence time-out, a

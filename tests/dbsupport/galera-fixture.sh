@@ -6,7 +6,9 @@
 #   galera-fixture.sh stopnode DIR N   node N (1-3) killed (a node that dies)
 #   galera-fixture.sh startnode DIR N  node N started again after stopnode
 #
-# Node N lives in DIR/nodeN (data directory, socket, error log). Each node
+# Node N lives in a folder nodeN (data directory, socket, error log) of a
+# fresh folder in /tmp that DIR/nodesdir names: the nodes run as the user
+# mysql, which may not be able to enter DIR (a clone below /root). Each node
 # has its own client port, group-communication port (gmcast.listen_addr),
 # incremental state transfer port and full state transfer (rsync) port,
 # all on 127.0.0.1. Node 1 starts the cluster (gcomm://), an admin account
@@ -67,17 +69,21 @@ free_ports() {
   return 1
 }
 
-node_dir() { echo "$dir/node$1"; }
+nodes_root() {
+  if [ -f "$dir/nodesdir" ]; then cat "$dir/nodesdir"; fi
+}
 
-socket_of() {
-  # sun_path holds 108 bytes; a deep tree gets its sockets in /tmp.
-  local s
-  s="$(node_dir "$1")/mysqld.sock"
-  if [ ${#s} -ge 100 ]; then
-    [ -f "$dir/socketdir" ] || { mktemp -d /tmp/tarvo-galera.XXXXXX > "$dir/socketdir"; chown "$runas:$runas" "$(cat "$dir/socketdir")"; chmod 755 "$(cat "$dir/socketdir")"; }
-    s=$(cat "$dir/socketdir")/node$1.sock
-  fi
-  echo "$s"
+node_dir() { echo "$(nodes_root)/node$1"; }
+
+socket_of() { echo "$(node_dir "$1")/mysqld.sock"; }
+
+remove_nodes() {
+  local root
+  root=$(nodes_root)
+  case "$root" in
+    /tmp/tarvo-galera.*) rm -rf "$root" ;;
+  esac
+  rm -f "$dir/nodesdir"
 }
 
 node_pid() {
@@ -154,8 +160,10 @@ fail_with_log() {
 start() {
   local n
   for n in 1 2 3; do kill_node "$n"; done
-  [ -f "$dir/socketdir" ] && rm -rf "$(cat "$dir/socketdir")" "$dir/socketdir"
-  rm -rf "$dir"/node1 "$dir"/node2 "$dir"/node3 "$facts"
+  remove_nodes
+  rm -f "$facts"
+  mktemp -d /tmp/tarvo-galera.XXXXXX > "$dir/nodesdir"
+  chmod 755 "$(nodes_root)"
   id "$runas" > /dev/null 2>&1 || fail_with_log "no user $runas (install mariadb-server)"
   [ -f "$provider" ] || fail_with_log "no Galera provider $provider (install galera-4)"
 
@@ -227,8 +235,8 @@ startnode() {
 stop() {
   local n
   for n in 1 2 3; do kill_node "$n"; done
-  [ -f "$dir/socketdir" ] && rm -rf "$(cat "$dir/socketdir")" "$dir/socketdir"
-  rm -rf "$dir"/node1 "$dir"/node2 "$dir"/node3 "$facts"
+  remove_nodes
+  rm -f "$facts"
 }
 
 case "$action" in
