@@ -145,8 +145,9 @@ bool Dispatcher::reapLostJobs() {
             ++metrics.reaped;
             metricsChanged = true;
         } else {
-            say("job %lu: claim of process %lu on host '%s' removed (the process is gone, its job row too)", c.jobId,
-                c.pid, printable(c.host).c_str());
+            say("job %lu: claim of process %lu on host '%s' removed (the process is gone; its job was recorded "
+                "already)",
+                c.jobId, c.pid, printable(c.host).c_str());
         }
     }
     return true;

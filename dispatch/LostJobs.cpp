@@ -204,7 +204,10 @@ bool LostJobs::record(const Claim& claim, Reaped& reaped) {
                    " SELECT id, routerid, jobtime, starttime, " +
                    std::to_string(static_cast<unsigned long long>(time(nullptr))) +
                    ", 0, 0, workmode, 'error', 1, 1, 0, " + quoted(kReason) + ", 0, osrel, '', '" + logColumn +
-                   "', uid FROM cordal_jobs WHERE id = " + id))
+                   "', uid FROM cordal_jobs WHERE id = " + id +
+                   // A job whose process stored its outcome and then lost its
+                   // database before the job row went is not recorded twice.
+                   " AND NOT EXISTS (SELECT 1 FROM cordal_jobhistory WHERE id = " + id + ")"))
         return rollback();
     reaped.recorded = q.affected_rows() == 1;
     if (!q.execute("DELETE FROM cordal_jobs WHERE id = " + id)) return rollback();
@@ -212,6 +215,8 @@ bool LostJobs::record(const Claim& claim, Reaped& reaped) {
     // (deadlock, 1213), which is no fault; the claim is gone by then.
     if (!q.executeExpecting("COMMIT", {1213})) return rollback();
     // The log is in the history row now, as a job's own end leaves it.
-    if (reaped.usedLogFile && reaped.recorded) unlink(logFile.c_str());
+    // Either way the job is over: a file left by a process that stored its
+    // own history (and was lost before removing it) goes too.
+    if (reaped.usedLogFile) unlink(logFile.c_str());
     return true;
 }

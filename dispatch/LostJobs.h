@@ -16,8 +16,9 @@ class Query;
 // (a zombie counts as gone), or, held on another host, when its heartbeat
 // is older than the lease. Such a job gets a history row with the status
 // "error" and the reason "Job process lost", its job row and its claim row
-// go. A claim whose job row is already gone (the holder died between
-// storing its history and removing the claim) is only removed.
+// go. A claim whose job is recorded already (the holder died between
+// storing its history and removing the claim, or could not delete its
+// job row) is only removed, with the job row and the log file.
 //
 // Exactly once: the claim row is deleted with every column as it was seen,
 // in one short transaction with the history insert and the job row's

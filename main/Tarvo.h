@@ -457,6 +457,9 @@ private:
     void removeUploadedConfig();    // only for a workmode that uploads it
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
+    // Whether a history row of this job is in the database (after an
+    // insert whose answer was lost).
+    bool historyStored();
     // The job's own file of the transfer directory: JOBID followed by suffix
     // (".log", ".config", ".csv").
     std::string jobFile(const std::string& suffix) const;

@@ -18,6 +18,7 @@
 #include "db/Cordal_routertypes.h"
 #include "db/Cordal_swrelease.h"
 #include "db/Database.h"
+#include "db/Query.h"
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
@@ -316,8 +317,7 @@ bool Tarvo::initRouterLease() {
         const double waited =
             static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
         if (outcome == JobClaim::kTaken) {
-            if (waiting)
-                log->addLine(logEngine::INF, "Router %lu is free after %.0f seconds.", routerId, waited);
+            if (waiting) log->addLine(logEngine::INF, "Router %lu is free after %.0f seconds.", routerId, waited);
             return true;
         }
         if (outcome == JobClaim::kFailed) {
@@ -465,13 +465,28 @@ bool Tarvo::storeHistory() {
     log->fillVector(history.log);
 
     history.insert();
-    if (!history.lastOk()) return false;
+    // A connection lost during the insert leaves its outcome unknown: the
+    // row may have been committed (a cluster node that died after the
+    // commit). Stored is stored; the job must not be given back to run
+    // a second time.
+    if (!history.lastOk() && !historyStored()) return false;
     job->erase();
+    if (!job->lastOk()) job->erase();  // once more, through a connection opened afresh
+    if (!job->lastOk()) {
+        if (claim) claim->abandon();
+        return true;
+    }
     // The router is free for the next job only now that the outcome is
     // stored; a failed delete leaves a row whose process is gone, which
     // the next job for the router takes over.
     if (claim) claim->release();
     return true;
+}
+
+bool Tarvo::historyStored() {
+    Query q(db.get());
+    return q.get_count("SELECT COUNT(*) FROM cordal_jobhistory WHERE id = " +
+                       my_to_str(static_cast<unsigned long>(jobId))) > 0;
 }
 
 bool Tarvo::Finish() {
