@@ -93,6 +93,13 @@ TEST_F(Claims, AProcessThatFindsItsJobHeldChangesNothing) {
          "pid " + std::to_string(self) + " on host '" + host + "')", 1},
         {"a process id in the job row only", "UPDATE cordal_jobs SET processid = 4242 WHERE id = 42", "pid 4242)",
          0},
+        // The start-up fails before the claim step: the outcome is still
+        // only the holder's to write.
+        {"a claim row, and a job whose router is missing",
+         "UPDATE cordal_jobs SET routerid = 999; INSERT INTO tarvo_claims VALUES (42, NULL, " +
+             testdb::TestDatabase::quote(host) + ", " + std::to_string(self) + ", " +
+             std::to_string(JobClaim::processStartTime(self)) + ", UNIX_TIMESTAMP(), UNIX_TIMESTAMP())",
+         "pid " + std::to_string(self) + " on host '" + host + "')", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.holder);
