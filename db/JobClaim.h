@@ -39,9 +39,9 @@ public:
     static const unsigned kHeartbeatSeconds = 30;
 
     enum Outcome {
-        kTaken,         // this process holds it now
+        kTaken,          // this process holds it now
         kHeldByAnother,  // another process does; holder says which
-        kFailed,        // a statement failed for another reason; error() says why
+        kFailed,         // a statement failed for another reason; error() says why
     };
 
     // Who holds a claim or a router, as its row says.
