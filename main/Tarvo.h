@@ -447,6 +447,10 @@ private:
     bool initWorkmode();
     bool initClaim();        // the job: its claim row and the job row's processid
     bool initRouterLease();  // the router: waits while another running job holds it
+    // The claim of the job (the claim step, and Finish for a job whose
+    // start-up ended before it); failJob makes a lost or failed claim the
+    // job's reason, else it is only logged.
+    bool takeClaim(bool failJob);
     // Hands every secret known so far to the log engine, which masks it in
     // all lines below debug level; called as soon as secrets are loaded.
     void registerSecrets();

@@ -32,10 +32,11 @@ void Tarvo::disconnect(ConnectionHandler& handler) {
 
 void Tarvo::reboot(ConnectionHandler& handler) {
     updateJob("Rebooting");
-    // A connection that is gone cannot carry the reboot command; an armed
-    // fallback timer restarts the device instead, and the log says so.
-    if (!handler.isConnected() || !handler.peerAlive()) reportArmedFallback();
-    handler.triggerReboot();
+    // A reboot command that was not confirmed (the connection gone, the
+    // device silent, a termination request) may never have reached the
+    // device; an armed fallback timer restarts it instead, and the log says
+    // so.
+    if (!handler.triggerReboot()) reportArmedFallback();
     log->addLine(logEngine::INF, "[ Sleeping %d seconds. ]", static_cast<int>(rebootSleepSeconds));
     ConnectionHandler::pauseSeconds(rebootSleepSeconds);
     rebootPending = false;

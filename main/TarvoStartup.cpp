@@ -281,6 +281,10 @@ bool Tarvo::initWorkmode() {
 }
 
 bool Tarvo::initClaim() {
+    return takeClaim(true);
+}
+
+bool Tarvo::takeClaim(bool failJob) {
     claim.reset(new JobClaim(*db, jobId, log.get()));
     JobClaim::Holder holder;
     switch (claim->claim(holder)) {
@@ -294,14 +298,21 @@ bool Tarvo::initClaim() {
             // The file of that name is the holder's.
             log->dropFile();
             claimHolder = holder.describe();
-            setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
-                     claimHolder.c_str());
+            if (failJob)
+                setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
+                         claimHolder.c_str());
+            else
+                log->addLine(logEngine::ERR, "Job %d is held by another process (%s).", static_cast<int>(jobId),
+                             claimHolder.c_str());
             return false;
         case JobClaim::kFailed:
             break;
     }
     claimState = ClaimState::kFailed;
-    setError("No claim", "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
+    if (failJob)
+        setError("No claim", "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
+    else
+        log->addLine(logEngine::ERR, "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
     return false;
 }
 
@@ -498,10 +509,13 @@ bool Tarvo::Finish() {
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
     bool stored = false;
-    // A job this process did not claim is another's (or nobody's yet): its
-    // rows and its log file stay as they are.
-    const bool ownsJob = claimState == ClaimState::kNotTried || claimState == ClaimState::kHeld;
-    if (jobWasFound() && ownsJob) {
+    // Only the process that holds the job's claim writes its outcome: a job
+    // whose start-up failed before the claim takes it now, so that the
+    // same job started twice leaves one history row even then. A job this
+    // process did not claim is another's (or nobody's yet): its rows and
+    // its log file stay as they are.
+    if (jobWasFound() && claimState == ClaimState::kNotTried) takeClaim(false);
+    if (jobWasFound() && claimState == ClaimState::kHeld) {
         stored = storeHistory();
         if (stored && writeLogfile) log->unlink();
     }

@@ -304,6 +304,18 @@ const std::vector<OptionSpec>& optionSpecs() {
              o.chaosSeed = static_cast<uint64_t>(seed);
              return o.chaos = true;
          }},
+        {"--publickey-only", false,
+         [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.publickeyOnly = true; }},
+        {"--noise", true,
+         [](DevsimOptions& o, const std::string& v, std::string& e) {
+             long seed = 0;
+             if (!parseNumber(v, 0, 999999999999L, seed)) {
+                 e = "--noise: '" + v + "' is not a seed (a number from 0 to 999999999999)";
+                 return false;
+             }
+             o.faults.noiseSeed = seed;
+             return true;
+         }},
         {"--no-fallback-timer", false,
          [](DevsimOptions& o, const std::string&, std::string&) { return o.faults.noFallbackTimer = true; }},
     };
@@ -476,6 +488,12 @@ std::string DevsimOptions::usage() {
            "                          TSPEED, NAWS, NEW-ENVIRON) and withhold the login\n"
            "                          prompt until every one is answered, as BSD-derived\n"
            "                          telnetds do\n"
+           "  --publickey-only        SSH offers public-key authentication only, and knows\n"
+           "                          no client's key: every SSH login is refused\n"
+           "  --noise SEED            a broken line: every Telnet connection gets the login\n"
+           "                          prompt and then lines of random bytes (\">\" and \"*\"\n"
+           "                          among them) after every line it receives, never a\n"
+           "                          shell prompt\n"
            "  --disk-full BYTES       no file written over SFTP grows past BYTES: the\n"
            "                          write that would stores what fits and fails, as\n"
            "                          on a full disk\n"

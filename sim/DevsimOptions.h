@@ -22,6 +22,8 @@ struct Faults {
     bool telnetOptionsStrict = false;           // --telnet-options=strict: no login before every answer
     bool noFallbackTimer = false;               // --no-fallback-timer: NEXA without delayed command
     long long diskFullBytes = -1;               // --disk-full: no SFTP file grows past this; -1 no limit
+    bool publickeyOnly = false;                 // --publickey-only: SSH takes public keys only
+    long long noiseSeed = -1;                   // --noise: Telnet answers random bytes; -1 off
 };
 
 // DevsimOptions is the parsed command line of devsim. Parsing checks every

@@ -63,6 +63,7 @@ void Shell::start() {
     } else {
         reply_ += welcome();
         reply_ += terminalLines(options_.banner);
+        greetingPromptOffset_ = reply_.size();
         reply_ += freshLinePrompt();
     }
     if (transcript_)

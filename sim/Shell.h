@@ -46,6 +46,9 @@ public:
 
     // The greeting: banner and login prompt, or banner and first prompt.
     void start();
+    // Where the first prompt begins in the greeting of a shell started
+    // logged in (0 for a login dialogue).
+    size_t greetingPromptOffset() const { return greetingPromptOffset_; }
     void receive(const char* data, size_t length);
     void receive(const std::string& data) { receive(data.data(), data.size()); }
     // The client was idle for idleTimeoutSeconds().
@@ -135,6 +138,7 @@ private:
     double nextTrickle_ = 0;  // monotonic seconds
     bool dropMidReply_ = false;  // the chaos faults cut this reply
     int holdBackMs_ = 0;
+    size_t greetingPromptOffset_ = 0;
     bool promptAfterEnd_ = false;
     int idleTimeout_ = 0;
     Ending ending_ = Ending::None;

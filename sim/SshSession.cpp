@@ -60,7 +60,9 @@ void SshSession::run(const StopSignal& stop) {
 bool SshSession::negotiate(const StopSignal& stop) {
     long timeout = ioTimeoutSeconds;
     ssh_options_set(session_, SSH_OPTIONS_TIMEOUT, &timeout);
-    ssh_set_auth_methods(session_, SSH_AUTH_METHOD_PASSWORD);
+    // --publickey-only: a server that takes keys only; no key of a client
+    // is known to the device, so every login is refused.
+    ssh_set_auth_methods(session_, options_.faults.publickeyOnly ? SSH_AUTH_METHOD_PUBLICKEY : SSH_AUTH_METHOD_PASSWORD);
     serverCallbacks_.userdata = this;
     serverCallbacks_.auth_password_function = &SshSession::onPassword;
     serverCallbacks_.auth_none_function = &SshSession::onNone;
@@ -89,6 +91,11 @@ bool SshSession::negotiate(const StopSignal& stop) {
     return true;
 }
 
+namespace {
+// How long after the banner the shell's first prompt follows.
+const int kBannerGapMs = 300;
+}  // namespace
+
 void SshSession::runShell(const StopSignal& stop) {
     Shell::Context context;
     context.session = label_;
@@ -100,7 +107,12 @@ void SshSession::runShell(const StopSignal& stop) {
     ReplyWriter writer([this](const char* data, size_t length) { return writeChannel(data, length); },
                        options_.faults.slowReplyMs, stop);
     shell->start();
-    bool clientGone = !writer.write(shell->takeOutput());
+    // A server prints its banner (the message of the day) before the shell
+    // runs: the shell's first prompt comes a moment after it, on its own.
+    std::string greeting = shell->takeOutput();
+    const size_t promptAt = options_.banner.empty() ? 0 : std::min(shell->greetingPromptOffset(), greeting.size());
+    bool clientGone = promptAt > 0 && !writer.write(greeting.substr(0, promptAt));
+    clientGone = clientGone || !writer.write(greeting.substr(promptAt), promptAt > 0 ? kBannerGapMs : 0);
     double lastInput = monotonicSeconds();
     char buffer[16384];
     while (!clientGone && shell->ending() == Shell::Ending::None && !stop.requested()) {

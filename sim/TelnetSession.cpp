@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <random>
 
 #include "sim/DevsimOptions.h"
 #include "sim/ReplyWriter.h"
@@ -71,7 +72,63 @@ TelnetSession::TelnetSession(int fd, std::string label, DeviceState& state, cons
                              Transcript& transcript, SessionHost& host)
     : fd_(fd), label_(std::move(label)), state_(state), options_(options), transcript_(transcript), host_(host) {}
 
+namespace {
+
+// A line of random bytes with the prompt characters of both families
+// somewhere inside it; no line end, IAC or NUL among the bytes.
+std::string noiseLine(std::mt19937_64& random) {
+    std::uniform_int_distribution<int> length(8, 80), byte(1, 254);
+    std::string line;
+    const int n = length(random);
+    for (int i = 0; i < n; ++i) {
+        char c = static_cast<char>(byte(random));
+        line += c == '\r' || c == '\n' ? '.' : c;
+    }
+    line.insert(static_cast<size_t>(n / 3), ">");
+    line.insert(static_cast<size_t>(2 * n / 3), "*");
+    return line + "\r\n";
+}
+
+}  // namespace
+
+// --noise: a login prompt, and then whatever the client sends, the line
+// answers with random bytes.
+void TelnetSession::runNoise(const StopSignal& stop) {
+    std::mt19937_64 random(static_cast<uint64_t>(options_.faults.noiseSeed));
+    transcript_.event(label_, "noise: random bytes instead of a device");
+    // The line looks like a device at first: a login prompt after the noise.
+    std::string line = noiseLine(random) + (options_.family == DeviceFamily::QxCli ? "User: " : "Login: ");
+    bool gone = !sendAll(line.data(), line.size(), stop);
+    std::string received;
+    char buffer[4096];
+    while (!gone && !stop.requested()) {
+        pollfd fds[2] = {{fd_, POLLIN, 0}, {stop.fd(), POLLIN, 0}};
+        int rc = ::poll(fds, 2, -1);
+        if (rc < 0 && errno == EINTR) continue;
+        if (rc < 0 || stop.requested()) break;
+        ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;
+        received.append(buffer, static_cast<size_t>(n));
+        for (size_t end = received.find_first_of("\r\n"); end != std::string::npos;
+             end = received.find_first_of("\r\n")) {
+            std::string got = received.substr(0, end);
+            received.erase(0, end + 1);
+            if (got.empty()) continue;
+            transcript_.received(label_, got);
+            line = noiseLine(random);
+            if (!sendAll(line.data(), line.size(), stop)) gone = true;
+        }
+    }
+    transcript_.event(label_, "client closed the connection");
+    closeGracefully(false);
+}
+
 void TelnetSession::run(const StopSignal& stop) {
+    if (options_.faults.noiseSeed >= 0) {
+        runNoise(stop);
+        return;
+    }
     ReplyWriter writer([this, &stop](const char* data, size_t length) { return sendAll(data, length, stop); },
                        options_.faults.slowReplyMs, stop);
     if (options_.faults.telnetOptions) offerOptions(stop);

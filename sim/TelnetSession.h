@@ -36,6 +36,8 @@ private:
     };
 
     bool sendAll(const char* data, size_t length, const StopSignal& stop);
+    // --noise: random bytes instead of a device.
+    void runNoise(const StopSignal& stop);
     // Sends the offers of the fault's mode.
     void offerOptions(const StopSignal& stop);
     std::string stripOptions(const char* data, size_t length);

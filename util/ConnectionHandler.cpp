@@ -110,14 +110,14 @@ bool ConnectionHandler::send(const std::string& command) {
 commandResult ConnectionHandler::catchTraffic(const std::string& first, const std::string& second,
                                               bool logReplyAsDebug) {
     std::string reply;
-    std::string error = readReply(first, second, reply);
+    std::string error = readReply(awaitedText(first), awaitedText(second), reply);
     return judgeReply(reply, first, second, logReplyAsDebug, error);
 }
 
 commandResult ConnectionHandler::catchTrafficMasked(const std::string& first, const std::string& second,
                                                     const std::string& secret) {
     std::string reply;
-    std::string error = readReply(first, second, reply);
+    std::string error = readReply(awaitedText(first), awaitedText(second), reply);
     return judgeReply(reply, first, second, false, error, secret);
 }
 
@@ -179,12 +179,20 @@ std::string ConnectionHandler::limitReachedMessage(const std::string& first, con
 commandResult ConnectionHandler::judgeReply(const std::string& reply, const std::string& first,
                                             const std::string& second, bool logReplyAsDebug,
                                             const std::string& waitError, const std::string& secret) {
+    return judgeReply(reply, awaitedText(first), awaitedText(second), logReplyAsDebug, waitError, secret);
+}
+
+commandResult ConnectionHandler::judgeReply(const std::string& reply, const AwaitedText& awaitedFirst,
+                                            const AwaitedText& awaitedSecond, bool logReplyAsDebug,
+                                            const std::string& waitError, const std::string& secret) {
+    const std::string& first = awaitedFirst.text();
+    const std::string& second = awaitedSecond.text();
     commandResult result;
-    if (!first.empty() && reply.find(first) != std::string::npos) {
+    if (awaitedFirst.foundIn(reply)) {
         result.foundFirst = true;
         result.matchedReply = reply;
     }
-    if (!second.empty() && reply.find(second) != std::string::npos) result.foundSecond = true;
+    if (awaitedSecond.foundIn(reply)) result.foundSecond = true;
 
     result.add(reply);
     if (!log) return result;
@@ -224,15 +232,23 @@ std::string ConnectionHandler::maskSecret(const std::string& text, const std::st
     return logEngine::maskLiterally(text, secret);
 }
 
+AwaitedText ConnectionHandler::awaitedText(const std::string& text) const {
+    return AwaitedText(text, text == promptText || deviceFamily.isPrompt(text));
+}
+
 bool ConnectionHandler::takePromptPrefix(const std::string& reply) {
-    size_t lineFeed = reply.rfind('\n');
-    size_t star = reply.rfind('*');
-    if (lineFeed == std::string::npos || star == std::string::npos || star < lineFeed) {
+    // A banner before the prompt may hold "*" of its own ("*** authorised
+    // access only ***"): only the prompt that ends the reply tells.
+    size_t end = reply.find_last_not_of(" \t");
+    size_t star = end != std::string::npos && reply[end] == '*' ? end : std::string::npos;
+    size_t lineFeed = star == std::string::npos ? std::string::npos : reply.rfind('\n', star);
+    if (lineFeed == std::string::npos) {
         log->add(logEngine::ERR, "Could not extract shell-prompt-prefix!");
         return false;
     }
     promptPrefix = reply.substr(lineFeed, star - lineFeed);
     promptText = promptPrefix + "*";
+    deviceFamily.usePromptPrefix(promptPrefix);
     log->addLine(logEngine::DBG, "Prompt-prefix is '%s'.", promptPrefix.c_str());
     return true;
 }
@@ -264,16 +280,28 @@ void ConnectionHandler::disconnect() {
     finishSession();
 }
 
-void ConnectionHandler::triggerReboot() {
-    if (!connected && !endsSessionWithoutLogin()) return;
+bool ConnectionHandler::triggerReboot() {
+    if (!connected && !endsSessionWithoutLogin()) return false;
     const std::string acknowledgement = rebootAcknowledgement();
-    // A device that kept sending without its prompt may still obey the
-    // command, but would not acknowledge it before another whole limit.
-    if (!acknowledgement.empty() && babbling)
-        sendCmd(deviceFamily.rebootCommand, "");
-    else if (!acknowledgement.empty())
-        sendExpecting(deviceFamily.rebootCommand, acknowledgement);
+    bool confirmed = false;
+    if (connected && !acknowledgement.empty() && babbling) {
+        // A device that kept sending without its prompt may still obey the
+        // command, but would not acknowledge it before another whole limit.
+        send(deviceFamily.rebootCommand);
+    } else if (connected && !acknowledgement.empty() && send(deviceFamily.rebootCommand)) {
+        // The device goes down after its answer: its prompt (on qx.CLI the
+        // one the process switch brings) may be followed by a restart notice
+        // and the end of the connection, so here it counts anywhere.
+        const AwaitedText answer(acknowledgement, false);
+        std::string reply;
+        const std::string error = readReply(answer, AwaitedText(), reply);
+        confirmed = judgeReply(reply, answer, AwaitedText(), false, error).foundFirst;
+        if (!confirmed) log->addLine(logEngine::ERR, "Missing '%s' prompt!", acknowledgement.c_str());
+    } else if (connected && !acknowledgement.empty()) {
+        log->addLine(logEngine::ERR, "Missing '%s' prompt!", acknowledgement.c_str());
+    }
     finishSession();
+    return confirmed;
 }
 
 bool ConnectionHandler::logoutPossible() const {

@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "util/AwaitedText.h"
 #include "util/DeviceFamily.h"
 #include "util/commandResult.h"
 
@@ -63,8 +64,10 @@ public:
     // logout command, its confirmation) and ends the session.
     void disconnect();
     // Sends the family's reboot command where the transport carries a
-    // shell, and ends the session: the device goes down.
-    void triggerReboot();
+    // shell, and ends the session: the device goes down. True when the
+    // device acknowledged the command; false when it was not sent (no
+    // session, no shell, a termination request) or got no answer.
+    bool triggerReboot();
     virtual bool checkSSHEnabled() = 0;
 
     // Logs "Sending '%s'." (debug), writes the command and the line end and,
@@ -144,7 +147,12 @@ protected:
     // either may be empty) arrives or the device stays silent for the
     // current time-out. Returns the wait's error message, "" when it ended
     // normally.
-    virtual std::string readReply(const std::string& first, const std::string& second, std::string& reply) = 0;
+    // Each text counts where its AwaitedText says (a prompt only at the end
+    // of what has arrived).
+    virtual std::string readReply(const AwaitedText& first, const AwaitedText& second, std::string& reply) = 0;
+    // text as this connection awaits it: a prompt of the family (or the
+    // shell prompt learned at login) counts only at the end of the output.
+    AwaitedText awaitedText(const std::string& text) const;
     // Makes seconds the silence time-out of the transport, and
     // waitLimitMs() the limit of its waits.
     virtual void applyTimeout(int seconds) = 0;
@@ -171,11 +179,15 @@ protected:
     // way every connection does.
     commandResult judgeReply(const std::string& reply, const std::string& first, const std::string& second,
                              bool logReplyAsDebug, const std::string& waitError, const std::string& secret = "");
+    commandResult judgeReply(const std::string& reply, const AwaitedText& first, const AwaitedText& second,
+                             bool logReplyAsDebug, const std::string& waitError, const std::string& secret = "");
     // text with every occurrence of secret replaced literally by "******".
     static std::string maskSecret(const std::string& text, const std::string& secret);
-    // The qx.CLI prompt prefix is the reply from its last line feed up to
-    // its last "*"; sets promptPrefix and promptText (prefix + "*"). False,
-    // with the error logged, when the reply has no "*" after a line feed.
+    // The qx.CLI prompt prefix is taken from the prompt that ends the reply
+    // (blanks after it allowed): from the last line feed before that final
+    // "*" up to it. Sets promptPrefix, promptText (prefix + "*") and the
+    // family's prompts. False, with the error logged, when the reply does
+    // not end in a "*" after a line feed.
     bool takePromptPrefix(const std::string& reply);
     // Switches the device shell's inactivity time-out off after a login
     // with the family's steps. False, with the missing prompt logged, when the device did

@@ -62,3 +62,18 @@ void DeviceFamily::setPrompts(const std::string& prefix) {
 void DeviceFamily::usePromptPrefix(const std::string& prefix) {
     setPrompts(prefix);
 }
+
+bool DeviceFamily::isPrompt(const std::string& text) const {
+    if (text.empty()) return false;
+    for (const std::string* prompt : {&promptMain, &promptPlus, &promptConfig, &promptConfigEnd, &promptFtpConfig,
+                                      &promptSftp, &promptAdmin, &shellPrompt, &loginPrompt, &passwordPrompt,
+                                      &configPrompt})
+        if (text == *prompt) return true;
+    auto inSteps = [&text](const std::vector<Step>& steps) {
+        for (const Step& step : steps)
+            if (step.prompt == text) return true;
+        return false;
+    };
+    return inSteps(shellTimeoutOff) || inSteps(sshService.enter) || text == sshService.status.prompt ||
+           text == sshService.enable.prompt;
+}

@@ -56,6 +56,13 @@ struct DeviceFamily {
     // Nothing changes on NEXA.
     void usePromptPrefix(const std::string& prefix);
 
+    // Whether text is one of the family's prompts - the shell prompts (as
+    // refined by the prompt prefix), the login and password prompts and the
+    // prompts of its channel dialogues - which count only where the device
+    // stops after them. Its questions ("(y or n)", "(Yes/No)") are no
+    // prompts in this sense: they count wherever they occur.
+    bool isPrompt(const std::string& text) const;
+
     std::string os;
     bool qxCli;
 

@@ -74,7 +74,9 @@ long long nowMs() {
 constexpr int kInterruptSliceMs = 250;
 
 int pollOne(int fd, short events, int ms, short* revents, bool interruptible = false) {
-    long long deadline = ms < 0 ? 0 : nowMs() + ms;
+    // nowMs() drops the fraction of the current millisecond: one more keeps
+    // the wait from ending before ms have passed.
+    long long deadline = ms < 0 ? 0 : nowMs() + ms + 1;
     for (;;) {
         if (interruptible && Pause::interruptRequested()) {
             errno = EINTR;
@@ -337,7 +339,9 @@ int Expect::waitForList(ExpectMatcher& matcher) {
     lastWaitMs_ = 0;
     // Output kept from before (after a silence, or read by notBlockableRead)
     // may already hold the answer; it must not wait for more.
-    int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size());
+    // A prompt counts only at the end of everything that has arrived, not
+    // at the end of a part of what the last read brought.
+    int hit = accum->empty() ? 0 : matcher.scan(accum->data(), accum->size(), allArrivedRead());
     while (hit == 0) {
         if (pid < 0) throw ExpectException("Process not running or EOF reached!");
         // A child that prints something every little while never lets the
@@ -346,7 +350,7 @@ int Expect::waitForList(ExpectMatcher& matcher) {
         int wait = std::max(0, timeoutMs);
         bool shortened = false;
         if (limitMs > 0) {
-            long long left = start + limitMs - nowMs();
+            long long left = start + limitMs + 1 - nowMs();  // + 1: see pollOne
             if (left <= 0) {
                 limitReached_ = true;
                 lastWaitMs_ = nowMs() - start;
@@ -363,11 +367,19 @@ int Expect::waitForList(ExpectMatcher& matcher) {
             return 0;
         }
         readFromOutput();
-        hit = matcher.scan(accum->data(), accum->size());
+        hit = matcher.scan(accum->data(), accum->size(), allArrivedRead());
     }
     lastWaitMs_ = nowMs() - start;
     takeMatch(matcher.matchStart(), matcher.matchEnd());
     return hit;
+}
+
+bool Expect::allArrivedRead() {
+    if (pendingPos_ < pendingEnd_) return false;
+    short revents = 0;
+    // A child that has gone sends nothing more (its terminal may still
+    // report itself readable, for the end of the output).
+    return pollOne(readFd, POLLIN, 0, &revents) <= 0 || !(revents & POLLIN) || (revents & POLLHUP);
 }
 
 void Expect::takeMatch(size_t start, size_t end) {
@@ -426,7 +438,7 @@ int Expect::expect(const std::vector<ExpectRegex>& list) {
     ExpectMatcher matcher;
     for (const ExpectRegex& regex : list) {
         checkedOut.patterns.push_back(checkOutPattern(regex));
-        matcher.addPattern(&checkedOut.patterns.back());
+        matcher.addPattern(&checkedOut.patterns.back(), regex.atEnd);
     }
 
     int hit = waitForList(matcher);
@@ -448,6 +460,16 @@ int Expect::expect(const char* first, ...) {
 }
 
 int Expect::expect_noreg(const std::string& first, const std::string& second) {
+    forgetMatch();
+    matched = false;
+    if (pid < 0) throw ExpectException("Process not running or EOF reached!");
+    ExpectMatcher matcher;
+    if (!first.empty()) matcher.addText(first);
+    if (!second.empty()) matcher.addText(second);
+    return waitForList(matcher);
+}
+
+int Expect::expectTexts(const AwaitedText& first, const AwaitedText& second) {
     forgetMatch();
     matched = false;
     if (pid < 0) throw ExpectException("Process not running or EOF reached!");

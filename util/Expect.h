@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "util/AwaitedText.h"
 #include "util/ExpectRegex.h"
 #include "util/Pcre.h"
 
@@ -78,6 +79,9 @@ public:
     // getMatch() gives the text found and getBefore() what preceded it; a
     // plain text has no groups for getMatch(int).
     int expect_noreg(const std::string& first, const std::string& second);
+    // As expect_noreg, each text counting where AwaitedText says (a prompt
+    // only at the end of the output, blanks after it allowed).
+    int expectTexts(const AwaitedText& first, const AwaitedText& second);
 
     // One wait of at most timeoutMs: 1 when output was read, 0 on silence.
     int notBlockableRead();
@@ -142,6 +146,9 @@ private:
     WaitResult waitReadable(int milliseconds);
     int waitForList(ExpectMatcher& matcher);
     void takeMatch(size_t start, size_t end);
+    // Everything that has arrived from the child is in the accumulator:
+    // nothing pending from the last read, nothing more waiting to be read.
+    bool allArrivedRead();
     void forgetMatch();
     pcrepp::Pcre checkOutPattern(const ExpectRegex& regex);
     void returnPattern(pcrepp::Pcre&& compiled);

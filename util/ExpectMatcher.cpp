@@ -24,9 +24,10 @@ bool mayUseMultilineCircumflex(const pcrepp::Pcre& regex) {
 }
 }  // namespace
 
-void ExpectMatcher::addPattern(pcrepp::Pcre* compiled) {
+void ExpectMatcher::addPattern(pcrepp::Pcre* compiled, bool atEnd) {
     Entry entry;
     entry.regex = compiled;
+    entry.atEnd = atEnd;
     entry.fullRescan = dependsOnSearchStart(compiled->pattern());
     entry.circumflexAtEnd = mayUseMultilineCircumflex(*compiled);
     entries_.push_back(entry);
@@ -38,13 +39,32 @@ void ExpectMatcher::addText(const std::string& text) {
     entries_.push_back(entry);
 }
 
-int ExpectMatcher::scan(const char* subject, size_t length) {
-    for (size_t i = 0; i < entries_.size(); ++i)
+void ExpectMatcher::addText(const AwaitedText& text) {
+    Entry entry;
+    entry.text = text.text();
+    entry.atEnd = text.isPrompt();
+    // An empty text that may count anywhere would match at once.
+    if (text.empty()) entry.atEnd = true;
+    entries_.push_back(entry);
+}
+
+int ExpectMatcher::scan(const char* subject, size_t length, bool complete) {
+    for (size_t i = 0; i < entries_.size(); ++i) {
+        if (!complete && entries_[i].atEnd) continue;
         if (scanEntry(entries_[i], subject, length)) return static_cast<int>(i + 1);
+    }
     return 0;
 }
 
 bool ExpectMatcher::scanEntry(Entry& entry, const char* subject, size_t length) {
+    if (!entry.regex && entry.atEnd) {
+        // Only the end of the subject is looked at, so this stays linear.
+        size_t at = AwaitedText(entry.text, true).findIn(subject, length);
+        if (at == std::string::npos) return false;
+        matchStart_ = at;
+        matchEnd_ = at + entry.text.size();
+        return true;
+    }
     if (!entry.regex) {
         const std::string& text = entry.text;
         size_t from = entry.resume;

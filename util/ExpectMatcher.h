@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "util/AwaitedText.h"
+
 namespace pcrepp {
 class Pcre;
 }
@@ -23,13 +25,19 @@ class Pcre;
 // match the winner's start() and end() index the subject last passed.
 class ExpectMatcher {
 public:
-    void addPattern(pcrepp::Pcre* compiled);
+    // atEnd: a prompt's pattern, anchored at the end of the subject.
+    void addPattern(pcrepp::Pcre* compiled, bool atEnd = false);
     // An empty text matches at once; leave it out when that is not wanted.
     void addText(const std::string& text);
+    // A text that counts where AwaitedText says: a prompt only at the end
+    // of the subject. An empty one never matches.
+    void addText(const AwaitedText& text);
 
     // REQUIRES: subject starts with the subject of the previous call.
     // Returns the 1-based index of the first matching entry, 0 for none.
-    int scan(const char* subject, size_t length);
+    // complete: the subject holds everything that has arrived; otherwise
+    // the entries that count only at its end (prompts) are not tried yet.
+    int scan(const char* subject, size_t length, bool complete = true);
 
     bool empty() const { return entries_.empty(); }
     size_t size() const { return entries_.size(); }
@@ -41,6 +49,7 @@ private:
     struct Entry {
         pcrepp::Pcre* regex = nullptr;  // null for a plain text
         std::string text;
+        bool atEnd = false;  // a prompt: counts only at the end of the subject
         size_t resume = 0;  // no match can start before this offset
         bool fullRescan = false;
         bool circumflexAtEnd = false;  // see mayUseMultilineCircumflex

@@ -23,6 +23,10 @@ public:
 
     std::string pattern;
     std::string flags;
+    // A prompt's pattern (AwaitedText::promptPattern): anchored at the end
+    // of the output, so it counts only once everything that arrived has
+    // been searched.
+    bool atEnd = false;
 };
 
 // Writes "/", the pattern, "/" and the flags.

@@ -145,6 +145,9 @@ bool SSHConnection::connect(const ConnectSettings& settings, const LoginSettings
             connected = true;
             break;
         }
+        // Refused by the client or server before any password: neither the
+        // other candidates nor the Telnet check can help.
+        if (refusedWithoutPassword) break;
         if (row == 0) {
             // No password was sent: the SSH service itself was not reached.
             if (!sshEnabledChecked) {
@@ -207,31 +210,49 @@ int SSHConnection::waitInLogin(const std::vector<ExpectRegex>& patterns) {
     }
 }
 
-bool SSHConnection::promptFollowsRefusal(const std::string& secret) {
+bool SSHConnection::promptFollowsRefusal(const std::string& secret, std::string& output) {
     int next = 0;
     try {
-        next = engine.expect(std::vector<ExpectRegex>{ExpectRegex(kPasswordPattern)});
+        next = engine.expect(std::vector<ExpectRegex>{AwaitedText::promptPattern(kPasswordPattern)});
     } catch (const ExpectException&) {
         next = -1;  // the client gave up and ended: the refusal was final
     }
-    takeLoginOutput(secret);
+    output += takeLoginOutput(secret);
     return next == 1;
 }
 
+std::string SSHConnection::refusalWithoutPassword(const std::string& output) {
+    // With a known host key that no longer matches, ssh warns and switches
+    // password authentication off; the server then refuses what is left.
+    if (output.find("REMOTE HOST IDENTIFICATION HAS CHANGED") != std::string::npos)
+        return "The router's SSH host key has changed (REMOTE HOST IDENTIFICATION HAS CHANGED): ssh refuses password "
+               "authentication to it until the known host key is replaced.";
+    if (output.find("Permission denied (publickey)") != std::string::npos)
+        return "The router's SSH server accepts public-key authentication only (Permission denied (publickey)): no "
+               "password can be tried.";
+    return "";
+}
+
 bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) {
+    refusedWithoutPassword = false;
+    std::string attemptOutput;  // what the client printed before any password was asked for
     const std::string user = row < end ? logins[row].user : std::string();
     std::string lastPassword;
     bool passwordSent = false;
     setTimeout(connectTimeout + 5);
     bool firstWait = true;
     // In the order of LoginEvent.
-    const std::vector<ExpectRegex> patterns{ExpectRegex(kPasswordPattern), ExpectRegex(kHostKeyPattern),
-                                            ExpectRegex(promptPattern), ExpectRegex(kRefusalPattern)};
+    // The password prompt and the shell prompt count only where the client
+    // stops after them: a banner may hold "*" or ">" anywhere.
+    const std::vector<ExpectRegex> patterns{AwaitedText::promptPattern(kPasswordPattern),
+                                            ExpectRegex(kHostKeyPattern), AwaitedText::promptPattern(promptPattern),
+                                            ExpectRegex(kRefusalPattern)};
     // Only the output that answers a password can echo it.
     std::string secret;
     for (;;) {
         int result = waitInLogin(patterns);
         std::string output = takeLoginOutput(secret);
+        if (!passwordSent) attemptOutput += output;
         if (firstWait) {
             resetTimeout();
             firstWait = false;
@@ -239,8 +260,19 @@ bool SSHConnection::login(const LoginSettings& logins, size_t& row, size_t end) 
         // ssh reports a rejected password and asks for the next one in two
         // writes, so the refusal may arrive alone; it counts as the end of
         // the attempts only when no new password prompt follows it.
-        if (result == kRefusal && promptFollowsRefusal(secret)) result = kPasswordPrompt;
+        if (result == kRefusal && promptFollowsRefusal(secret, attemptOutput)) result = kPasswordPrompt;
         secret.clear();
+
+        // Refused, or the client gave up, before it asked for any password:
+        // its own words may tell why.
+        if (!passwordSent && (result == kRefusal || result <= 0)) {
+            const std::string why = refusalWithoutPassword(attemptOutput);
+            if (!why.empty()) {
+                log->add(logEngine::ERR, why);
+                refusedWithoutPassword = true;
+                return false;
+            }
+        }
 
         switch (result) {
             case kPasswordPrompt:
@@ -307,12 +339,12 @@ bool SSHConnection::writeCommand(const std::string& command) {
     }
 }
 
-std::string SSHConnection::readReply(const std::string& first, const std::string& second, std::string& reply) {
+std::string SSHConnection::readReply(const AwaitedText& first, const AwaitedText& second, std::string& reply) {
     std::string error;
     try {
-        if (engine.expect_noreg(first, second) == 0) {
+        if (engine.expectTexts(first, second) == 0) {
             if (engine.limitReached()) babbling = true;
-            error = engine.limitReached() ? limitReachedMessage(first, second, engine.lastWaitMs())
+            error = engine.limitReached() ? limitReachedMessage(first.text(), second.text(), engine.lastWaitMs())
                                           : typeName + "-reply timed-out!";
         }
     } catch (const ExpectException& e) {

@@ -35,7 +35,7 @@ public:
 
 protected:
     bool writeCommand(const std::string& command) override;
-    std::string readReply(const std::string& first, const std::string& second, std::string& reply) override;
+    std::string readReply(const AwaitedText& first, const AwaitedText& second, std::string& reply) override;
     void applyTimeout(int seconds) override;
     void release() override;
     // SFTP ends with the client's own "exit".
@@ -48,6 +48,13 @@ protected:
     bool endsSessionWithoutLogin() const override { return true; }
 
 private:
+    // Why ssh refused before it asked for any password, when its output
+    // tells (a changed host key, a server that takes public keys only);
+    // empty otherwise.
+    static std::string refusalWithoutPassword(const std::string& output);
+    // The last login ended in such a refusal: no other password, user or
+    // Telnet check can change it.
+    bool refusedWithoutPassword = false;
     // Logs in over Telnet and makes sure the device's SSH service runs.
     bool enableSSHOverTelnet(const ConnectSettings& settings, const LoginSettings& logins);
     void endClient();
@@ -56,8 +63,9 @@ private:
     int waitInLogin(const std::vector<ExpectRegex>& patterns);
     // The output of the last wait, logged as traffic with secret masked.
     std::string takeLoginOutput(const std::string& secret);
-    // After "Permission denied": whether a new password prompt follows.
-    bool promptFollowsRefusal(const std::string& secret);
+    // After "Permission denied": whether a new password prompt follows;
+    // what the client printed meanwhile is appended to output.
+    bool promptFollowsRefusal(const std::string& secret, std::string& output);
     // Gives the client a moment to end by itself after the exit dialogue:
     // with ssh -T the awaited "exit" is the local terminal's echo, and
     // stopping the client at once could keep the command from the device.

@@ -33,6 +33,7 @@ connection::~connection() {
 bool connection::openStream(const std::string& address, int port) {
     try {
         stream.reset(new iosockinet(sockbuf::sock_stream));
+        negotiation.reset();
         sockinetbuf* buf = stream->rdbuf();
         buf->closeonexec(true);
         buf->recvtimeout(commandTimeout);
@@ -181,7 +182,7 @@ bool connection::writeCommand(const std::string& command) {
     return writeRaw(command + "\r\n");
 }
 
-std::string connection::readReply(const std::string& first, const std::string& second, std::string& reply) {
+std::string connection::readReply(const AwaitedText& first, const AwaitedText& second, std::string& reply) {
     if (!stream) return kReplyTimedOut;
     // The silence time-out starts afresh after every read, so a device that
     // sends a byte every little while would never let it run out: the wait
@@ -199,7 +200,7 @@ std::string connection::readReply(const std::string& first, const std::string& s
             const long long limitLeft = start + limit - now;
             if (limitLeft <= 0) {
                 babbling = true;
-                return limitReachedMessage(first, second, (now - start) / 1000);
+                return limitReachedMessage(first.text(), second.text(), (now - start) / 1000);
             }
             const long long silenceLeft = lastRead + silenceTimeout * 1000000LL - now;
             const long long slice = std::max(0LL, std::min({silenceLeft, limitLeft, kInterruptSliceUs}));
@@ -218,16 +219,33 @@ std::string connection::readReply(const std::string& first, const std::string& s
             return "";
         }
         const size_t before = reply.size();
-        reply.append(readBuffer, static_cast<size_t>(n));
+        // The device's option negotiation is answered at once (a device may
+        // wait for the answers before it shows its login prompt) and never
+        // becomes part of the reply.
+        std::string answers;
+        negotiation.receive(readBuffer, static_cast<size_t>(n), reply, answers);
+        if (!answers.empty()) writeRaw(answers);
         // A text split over two reads is still found: the search starts far
         // enough before the new bytes. Searching only there keeps a reply of
-        // many megabytes linear.
-        auto arrived = [&](const std::string& text) {
-            return !text.empty() &&
-                   reply.find(text, before < text.size() ? 0 : before - text.size() + 1) != std::string::npos;
+        // many megabytes linear (a prompt is looked for at the end only).
+        auto arrived = [&](const AwaitedText& text) {
+            const size_t overlap = text.text().size();
+            return text.findIn(reply.data(), reply.size(), before < overlap ? 0 : before - overlap + 1) !=
+                   std::string::npos;
         };
         bool found = arrived(first) || arrived(second);
-        if (found && !safe) return "";
+        if (found && !safe) {
+            // A prompt counts at the end of everything that has arrived, not
+            // at the end of a part of it that one read took.
+            const bool promptOnly = !(arrived(first) && !first.isPrompt()) && !(arrived(second) && !second.isPrompt());
+            bool more = false;
+            try {
+                more = promptOnly && stream->rdbuf()->is_readready(0, 0);
+            } catch (const sockerr&) {
+                more = false;
+            }
+            if (!more) return "";
+        }
     }
 }
 

@@ -3,13 +3,15 @@
 #include <string>
 
 #include "util/ConnectionHandler.h"
+#include "util/TelnetNegotiation.h"
 
 class iosockinet;
 class logEngine;
 
-// connection is the Telnet implementation of ConnectionHandler: a plain TCP
-// stream to the router's Telnet port, carrying raw bytes both ways (no
-// option negotiation; the device's negotiation bytes end up in the reply).
+// connection is the Telnet implementation of ConnectionHandler: a TCP
+// stream to the router's Telnet port. The device's option negotiation is
+// answered as a minimal client does (TelnetNegotiation) and kept out of
+// the reply; everything else is carried as it is.
 // log is not owned and must outlive the object.
 class connection : public ConnectionHandler {
 public:
@@ -24,7 +26,7 @@ public:
 
 protected:
     bool writeCommand(const std::string& command) override;
-    std::string readReply(const std::string& first, const std::string& second, std::string& reply) override;
+    std::string readReply(const AwaitedText& first, const AwaitedText& second, std::string& reply) override;
     void applyTimeout(int seconds) override;
     void release() override;
     // The device closes the line after the last command: nothing to await.
@@ -40,5 +42,6 @@ private:
     int checkSSHPassNexa();  // 1 ready, 0 not yet, -1 give up
 
     std::unique_ptr<iosockinet> stream;
+    TelnetNegotiation negotiation;
     char readBuffer[256];
 };

@@ -117,6 +117,21 @@ TEST_F(FaultMatrixArmed, BootFacSshClientKilledNexa) {
     expectRestartsByItself(run, "600");
 }
 
+// The reboot command gets no answer from the device: it may never have
+// arrived, so the armed timer is what restarts the device, and the log says
+// so.
+TEST_F(FaultMatrixArmed, ConfigRebootUnconfirmedNexaTelnet) {
+    settings.configRestoreTimeoutConfig = "5";
+    setup.writeSettings(settings);
+    unsigned long router = startRouter("nexa", "Telnet", {"--silent-after", "cmd=reboot"});
+    setup.addJob(7, router, "Config");
+    JobRun run = runJob(setup, 7);
+    EXPECT_TRUE(contains(device.sim.transcript(), "<<< cmd=reboot")) << device.sim.transcript();
+    EXPECT_TRUE(contains(run.log, "ERR - Missing '>' prompt!")) << run.log;
+    expectRestartsByItself(run, "5");
+    EXPECT_TRUE(device.sim.waitForTranscript("fallback timer ran out", 60000)) << device.sim.transcript();
+}
+
 // --- Config and BootFac on qx.CLI devices (no timer: the reboot) ---
 
 TEST_F(FaultMatrixArmed, ConfigRenameCutQxCliSsh) {

@@ -276,3 +276,53 @@ TEST_F(ExpectTest, AChildThatEndsLeavesItsStatusAndRefusesFurtherUse) {
 }
 
 }  // namespace
+
+namespace {
+// A prompt of the terminal dialogue, as a plain text or a pattern, and what
+// the child prints: either the wait ends when the child stops after it, or
+// the child's later output decides.
+struct PromptCase {
+    const char* what;
+    const char* printed;  // printf format of the child
+    bool pattern;         // awaited as AwaitedText::promptPattern, else as a prompt text
+    const char* awaited;
+    int expected;  // the wait's result: 1 the prompt counted, 0 it did not
+    const char* before;
+};
+}  // namespace
+
+// A prompt counts only where the child stops after it; the same character
+// inside a line neither ends the wait nor counts.
+TEST_F(ExpectTest, APromptCountsOnlyAtTheEndOfWhatArrived) {
+    const PromptCase cases[] = {
+        {"inside a line", "Access denied -> call us\\nLogin: ", false, ">", 0, ""},
+        {"at the end, blanks after it", "banner -> x\\nrouter1> \\t", false, ">", 1, "banner -> x\r\nrouter1"},
+        {"a line end after it", "router1>\\n", false, ">", 0, ""},
+        {"banner stars, then the prompt", "*** only ***\\n/doc/*/copyright\\nrouter1*", true, "/\\*/", 1,
+         "*** only ***\r\n/doc/*/copyright\r\nrouter1"},
+        {"banner stars alone", "*** only ***\\n", true, "/\\*/", 0, ""},
+        {"a pattern that allows line ends after it", "Note:x>\\n", true, "/\\n*.*:\\w*>\\s*/", 0, ""},
+        {"the same pattern at the end", "motd:> no\\nr1:admin> ", true, "/\\n*.*:\\w*>\\s*/", 1, "motd:> no"},
+    };
+    for (const PromptCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        engine.clearAccum();
+        engine.setTimeout(c.expected ? 5000 : 500);
+        ASSERT_TRUE(engine.spawn("stty -echo; printf '%s'; exec sleep 10", c.printed));
+        const int result = c.pattern ? engine.expect(std::vector<ExpectRegex>{AwaitedText::promptPattern(c.awaited)})
+                                     : engine.expectTexts(AwaitedText(c.awaited, true), AwaitedText());
+        EXPECT_EQ(result, c.expected);
+        if (c.expected) {
+            EXPECT_EQ(engine.getBefore().substr(0, std::string(c.before).size()), c.before);
+            // Nothing but blanks follows what matched.
+            const std::string after = engine.getAccum().substr(engine.getBefore().size() + engine.getMatch().size());
+            EXPECT_EQ(after.find_first_not_of(" \t"), std::string::npos) << after;
+        }
+        engine.stop();
+    }
+    // Other texts keep counting anywhere: a question inside a line.
+    engine.clearAccum();
+    engine.setTimeout(5000);
+    ASSERT_TRUE(engine.spawn("stty -echo; printf 'Overwrite? (Yes/No) or wait\\n'; exec sleep 10"));
+    EXPECT_EQ(engine.expectTexts(AwaitedText("(Yes/No)", false), AwaitedText(">", true)), 1);
+}

@@ -22,7 +22,7 @@ private:
     bool connect(const ConnectSettings&, const LoginSettings&) override { return false; }
     bool checkSSHEnabled() override { return false; }
     bool writeCommand(const std::string&) override { return false; }
-    std::string readReply(const std::string&, const std::string&, std::string&) override { return "no transport"; }
+    std::string readReply(const AwaitedText&, const AwaitedText&, std::string&) override { return "no transport"; }
     void applyTimeout(int) override {}
     void release() override {}
     void sendLastCommand(const std::string&) override {}
