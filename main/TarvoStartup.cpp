@@ -501,8 +501,6 @@ bool Tarvo::historyStored() {
 }
 
 bool Tarvo::Finish() {
-    // A start-up that ended before the claim writes its log file now.
-    log->releaseFile();
     noteTermination();
     // The outcome is recorded whatever time is left.
     cancelDeadline();
@@ -515,6 +513,9 @@ bool Tarvo::Finish() {
     // process did not claim is another's (or nobody's yet): its rows and
     // its log file stay as they are.
     if (jobWasFound() && claimState == ClaimState::kNotTried) takeClaim(false);
+    // A start-up that ended before the claim, and did not lose the job to
+    // another process, writes its log file now.
+    log->releaseFile();
     if (jobWasFound() && claimState == ClaimState::kHeld) {
         stored = storeHistory();
         if (stored && writeLogfile) log->unlink();
