@@ -151,11 +151,11 @@ bool JobClaim::readHolder(const std::string& where, Holder& holder) {
 JobClaim::Outcome JobClaim::claim(Holder& holder) {
     holder = Holder();
     unsigned long long changed = 0;
-    unsigned error = racingWrite(
-        "INSERT INTO tarvo_claims (jobid, routerid, host, pid, pidstart, claimtime, heartbeat) VALUES (" +
-            number(jobId_) + ", NULL, '" + Query::safestr(host_) + "', " + number(pid_) + ", " + number(pidStart_) +
-            ", UNIX_TIMESTAMP(), UNIX_TIMESTAMP())",
-        changed);
+    unsigned error =
+        racingWrite("INSERT INTO tarvo_claims (jobid, routerid, host, pid, pidstart, claimtime, heartbeat) VALUES (" +
+                        number(jobId_) + ", NULL, '" + Query::safestr(host_) + "', " + number(pid_) + ", " +
+                        number(pidStart_) + ", UNIX_TIMESTAMP(), UNIX_TIMESTAMP())",
+                    changed);
     if (error == kDuplicateKey || error == kDeadlock) {
         readHolder("jobid = " + number(jobId_), holder);
         return kHeldByAnother;
@@ -179,8 +179,8 @@ JobClaim::Outcome JobClaim::claim(Holder& holder) {
     release();
     if (error == 0 || error == kDeadlock) {
         Query q(db_);
-        holder.pid = static_cast<unsigned long>(q.get_count("SELECT processid FROM cordal_jobs WHERE id = " +
-                                                            number(jobId_)));
+        holder.pid =
+            static_cast<unsigned long>(q.get_count("SELECT processid FROM cordal_jobs WHERE id = " + number(jobId_)));
         holder.known = holder.pid != 0;
         holder.jobId = jobId_;
         return kHeldByAnother;
@@ -204,12 +204,12 @@ bool JobClaim::takeOver(unsigned long routerId, const Holder& holder, unsigned l
     // Only the row as it was read: a holder that has shown a heartbeat
     // since keeps its router.
     unsigned long long changed = 0;
-    unsigned error = racingWrite("UPDATE tarvo_claims SET routerid = NULL WHERE jobid = " + number(holder.jobId) +
-                                     " AND routerid = " + number(routerId) + " AND host = '" +
-                                     Query::safestr(holder.host) + "' AND pid = " + number(holder.pid) +
-                                     " AND pidstart = " + number(holder.pidStart) +
-                                     " AND heartbeat = " + number(holder.heartbeat),
-                                 changed);
+    unsigned error =
+        racingWrite("UPDATE tarvo_claims SET routerid = NULL WHERE jobid = " + number(holder.jobId) +
+                        " AND routerid = " + number(routerId) + " AND host = '" + Query::safestr(holder.host) +
+                        "' AND pid = " + number(holder.pid) + " AND pidstart = " + number(holder.pidStart) +
+                        " AND heartbeat = " + number(holder.heartbeat),
+                    changed);
     if (error != 0 || changed != 1) return false;
     if (log_) {
         if (holder.host == host_)
@@ -300,9 +300,13 @@ bool JobClaim::giveBack() {
     if (!held_) return true;
     stopBeating();
     Query q(db_);
-    q.execute("UPDATE cordal_jobs SET processid = 0 WHERE id = " + number(jobId_) + " AND processid = " +
-              number(pid_));
+    q.execute("UPDATE cordal_jobs SET processid = 0 WHERE id = " + number(jobId_) + " AND processid = " + number(pid_));
     return release();
+}
+
+void JobClaim::abandon() {
+    stopBeating();
+    held_ = false;
 }
 
 bool JobClaim::release() {

@@ -39,9 +39,9 @@ public:
     static const unsigned kHeartbeatSeconds = 30;
 
     enum Outcome {
-        kTaken,         // this process holds it now
+        kTaken,          // this process holds it now
         kHeldByAnother,  // another process does; holder says which
-        kFailed,        // a statement failed for another reason; error() says why
+        kFailed,         // a statement failed for another reason; error() says why
     };
 
     // Who holds a claim or a router, as its row says.
@@ -83,6 +83,11 @@ public:
     // processid back to 0 (where it is still this process's), then
     // release, so that the job can be run again.
     bool giveBack();
+    // For a job whose outcome is stored but whose job row could not be
+    // deleted: the row is left as a gone process's, for the dispatcher
+    // that clears lost jobs (it finds the history row and records nothing
+    // more); the job must not run again.
+    void abandon();
 
     bool held() const { return held_; }
     const std::string& error() const { return error_; }

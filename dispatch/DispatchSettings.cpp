@@ -80,10 +80,8 @@ bool DispatchSettings::load(const std::string& settingsFile, std::string& error)
     };
     std::optional<std::string> maxJobs, pollInterval, metricsFile, claimLease, jobDeadline;
     const KeyRow rows[] = {
-        {"dispatch.maxJobs", &maxJobs},
-        {"dispatch.pollInterval", &pollInterval},
-        {"dispatch.metricsFile", &metricsFile},
-        {"config.claimLease", &claimLease},
+        {"dispatch.maxJobs", &maxJobs},         {"dispatch.pollInterval", &pollInterval},
+        {"dispatch.metricsFile", &metricsFile}, {"config.claimLease", &claimLease},
         {"config.jobdeadline", &jobDeadline},
     };
     for (const KeyRow& row : rows) {

@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "db/Database.h"
+#include "db/JobClaim.h"
 #include "dispatch/JobQueue.h"
 #include "dispatch/LostJobs.h"
 #include "dispatch/Printable.h"
@@ -56,11 +57,10 @@ void Dispatcher::blockedSignals(sigset_t& set) {
 }
 
 Dispatcher::Dispatcher(std::string file, std::string folder, std::vector<std::string> command)
-    : settingsFile(std::move(file)), logFolder(std::move(folder)), jobCommand(std::move(command)) {
-    // The name job processes record in their claims (gethostname).
-    char name[256] = "";
-    if (gethostname(name, sizeof name - 1) == 0) hostName = name;
-}
+    : settingsFile(std::move(file)),
+      logFolder(std::move(folder)),
+      hostName(JobClaim::hostName()),  // the name job processes record in their claims
+      jobCommand(std::move(command)) {}
 
 Dispatcher::~Dispatcher() = default;
 
@@ -145,8 +145,9 @@ bool Dispatcher::reapLostJobs() {
             ++metrics.reaped;
             metricsChanged = true;
         } else {
-            say("job %lu: claim of process %lu on host '%s' removed (the process is gone, its job row too)", c.jobId,
-                c.pid, printable(c.host).c_str());
+            say("job %lu: claim of process %lu on host '%s' removed (the process is gone; its job was recorded "
+                "already)",
+                c.jobId, c.pid, printable(c.host).c_str());
         }
     }
     return true;

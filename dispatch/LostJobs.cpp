@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "db/JobClaim.h"
 #include "db/Query.h"
 #include "dispatch/Printable.h"
 #include "util/logEngine.h"
@@ -61,27 +62,8 @@ bool has(const std::string& line, const char* part) {
 LostJobs::LostJobs(Database& database, std::string host, std::string folder, unsigned lease)
     : db(database), hostName(std::move(host)), logFolder(std::move(folder)), leaseSeconds(lease) {}
 
-unsigned long long LostJobs::startTime(pid_t pid) {
-    if (pid <= 0) return 0;
-    std::string stat;
-    if (!readAll("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
-    // The command name in parentheses may hold blanks and parentheses: the
-    // fields are counted from the last ")", which is followed by field 3.
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos || close + 2 >= stat.size()) return 0;
-    if (stat[close + 2] == 'Z' || stat[close + 2] == 'X') return 0;
-    size_t at = close + 2;
-    for (int field = 3; field < 22; ++field) {
-        at = stat.find(' ', at);
-        if (at == std::string::npos) return 0;
-        ++at;
-    }
-    return strtoull(stat.c_str() + at, nullptr, 10);
-}
-
 bool LostJobs::runsHere(unsigned long pid, unsigned long long pidStart) {
-    if (pid == 0 || pid > static_cast<unsigned long>(INT32_MAX)) return false;
-    const unsigned long long started = startTime(static_cast<pid_t>(pid));
+    const unsigned long long started = JobClaim::processStartTime(pid);
     return started != 0 && started == pidStart;
 }
 
@@ -216,19 +198,25 @@ bool LostJobs::record(const Claim& claim, Reaped& reaped) {
                    " AND pid = " + std::to_string(claim.pid) + " AND pidstart = " + std::to_string(claim.pidStart) +
                    " AND heartbeat = " + std::to_string(claim.heartbeat)))
         return rollback();
-    if (q.get_count("SELECT ROW_COUNT()") != 1) return rollback();
+    if (q.affected_rows() != 1) return rollback();
     if (!q.execute("INSERT INTO cordal_jobhistory(id, routerid, jobtime, starttime, endtime, watchdog, processid,"
                    " workmode, status, pending, priority, reasoncode, reason, retrycount, osrel, config, log, uid)"
                    " SELECT id, routerid, jobtime, starttime, " +
                    std::to_string(static_cast<unsigned long long>(time(nullptr))) +
                    ", 0, 0, workmode, 'error', 1, 1, 0, " + quoted(kReason) + ", 0, osrel, '', '" + logColumn +
-                   "', uid FROM cordal_jobs WHERE id = " + id))
+                   "', uid FROM cordal_jobs WHERE id = " + id +
+                   // A job whose process stored its outcome and then lost its
+                   // database before the job row went is not recorded twice.
+                   " AND NOT EXISTS (SELECT 1 FROM cordal_jobhistory WHERE id = " + id + ")"))
         return rollback();
-    reaped.recorded = q.get_count("SELECT ROW_COUNT()") == 1;
+    reaped.recorded = q.affected_rows() == 1;
     if (!q.execute("DELETE FROM cordal_jobs WHERE id = " + id)) return rollback();
-    // On a cluster the commit decides: the second of two reapers fails here.
-    if (!q.execute("COMMIT")) return rollback();
+    // On a cluster the commit decides: the second of two reapers fails here
+    // (deadlock, 1213), which is no fault; the claim is gone by then.
+    if (!q.executeExpecting("COMMIT", {1213})) return rollback();
     // The log is in the history row now, as a job's own end leaves it.
-    if (reaped.usedLogFile && reaped.recorded) unlink(logFile.c_str());
+    // Either way the job is over: a file left by a process that stored its
+    // own history (and was lost before removing it) goes too.
+    if (reaped.usedLogFile) unlink(logFile.c_str());
     return true;
 }

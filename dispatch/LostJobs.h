@@ -16,8 +16,9 @@ class Query;
 // (a zombie counts as gone), or, held on another host, when its heartbeat
 // is older than the lease. Such a job gets a history row with the status
 // "error" and the reason "Job process lost", its job row and its claim row
-// go. A claim whose job row is already gone (the holder died between
-// storing its history and removing the claim) is only removed.
+// go. A claim whose job is recorded already (the holder died between
+// storing its history and removing the claim, or could not delete its
+// job row) is only removed, with the job row and the log file.
 //
 // Exactly once: the claim row is deleted with every column as it was seen,
 // in one short transaction with the history insert and the job row's
@@ -60,11 +61,8 @@ public:
     bool reap(std::vector<Reaped>& done);
 
     // Whether process pid runs on this host with the start time pidStart
-    // (field 22 of /proc/PID/stat); a zombie does not run.
+    // (JobClaim::processStartTime); a zombie does not run.
     static bool runsHere(unsigned long pid, unsigned long long pidStart);
-    // The start time of process pid (field 22 of its stat line), 0 when it
-    // does not run.
-    static unsigned long long startTime(pid_t pid);
 
     // The history row's log of a lost job: the log file's lines when there
     // is one (logFileText, hasLogFile), a line saying where the job ran and

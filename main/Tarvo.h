@@ -456,6 +456,10 @@ private:
     bool initWorkmode();
     bool initClaim();        // the job: its claim row and the job row's processid
     bool initRouterLease();  // the router: waits while another running job holds it
+    // The claim of the job (the claim step, and Finish for a job whose
+    // start-up ended before it); failJob makes a lost or failed claim the
+    // job's reason, else it is only logged.
+    bool takeClaim(bool failJob);
     // Hands every secret known so far to the log engine, which masks it in
     // all lines below debug level; called as soon as secrets are loaded.
     void registerSecrets();
@@ -466,6 +470,9 @@ private:
     void removeUploadedConfig();    // only for a workmode that uploads it
     void collectHistoryConfig(std::vector<std::string>& entries);
     bool storeHistory();
+    // Whether a history row of this job is in the database (after an
+    // insert whose answer was lost).
+    bool historyStored();
     // The job's own file of the transfer directory: JOBID followed by suffix
     // (".log", ".config", ".csv").
     std::string jobFile(const std::string& suffix) const;

@@ -19,6 +19,7 @@
 #include "db/Cordal_swrelease.h"
 #include "db/Database.h"
 #include "db/JobClaim.h"
+#include "db/Query.h"
 #include "db/dbGroupLicenses.h"
 #include "db/dbGroupRouteradditionals.h"
 #include "main/Tarvo.h"
@@ -86,6 +87,10 @@ bool Tarvo::initLogAndBanner() {
     std::string name = writeLogfile ? jobFile(".log") : std::string("nofile");
     log.reset(new logEngine(debug, name));
     log->setDirectPrint(directPrint);
+    // The file is written from the claim on: until then the job may be
+    // another process's, whose file has the same name. A start-up that
+    // fails before the claim writes it at the end.
+    if (writeLogfile) log->holdFile();
     log->addLine(logEngine::CTL, "Tarvo Version %s.%s.%s starting.", TARVO_VERSION_MAJOR, TARVO_VERSION_MINOR,
                  TARVO_VERSION_PATCH);
     log->add(logEngine::INF, "");
@@ -279,24 +284,38 @@ bool Tarvo::initWorkmode() {
 }
 
 bool Tarvo::initClaim() {
+    return takeClaim(true);
+}
+
+bool Tarvo::takeClaim(bool failJob) {
     claim.reset(new JobClaim(*db, jobId, log.get()));
     JobClaim::Holder holder;
     switch (claim->claim(holder)) {
         case JobClaim::kTaken:
             claimState = ClaimState::kHeld;
             job->processid = claim->pid();
+            log->releaseFile();
             return true;
         case JobClaim::kHeldByAnother:
             claimState = ClaimState::kLost;
+            // The file of that name is the holder's.
+            log->dropFile();
             claimHolder = holder.describe();
-            setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
-                     claimHolder.c_str());
+            if (failJob)
+                setError("Claimed by another", "Job %d is held by another process (%s).", static_cast<int>(jobId),
+                         claimHolder.c_str());
+            else
+                log->addLine(logEngine::ERR, "Job %d is held by another process (%s).", static_cast<int>(jobId),
+                             claimHolder.c_str());
             return false;
         case JobClaim::kFailed:
             break;
     }
     claimState = ClaimState::kFailed;
-    setError("No claim", "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
+    if (failJob)
+        setError("No claim", "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
+    else
+        log->addLine(logEngine::ERR, "Could not claim job %d: %s.", static_cast<int>(jobId), claim->error().c_str());
     return false;
 }
 
@@ -312,8 +331,7 @@ bool Tarvo::initRouterLease() {
         const double waited =
             static_cast<double>(now.tv_sec - start.tv_sec) + static_cast<double>(now.tv_nsec - start.tv_nsec) / 1e9;
         if (outcome == JobClaim::kTaken) {
-            if (waiting)
-                log->addLine(logEngine::INF, "Router %lu is free after %.0f seconds.", routerId, waited);
+            if (waiting) log->addLine(logEngine::INF, "Router %lu is free after %.0f seconds.", routerId, waited);
             return true;
         }
         if (outcome == JobClaim::kFailed) {
@@ -461,13 +479,28 @@ bool Tarvo::storeHistory() {
     log->fillVector(history.log);
 
     history.insert();
-    if (!history.lastOk()) return false;
+    // A connection lost during the insert leaves its outcome unknown: the
+    // row may have been committed (a cluster node that died after the
+    // commit). Stored is stored; the job must not be given back to run
+    // a second time.
+    if (!history.lastOk() && !historyStored()) return false;
     job->erase();
+    if (!job->lastOk()) job->erase();  // once more, through a connection opened afresh
+    if (!job->lastOk()) {
+        if (claim) claim->abandon();
+        return true;
+    }
     // The router is free for the next job only now that the outcome is
     // stored; a failed delete leaves a row whose process is gone, which
     // the next job for the router takes over.
     if (claim) claim->release();
     return true;
+}
+
+bool Tarvo::historyStored() {
+    Query q(db.get());
+    return q.get_count("SELECT COUNT(*) FROM cordal_jobhistory WHERE id = " +
+                       my_to_str(static_cast<unsigned long>(jobId))) > 0;
 }
 
 bool Tarvo::Finish() {
@@ -477,10 +510,16 @@ bool Tarvo::Finish() {
     log->add(logEngine::INF, "");
     log->add(logEngine::CTL, "Tarvo finished.");
     bool stored = false;
-    // A job this process did not claim is another's (or nobody's yet): its
-    // rows and its log file stay as they are.
-    const bool ownsJob = claimState == ClaimState::kNotTried || claimState == ClaimState::kHeld;
-    if (jobWasFound() && ownsJob) {
+    // Only the process that holds the job's claim writes its outcome: a job
+    // whose start-up failed before the claim takes it now, so that the
+    // same job started twice leaves one history row even then. A job this
+    // process did not claim is another's (or nobody's yet): its rows and
+    // its log file stay as they are.
+    if (jobWasFound() && claimState == ClaimState::kNotTried) takeClaim(false);
+    // A start-up that ended before the claim, and did not lose the job to
+    // another process, writes its log file now.
+    log->releaseFile();
+    if (jobWasFound() && claimState == ClaimState::kHeld) {
         stored = storeHistory();
         if (stored && writeLogfile) log->unlink();
     }

@@ -92,7 +92,7 @@ void logEngine::add(int facility, const std::string& message) {
 
     lines.push_back(line);
 
-    if (fileName != kNoFile) {
+    if (fileName != kNoFile && !fileHeld) {
         // Opened anew for every line, so the file can be read or removed
         // from outside at any time; a removed file is simply created again.
         FILE* f = fopen(fileName.c_str(), "ae");
@@ -209,6 +209,24 @@ std::string logEngine::dumpAsString() const {
         all += '\n';
     }
     return all;
+}
+
+void logEngine::releaseFile() {
+    if (!fileHeld) return;
+    fileHeld = false;
+    if (fileName == kNoFile) return;
+    FILE* f = fopen(fileName.c_str(), "ae");
+    if (!f) {
+        fileName = kNoFile;
+        return;
+    }
+    writeAll(f, lines);
+    fclose(f);
+}
+
+void logEngine::dropFile() {
+    fileHeld = false;
+    fileName = kNoFile;
 }
 
 void logEngine::unlink() {

@@ -21,6 +21,14 @@ public:
     logEngine(bool debug, const std::string& fileName);  // "nofile" for none
 
     void setDirectPrint(bool on) { directPrint = on; }
+    // While the file is held, lines are kept but not written to it yet:
+    // releaseFile() writes the kept ones and goes on line by line,
+    // dropFile() gives the file up unwritten. (A job writes its log file
+    // only once it holds the job: a process that lost the job to another
+    // must not write into the holder's file.)
+    void holdFile() { fileHeld = true; }
+    void releaseFile();
+    void dropFile();
     // A text that must never appear in a line below debug level: from now
     // on every such line shows it as "******" (replaced literally, before
     // the line is kept, written or printed; a short one only where it
@@ -71,5 +79,6 @@ private:
     std::string pending;
     bool debug;
     std::string fileName;
+    bool fileHeld = false;
     bool directPrint;
 };

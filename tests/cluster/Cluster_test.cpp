@@ -60,10 +60,10 @@ protected:
     // far (the test's rows go in through node 1, and a node applies
     // another's commits a moment later).
     void catchUp(int n) {
-        auto r = testsupport::runProcess({"mariadb", "--no-defaults", "-h127.0.0.1", "-P" + fact("port" + std::to_string(n)),
-                                          "-u" + setup.db.user(), "-p" + setup.db.password(), "-N", "-e",
-                                          "SET SESSION wsrep_sync_wait = 15; SELECT COUNT(*) FROM " + setup.db.name() +
-                                              ".cordal_jobs"});
+        auto r = testsupport::runProcess(
+            {"mariadb", "--no-defaults", "-h127.0.0.1", "-P" + fact("port" + std::to_string(n)), "-u" + setup.db.user(),
+             "-p" + setup.db.password(), "-N", "-e",
+             "SET SESSION wsrep_sync_wait = 15; SELECT COUNT(*) FROM " + setup.db.name() + ".cordal_jobs"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
     }
 
@@ -108,9 +108,11 @@ TEST_F(Cluster, TheSameJobStartedOnTwoNodesRunsOnce) {
                 const auto& winner = a.exitCode == 0 ? a : b;
                 const auto& loser = a.exitCode == 0 ? b : a;
                 if (winner.exitCode == 0) ++oneRan;
-                if (loser.exitCode == 3 && contains(loser.err, lostLine(job))) ++oneLost;
-                else failures[lane].push_back("job " + std::to_string(job) + ": " + std::to_string(a.exitCode) +
-                                              "/" + std::to_string(b.exitCode) + "\n" + a.err + b.err);
+                if (loser.exitCode == 3 && contains(loser.err, lostLine(job)))
+                    ++oneLost;
+                else
+                    failures[lane].push_back("job " + std::to_string(job) + ": " + std::to_string(a.exitCode) + "/" +
+                                             std::to_string(b.exitCode) + "\n" + a.err + b.err);
             }
         });
     }

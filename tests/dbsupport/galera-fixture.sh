@@ -4,6 +4,7 @@
 #   galera-fixture.sh start DIR        three fresh nodes, one cluster
 #   galera-fixture.sh stop DIR         every node down, their data removed
 #   galera-fixture.sh stopnode DIR N   node N (1-3) killed (a node that dies)
+#   galera-fixture.sh startnode DIR N  node N started again after stopnode
 #
 # Node N lives in a folder nodeN (data directory, socket, error log) of a
 # fresh folder in /tmp that DIR/nodesdir names: the nodes run as the user
@@ -25,7 +26,7 @@
 set -euo pipefail
 
 usage() {
-  echo "usage: $0 start|stop DIR | stopnode DIR N" >&2
+  echo "usage: $0 start|stop DIR | stopnode|startnode DIR N" >&2
   exit 64
 }
 [ $# -ge 2 ] || usage
@@ -216,6 +217,21 @@ start() {
   say "cluster of 3 on 127.0.0.1:$base1,$base2,$base3, facts in $facts"
 }
 
+# A node that was stopped (stopnode) joins the cluster again with its own
+# ports and data, catching up by incremental or full state transfer.
+startnode() {
+  local n=$1 m base address=""
+  base=$(fact "port$n")
+  [ -n "$base" ] || fail_with_log "no cluster in $dir"
+  [ -z "$(node_pid "$n")" ] || return 0
+  for m in 1 2 3; do
+    [ "$m" = "$n" ] && continue
+    address="$address${address:+,}127.0.0.1:$(( $(fact "port$m") + 1 ))"
+  done
+  launch "$n" "$base" "gcomm://$address"
+  wait_synced "$n" || fail_with_log "node $n did not join again"
+}
+
 stop() {
   local n
   for n in 1 2 3; do kill_node "$n"; done
@@ -229,6 +245,10 @@ case "$action" in
   stopnode)
     [ $# -eq 3 ] || usage
     kill_node "$3"
+    ;;
+  startnode)
+    [ $# -eq 3 ] || usage
+    startnode "$3"
     ;;
   *) usage ;;
 esac

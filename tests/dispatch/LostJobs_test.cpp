@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "db/JobClaim.h"
 #include "dispatch/LostJobs.h"
 #include "tests/dispatch/DispatcherProcess.h"
 #include "tests/e2esupport/JobSetup.h"
@@ -44,10 +45,11 @@ struct Case {
     unsigned long job;
     Holder holder;
     bool jobRow;
-    const char* logFile;  // nullptr: none on this host
-    bool reaped;          // the claim row goes
-    const char* logHas;   // the history row's log holds it ("" when no row)
-    bool restartLine;     // "The device restarted by itself"
+    const char* logFile;        // nullptr: none on this host
+    bool reaped;                // the claim row goes
+    const char* logHas;         // the history row's log holds it ("" when no row)
+    bool restartLine;           // "The device restarted by itself"
+    bool storedBefore = false;  // the holder stored its history, then lost its database
 };
 
 const Case kCases[] = {
@@ -61,16 +63,12 @@ const Case kCases[] = {
     // The holder died after its history row was stored: only the claim goes.
     {18, Holder::DeadHere, false, nullptr, true, "", false},
     {19, Holder::StaleElsewhere, false, nullptr, true, "", false},
+    // Its history stored, its job row left: cleared, not recorded twice.
+    {22, Holder::DeadHere, true, kFlushedLog, true, "", false, true},
     // Live holders keep their jobs, even with a log file beside them.
     {20, Holder::AliveHere, true, kArmedLog, false, "", false},
     {21, Holder::FreshElsewhere, true, nullptr, false, "", false},
 };
-
-std::string hostName() {
-    char name[256] = "";
-    gethostname(name, sizeof name - 1);
-    return name;
-}
 
 // The pid and start time of a process that has ended (and been reaped).
 std::pair<pid_t, unsigned long long> deadProcess() {
@@ -85,7 +83,7 @@ std::pair<pid_t, unsigned long long> deadProcess() {
         _exit(0);
     }
     close(pipeFds[0]);
-    unsigned long long start = LostJobs::startTime(pid);
+    unsigned long long start = JobClaim::processStartTime(pid);
     close(pipeFds[1]);
     int status;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
@@ -96,11 +94,11 @@ std::pair<pid_t, unsigned long long> deadProcess() {
 TEST(LostJobs, RecordedOnceByRacingDispatchersLiveHoldersKept) {
     e2e::JobSetup setup;
     setup.addRouterType("NX-1", "NEXA");
-    const std::string here = hostName();
+    const std::string here = JobClaim::hostName();
     const auto dead = deadProcess();
     ASSERT_NE(dead.second, 0u);
-    ASSERT_EQ(LostJobs::startTime(dead.first), 0u) << "the dead process runs again";
-    const unsigned long long myStart = LostJobs::startTime(getpid());
+    ASSERT_EQ(JobClaim::processStartTime(dead.first), 0u) << "the dead process runs again";
+    const unsigned long long myStart = JobClaim::processStartTime(getpid());
     ASSERT_NE(myStart, 0u);
     const long long now = std::stoll(setup.db.value("SELECT UNIX_TIMESTAMP()"));
 
@@ -133,7 +131,10 @@ TEST(LostJobs, RecordedOnceByRacingDispatchersLiveHoldersKept) {
                       std::to_string(c.job) + ", " + std::to_string(router) + ", '" + host + "', " + pid + ", " +
                       start + ", " + std::to_string(now - 7200) + ", " + std::to_string(heartbeat) + ")");
         if (c.logFile) testsupport::writeFile(setup.transferDir() + std::to_string(c.job) + ".log", c.logFile);
-        recorded += c.reaped && c.jobRow;
+        if (c.storedBefore)
+            setup.db.exec("INSERT INTO cordal_jobhistory(id, routerid, workmode, status) VALUES(" +
+                          std::to_string(c.job) + ", " + std::to_string(router) + ", 'Config', 'success')");
+        recorded += c.reaped && c.jobRow && !c.storedBefore;
         kept += !c.reaped;
     }
 
@@ -174,10 +175,11 @@ TEST(LostJobs, RecordedOnceByRacingDispatchersLiveHoldersKept) {
         const std::string id = std::to_string(c.job);
         EXPECT_EQ(setup.db.count("tarvo_claims", "jobid=" + id), c.reaped ? 0 : 1);
         EXPECT_EQ(setup.jobRowExists(c.job), c.jobRow && !c.reaped);
-        ASSERT_EQ(setup.historyRows(c.job), c.reaped && c.jobRow ? 1 : 0);
+        ASSERT_EQ(setup.historyRows(c.job), (c.reaped && c.jobRow) || c.storedBefore ? 1 : 0);
         const bool fileLeft = testsupport::fileExists(setup.transferDir() + id + ".log");
-        EXPECT_EQ(fileLeft, c.logFile != nullptr && !c.reaped) << "a recorded log file goes, a live job's stays";
-        if (!(c.reaped && c.jobRow)) {
+        EXPECT_EQ(fileLeft, c.logFile != nullptr && !c.reaped) << "a lost job's log file goes, a live job's stays";
+        if (c.storedBefore) EXPECT_EQ(setup.history(c.job)["status"], "success");
+        if (!(c.reaped && c.jobRow) || c.storedBefore) {
             EXPECT_FALSE(contains(a.output() + b.output(), "job " + id + " lost"));
             continue;
         }

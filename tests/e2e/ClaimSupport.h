@@ -41,7 +41,10 @@ inline std::vector<Session> sessions(const std::string& transcript) {
         const double at = secondsOfDay(line.substr(line.find(' ') + 1, 12));
         if (text.rfind("connection from ", 0) == 0) {
             found.push_back({label, at, -1});
-        } else if (text.find("closed") != std::string::npos) {
+        } else if (text.find("closed") != std::string::npos || text == "chaos: connection dropped" ||
+                   text.rfind("refused:", 0) == 0) {
+            // A connection devsim drops (--chaos) or refuses before its
+            // session has no "closed" of its own.
             for (auto& s : found)
                 if (s.label == label && s.closed < 0) s.closed = at;
         }

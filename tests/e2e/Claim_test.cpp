@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "db/JobClaim.h"
+#include "main/Tarvo.h"
 #include "tests/e2e/ClaimSupport.h"
 #include "tests/e2e/JobTest.h"
-#include "main/Tarvo.h"
 
 using claimtest::lostLine;
 using claimtest::sessions;
@@ -34,16 +34,15 @@ protected:
     void addClaimRow(unsigned long jobId, const std::string& routerId, const std::string& host, unsigned long pid,
                      unsigned long long pidStart, const std::string& heartbeat = "UNIX_TIMESTAMP()") {
         setup.db.exec("INSERT INTO tarvo_claims VALUES (" + std::to_string(jobId) + ", " + routerId + ", " +
-                      testdb::TestDatabase::quote(host) + ", " + std::to_string(pid) + ", " +
-                      std::to_string(pidStart) + ", UNIX_TIMESTAMP(), " + heartbeat + ")");
+                      testdb::TestDatabase::quote(host) + ", " + std::to_string(pid) + ", " + std::to_string(pidStart) +
+                      ", UNIX_TIMESTAMP(), " + heartbeat + ")");
     }
 
     // Runs the given jobs at the same moment, one thread each.
     std::vector<testsupport::ProcessResult> runTogether(const std::vector<unsigned long>& jobIds) {
         std::vector<testsupport::ProcessResult> results(jobIds.size());
         std::vector<std::thread> threads;
-        for (size_t i = 0; i < jobIds.size(); ++i)
-            threads.emplace_back([&, i] { results[i] = setup.run(jobIds[i]); });
+        for (size_t i = 0; i < jobIds.size(); ++i) threads.emplace_back([&, i] { results[i] = setup.run(jobIds[i]); });
         for (auto& t : threads) t.join();
         return results;
     }
@@ -61,8 +60,7 @@ TEST_F(Claims, TheSameJobStartedTwiceRunsOnce) {
     ASSERT_TRUE(device.start("nexa", {"--slow-reply", "300"})) << device.sim.error();
     setup.addJob(42, setup.addRouter(device.row("NX-1", "Telnet")), "Test");
     auto results = runTogether({42, 42});
-    std::sort(results.begin(), results.end(),
-              [](const auto& a, const auto& b) { return a.exitCode < b.exitCode; });
+    std::sort(results.begin(), results.end(), [](const auto& a, const auto& b) { return a.exitCode < b.exitCode; });
     EXPECT_EQ(results[0].exitCode, 0) << results[0].err;
     EXPECT_EQ(results[1].exitCode, 3) << results[1].err;
     EXPECT_TRUE(contains(results[1].err, lostLine(42) + "pid ")) << results[1].err;
@@ -82,17 +80,23 @@ TEST_F(Claims, AProcessThatFindsItsJobHeldChangesNothing) {
     unsigned long router = setup.addRouter(device.row("NX-1", "Telnet"));
     struct Case {
         const char* holder;
-        std::string setUp;     // SQL that makes the holder
-        std::string named;     // how the line names it
-        long long claimRows;   // rows of the claim table afterwards
+        std::string setUp;    // SQL that makes the holder
+        std::string named;    // how the line names it
+        long long claimRows;  // rows of the claim table afterwards
     } cases[] = {
         {"a claim row of a running process",
          "INSERT INTO tarvo_claims VALUES (42, NULL, " + testdb::TestDatabase::quote(host) + ", " +
              std::to_string(self) + ", " + std::to_string(JobClaim::processStartTime(self)) +
              ", UNIX_TIMESTAMP(), UNIX_TIMESTAMP())",
          "pid " + std::to_string(self) + " on host '" + host + "')", 1},
-        {"a process id in the job row only", "UPDATE cordal_jobs SET processid = 4242 WHERE id = 42", "pid 4242)",
-         0},
+        {"a process id in the job row only", "UPDATE cordal_jobs SET processid = 4242 WHERE id = 42", "pid 4242)", 0},
+        // The start-up fails before the claim step: the outcome is still
+        // only the holder's to write.
+        {"a claim row, and a job whose router is missing",
+         "UPDATE cordal_jobs SET routerid = 999; INSERT INTO tarvo_claims VALUES (42, NULL, " +
+             testdb::TestDatabase::quote(host) + ", " + std::to_string(self) + ", " +
+             std::to_string(JobClaim::processStartTime(self)) + ", UNIX_TIMESTAMP(), UNIX_TIMESTAMP())",
+         "pid " + std::to_string(self) + " on host '" + host + "')", 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.holder);
@@ -100,7 +104,16 @@ TEST_F(Claims, AProcessThatFindsItsJobHeldChangesNothing) {
         setup.addJob(42, router, "Reboot");
         setup.db.exec(c.setUp);
         const std::string before = setup.db.value("SELECT CONCAT(processid, '/', status) FROM cordal_jobs");
-        auto r = setup.run(42, {});
+        // The log file of that name is the holder's: it is neither written
+        // to nor left behind (the holder removes it at its end).
+        const std::string logFile = setup.transferDir() + "42.log";
+        remove(logFile.c_str());
+        if (c.claimRows) testsupport::writeFile(logFile, "the holder's line\n");
+        auto r = setup.run(42, {"-w"});
+        if (c.claimRows)
+            EXPECT_EQ(testsupport::readFile(logFile), "the holder's line\n");
+        else
+            EXPECT_FALSE(testsupport::fileExists(logFile));
         EXPECT_EQ(r.exitCode, 3) << r.err;
         EXPECT_TRUE(contains(r.err, lostLine(42) + c.named)) << r.err;
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -220,8 +233,7 @@ TEST_F(Claims, TheRouterOfAGoneHolderIsTakenOver) {
         const char* logged;  // "" when the router stays the holder's
     } cases[] = {
         {"its pid runs another process now", host, self, selfStart + 1, "UNIX_TIMESTAMP()", ", whose process is gone."},
-        {"another host, silent for 100 s", "elsewhere", 1234, 5, "UNIX_TIMESTAMP() - 100",
-         ", whose heartbeat is 10"},
+        {"another host, silent for 100 s", "elsewhere", 1234, 5, "UNIX_TIMESTAMP() - 100", ", whose heartbeat is 10"},
         {"another host, beating", "elsewhere", 1234, 5, "UNIX_TIMESTAMP()", ""},
     };
     for (const Case& c : cases) {

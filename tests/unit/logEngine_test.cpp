@@ -100,6 +100,37 @@ TEST(logEngine, MirrorFileWrittenLineByLineAndSurvivesRemoval) {
     EXPECT_FALSE(testsupport::fileExists(file));
 }
 
+// A held file is written only on release, with every line kept so far;
+// a dropped one never, even when a line follows.
+TEST(logEngine, HeldFileWrittenOnReleaseOrNeverWhenDropped) {
+    TempDir dir;
+    for (bool release : {true, false}) {
+        SCOPED_TRACE(release ? "released" : "dropped");
+        std::string file = dir.file(release ? "1.log" : "2.log");
+        logEngine log(false, file);
+        log.holdFile();
+        log.add(100, "before");
+        EXPECT_FALSE(testsupport::fileExists(file));
+        if (release)
+            log.releaseFile();
+        else
+            log.dropFile();
+        log.add(100, "after");
+        std::string text = testsupport::fileExists(file) ? readFile(file) : "";
+        EXPECT_EQ(text.find("INF - before\n") != std::string::npos, release) << text;
+        EXPECT_EQ(text.find("INF - after\n") != std::string::npos, release) << text;
+        log.releaseFile();  // a second release writes nothing twice
+        log.add(100, "last");
+        text = testsupport::fileExists(file) ? readFile(file) : "";
+        EXPECT_EQ(
+            text.find("before") == std::string::npos ? std::string::npos : text.find("before", text.find("before") + 1),
+            std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("INF - last\n") != std::string::npos, release) << text;
+        EXPECT_EQ(log.getLines(), 3);
+    }
+}
+
 TEST(logEngine, MissingDirectorySwitchesToNoFileButKeepsLines) {
     TempDir dir;
     logEngine log(false, dir.file("missing/dir/1.log"));
