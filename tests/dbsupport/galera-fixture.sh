@@ -38,22 +38,7 @@ provider=/usr/lib/galera/libgalera_smm.so
 runas=mysql
 
 say() { echo "galera-fixture: $*" >&2; }
-
-fact() {
-  [ -f "$facts" ] || return 0
-  sed -n "s/^$1=//p" "$facts" | head -n1
-}
-
-alive() {
-  kill -0 "$1" 2>/dev/null || return 1
-  case "$(ps -o stat= -p "$1" 2>/dev/null)" in
-    Z*|"") return 1 ;;
-  esac
-}
-
-port_free() {
-  [ -z "$(ss -Hltn "( sport = :$1 )" 2>/dev/null)" ]
-}
+. "$(dirname "${BASH_SOURCE[0]}")/fixture-lib.sh"
 
 # Four consecutive free ports from a random base, printed as the base.
 free_ports() {

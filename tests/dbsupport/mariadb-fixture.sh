@@ -37,19 +37,7 @@ errlog=$dir/error.log
 tmpdir=$dir/tmp
 
 say() { echo "mariadb-fixture: $*" >&2; }
-
-fact() { # fact KEY: a value from the facts file, empty when absent
-  [ -f "$facts" ] || return 0
-  sed -n "s/^$1=//p" "$facts" | head -n1
-}
-
-# A finished server may stay a zombie for a while until init reaps it.
-alive() {
-  kill -0 "$1" 2>/dev/null || return 1
-  case "$(ps -o stat= -p "$1" 2>/dev/null)" in
-    Z*|"") return 1 ;;
-  esac
-}
+. "$(dirname "${BASH_SOURCE[0]}")/fixture-lib.sh"
 
 server_pid() {
   local pid=""
@@ -127,10 +115,6 @@ launch() {
   done
   kill -KILL "$pid" 2>/dev/null || true
   return 1
-}
-
-port_free() {
-  [ -z "$(ss -Hltn "( sport = :$1 )" 2>/dev/null)" ]
 }
 
 write_facts() { # write_facts PORT SOCKET USER PASSWORD
