@@ -7,19 +7,9 @@
 #include "db/Database.h"
 #include "db/Query.h"
 #include "db/enum_t.h"
+#include "util/TextLines.h"
 
 namespace {
-// Each "\n" ends a line (so empty lines between line breaks stay); text
-// after the last "\n" is a last line when it is not empty.
-std::vector<std::string> splitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
 std::string joinLines(const std::vector<std::string>& lines) {
     std::string text;
     for (size_t i = 0; i < lines.size(); ++i) {
@@ -115,7 +105,7 @@ const dbRecord::KindRow& dbRecord::kind(Column::Kind k) {
          [](void* m) { return as<std::string>(m); }, false, false},
         // Lines: one member line per line of the text
         {nullptr,
-         [](void* m, const std::string& t) { as<std::vector<std::string>>(m) = splitLines(t); },
+         [](void* m, const std::string& t) { as<std::vector<std::string>>(m) = TextLines::split(t); },
          [](void* m) { return joinLines(as<std::vector<std::string>>(m)); }, false, true},
         // Enum
         {nullptr,

@@ -12,6 +12,7 @@
 #include "db/JobClaim.h"
 #include "db/Query.h"
 #include "dispatch/Printable.h"
+#include "util/TextLines.h"
 #include "util/logEngine.h"
 
 namespace {
@@ -42,17 +43,6 @@ bool readAll(const std::string& path, std::string& text) {
     return ok;
 }
 
-// The lines of a log file: each "\n" ends one; an unfinished last line
-// (the process died while writing it) is kept.
-std::vector<std::string> linesOf(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
-        lines.push_back(text.substr(start, nl - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
-
 bool has(const std::string& line, const char* part) {
     return line.find(part) != std::string::npos;
 }
@@ -74,7 +64,7 @@ bool LostJobs::fallbackArmed(const std::string& logText, std::string& seconds) {
     // reached the device.
     enum { Off, Armed, Cancelling } state = Off;
     seconds.clear();
-    for (const std::string& line : linesOf(logText)) {
+    for (const std::string& line : TextLines::split(logText)) {
         if (has(line, "*** Scheduling auto-fallback-reboot.")) {
             state = Armed;
             seconds.clear();
@@ -100,7 +90,7 @@ std::vector<std::string> LostJobs::historyLog(const Claim& claim, bool hasLogFil
                                               const std::string& recordedBy) {
     logEngine log(false, "nofile");
     if (hasLogFile)
-        for (const std::string& line : linesOf(logFileText)) log.add(logEngine::RAW, line);
+        for (const std::string& line : TextLines::split(logFileText)) log.add(logEngine::RAW, line);
     log.add(logEngine::INF, "");
     log.addLine(logEngine::ERR,
                 "%s: process %lu on host '%s' ended without recording the job%s; recorded by tarvo-dispatch on host "
