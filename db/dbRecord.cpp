@@ -129,8 +129,7 @@ void dbRecord::fillByIndex(Query& q) {
 void dbRecord::fillByName(Query& q) {
     for (const auto& c : columns()) {
         bool absent = (c.flags & Optional) && !q.get_field_exists(c.name);
-        kind(c.kind).fromText(c.member,
-                              absent ? std::string(c.fallback ? c.fallback : "") : q.get_field_value(c.name));
+        kind(c.kind).fromText(c.member, absent ? std::string(c.fallback ? c.fallback : "") : q.get_field_value(c.name));
     }
 }
 

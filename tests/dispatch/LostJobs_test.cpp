@@ -178,7 +178,9 @@ TEST(LostJobs, RecordedOnceByRacingDispatchersLiveHoldersKept) {
         ASSERT_EQ(setup.historyRows(c.job), (c.reaped && c.jobRow) || c.storedBefore ? 1 : 0);
         const bool fileLeft = testsupport::fileExists(setup.transferDir() + id + ".log");
         EXPECT_EQ(fileLeft, c.logFile != nullptr && !c.reaped) << "a lost job's log file goes, a live job's stays";
-        if (c.storedBefore) EXPECT_EQ(setup.history(c.job)["status"], "success");
+        if (c.storedBefore) {
+            EXPECT_EQ(setup.history(c.job)["status"], "success");
+        }
         if (!(c.reaped && c.jobRow) || c.storedBefore) {
             EXPECT_FALSE(contains(a.output() + b.output(), "job " + id + " lost"));
             continue;

@@ -109,7 +109,7 @@ TEST_F(ExpectTest, TheWaitLimitEndsAWaitThatSteadyOutputOrAFloodKeepsAlive) {
         engine.clearAccum();
         engine.setTimeout(5000);
         engine.setWaitLimit(800);
-        ASSERT_TRUE(engine.spawn(child));
+        ASSERT_TRUE(engine.spawn("%s", child));
         long long start = nowMs();
         EXPECT_EQ(engine.expect_noreg("PROMPT", ""), 0);
         EXPECT_TRUE(engine.limitReached());
