@@ -1,5 +1,7 @@
 // The real OpenSSH ssh and sftp clients against devsim, driven on a pty
 // with the product's command lines.
+#include <unistd.h>
+
 #include <regex>
 
 #include "tests/sim/DeviceFixture.h"
@@ -16,6 +18,18 @@ protected:
         ASSERT_TRUE(client.start(argv));
         ASSERT_TRUE(client.expect("admin@127.0.0.1's password: ")) << client.output();
         client.send(password + "\n");
+    }
+
+    // The device starts its SSH daemon after the command that enables it
+    // has answered, the way a router's daemon comes up a moment after the
+    // prompt: wait until the port takes a connection.
+    void awaitSshListening() {
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            TcpClient probe;
+            if (probe.connect("127.0.0.1", device.sshPort())) return;
+            usleep(50000);
+        }
+        FAIL() << "the SSH port never took a connection";
     }
 
     static std::string promptPrefix(const std::string& reply) {
@@ -156,6 +170,7 @@ TEST_F(DevsimSshTest, NexaSshComesUpAfterTheTelnetEnablingDialogue) {
     }
     EXPECT_NE(telnet.received().find("sshd_host_rsa_key.pub"), std::string::npos);
 
+    ASSERT_NO_FATAL_FAILURE(awaitSshListening());
     PtyProcess ssh;
     login(ssh, sshCommand(true, device.sshPort()));
     EXPECT_TRUE(ssh.expect(":admin> ")) << ssh.output();
@@ -179,6 +194,7 @@ TEST_F(DevsimSshTest, QxCliSshComesUpAfterTheTelnetEnablingDialogue) {
         telnet.send(std::string(step.command) + "\r\n");
         ASSERT_TRUE(telnet.expect(step.prompt)) << step.command << telnet.unmatched();
     }
+    ASSERT_NO_FATAL_FAILURE(awaitSshListening());
     PtyProcess ssh;
     login(ssh, sshCommand(false, device.sshPort()));
     EXPECT_TRUE(ssh.expect("router1*")) << ssh.output();
