@@ -142,6 +142,48 @@ fail_with_log() {
   exit 1
 }
 
+# regain_primary SIZE: after a joiner was killed, node 1 goes back to a
+# cluster of SIZE nodes; a joiner killed once it had joined takes the
+# majority with it, and then node 1 makes itself the primary component.
+regain_primary() {
+  local want=$1 status size
+  for _ in $(seq 1 150); do
+    status=$(client 1 -e "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = 'WSREP_CLUSTER_STATUS'" 2>/dev/null || true)
+    size=$(client 1 -e "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = 'WSREP_CLUSTER_SIZE'" 2>/dev/null || true)
+    [ "$status" = Primary ] && [ "$size" = "$want" ] && return 0
+    if [ -n "$status" ] && [ "$status" != Primary ]; then
+      client 1 -e "SET GLOBAL wsrep_provider_options = 'pc.bootstrap=YES'" 2>/dev/null || true
+    fi
+    sleep 0.1
+  done
+}
+
+# join N ADDRESS: node N joins the cluster at ADDRESS with fresh ports and
+# sets joined_base. A joiner's full state transfer now and then fails on a
+# busy machine (the node aborts, or never gets synced); such a node is
+# killed, its folder wiped, and it tries again with other ports, three
+# times in all.
+join() {
+  local n=$1 address=$2 attempt pid
+  for attempt in 1 2 3; do
+    joined_base=$(free_ports) || fail_with_log "no free ports"
+    launch "$n" "$joined_base" "$address"
+    wait_synced "$n" && return 0
+    say "node $n did not join (attempt $attempt of 3)"
+    tail -n 15 "$(node_dir "$n")/error.log" >&2 || true
+    pid=$(cat "$(node_dir "$n")/launched.pid" 2>/dev/null || true)
+    # The node leads a process group of its own (setsid), which holds
+    # its state transfer's script and rsync daemon too.
+    if [ -n "$pid" ]; then
+      kill -KILL -- "-$pid" 2>/dev/null || true
+      for _ in $(seq 1 100); do alive "$pid" || break; sleep 0.05; done
+    fi
+    rm -rf "$(node_dir "$n")"
+    regain_primary $((n - 1))
+  done
+  fail_with_log "node $n did not join"
+}
+
 start() {
   local n
   for n in 1 2 3; do kill_node "$n"; done
@@ -173,12 +215,10 @@ start() {
     fail_with_log "could not create the admin account"
 
   # One joiner at a time: node 1 is the donor of each full state transfer.
-  base2=$(free_ports) || fail_with_log "no free ports"
-  launch 2 "$base2" "gcomm://127.0.0.1:$((base1 + 1))"
-  wait_synced 2 || fail_with_log "node 2 did not join"
-  base3=$(free_ports) || fail_with_log "no free ports"
-  launch 3 "$base3" "gcomm://127.0.0.1:$((base1 + 1)),127.0.0.1:$((base2 + 1))"
-  wait_synced 3 || fail_with_log "node 3 did not join"
+  join 2 "gcomm://127.0.0.1:$((base1 + 1))"
+  base2=$joined_base
+  join 3 "gcomm://127.0.0.1:$((base1 + 1)),127.0.0.1:$((base2 + 1))"
+  base3=$joined_base
 
   local size
   size=$(client 1 -e "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS WHERE VARIABLE_NAME = 'WSREP_CLUSTER_SIZE'")
