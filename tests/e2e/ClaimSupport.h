@@ -35,11 +35,20 @@ inline std::vector<Session> sessions(const std::string& transcript) {
         size_t labelAt = line.find(' ', line.find(' ') + 1);
         if (labelAt == std::string::npos) continue;
         size_t markAt = line.find(' ', labelAt + 1);
-        if (markAt == std::string::npos || line.compare(markAt + 1, 4, "--- ") != 0) continue;
+        if (markAt == std::string::npos) continue;
+        const bool event = line.compare(markAt + 1, 4, "--- ") == 0;
+        const bool received = line.compare(markAt + 1, 4, "<<< ") == 0;
+        if (!event && !received) continue;
         const std::string label = line.substr(labelAt + 1, markAt - labelAt - 1);
         const std::string text = line.substr(markAt + 5);
         const double at = secondsOfDay(line.substr(line.find(' ') + 1, 12));
-        if (text.rfind("connection from ", 0) == 0) {
+        if (received) {
+            // The job's session ends with its logout: the job sends nothing
+            // after it and does not wait while a slow device closes.
+            if (text == "exit" || (text.size() >= 6 && text.compare(text.size() - 6, 6, "logout") == 0))
+                for (auto& s : found)
+                    if (s.label == label && s.closed < 0) s.closed = at;
+        } else if (text.rfind("connection from ", 0) == 0) {
             found.push_back({label, at, -1});
         } else if (text.find("closed") != std::string::npos || text == "chaos: connection dropped" ||
                    text.rfind("refused:", 0) == 0) {
