@@ -175,8 +175,16 @@ TEST_F(FleetChaos, AHostDiesAndADatabaseNodeRestartsMidRun) {
     }
     DispatcherProcess& dying = *hosts[kDying];
 
-    // A host dies while it runs jobs, a fifth of the way in.
-    ASSERT_TRUE(waitFor([&] { return historyRows() >= kJobs / 5 && dying.children().size() >= 2; }, 300))
+    // A host dies while it runs jobs, a fifth of the way in, once one of
+    // them holds its claim (a job killed before its claim is simply run
+    // again elsewhere).
+    const std::string dyingClaims = std::string("host = '") + kHosts[kDying] + "'";
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return historyRows() >= kJobs / 5 && dying.children().size() >= 2 &&
+                   setup->db.count("tarvo_claims", dyingClaims) >= 2;
+        },
+        300))
         << historyRows() << " history rows\n"
         << dying.output() << dying.errors();
     killHost(dying);
